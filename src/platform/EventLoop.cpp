@@ -1,0 +1,151 @@
+#include "platform/EventLoop.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/ByteStream.h"
+
+namespace telvara {
+
+PollWaiter::PollWaiter(const Clock& clock) : clock_(clock) {
+  wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+}
+
+PollWaiter::~PollWaiter() {
+  if (wakeFd_ >= 0) close(wakeFd_);
+}
+
+void PollWaiter::Watch(ByteStream* stream) { streamFd_ = stream ? stream->PollFd() : -1; }
+
+void PollWaiter::Wake() {
+  uint64_t one = 1;
+  // A full counter still leaves the descriptor readable, so a failed write loses nothing.
+  [[maybe_unused]] ssize_t n = write(wakeFd_, &one, sizeof one);
+}
+
+void PollWaiter::Block(uint32_t until, WaitFor what) {
+  uint32_t now = clock_.Now();
+  if (TickReached(now, until)) return;
+  int timeout = static_cast<int>(until - now);
+  pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {-1, 0, 0}};
+  nfds_t count = 1;
+  if (what != WaitFor::Messages && streamFd_ >= 0) {
+    fds[1].fd = streamFd_;
+    fds[1].events = what == WaitFor::Input ? POLLIN : POLLOUT;
+    count = 2;
+  }
+  int r = poll(fds, count, timeout);
+  if (r > 0 && (fds[0].revents & POLLIN)) {
+    uint64_t value;
+    [[maybe_unused]] ssize_t n = read(wakeFd_, &value, sizeof value);
+  }
+  // A hung-up or failed stream descriptor stays "ready"; sleep out the time left
+  // instead of letting the caller's loop spin on it.
+  if (r > 0 && count == 2 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) &&
+      !(fds[1].revents & (POLLIN | POLLOUT))) {
+    now = clock_.Now();
+    if (!TickReached(now, until)) {
+      pollfd wake = {wakeFd_, POLLIN, 0};
+      poll(&wake, 1, static_cast<int>(until - now));
+    }
+  }
+}
+
+EventLoop::EventLoop(Clock& clock, std::unique_ptr<Waiter> waiter)
+    : clock_(clock), waiter_(std::move(waiter)) {}
+
+EventLoop::~EventLoop() = default;
+
+void EventLoop::Post(Message message) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    posted_.push_back(std::move(message));
+  }
+  waiter_->Wake();
+}
+
+void EventLoop::PostClose() {
+  Message m;
+  m.kind = Message::Kind::Close;
+  Post(std::move(m));
+}
+
+bool EventLoop::HasPosted() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return !posted_.empty();
+}
+
+bool EventLoop::SetTimer(int id, uint32_t periodMs) {
+  if (periodMs == 0) return false;
+  timers_[id] = Timer{periodMs, clock_.Now() + periodMs};
+  return true;
+}
+
+void EventLoop::KillTimer(int id) { timers_.erase(id); }
+
+bool EventLoop::TakePosted(Message& out) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (posted_.empty()) return false;
+  out = std::move(posted_.front());
+  posted_.pop_front();
+  return true;
+}
+
+bool EventLoop::TakeDueTimer(Message& out) {
+  uint32_t now = clock_.Now();
+  for (auto& [id, timer] : timers_) {
+    if (TickReached(now, timer.due)) {
+      // The next tick counts from now: a late timer is not made up for, as a window
+      // timer would not be.
+      timer.due = now + timer.period;
+      out.kind = Message::Kind::Timer;
+      out.id = id;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool EventLoop::NextTimerDue(uint32_t& due) const {
+  bool any = false;
+  for (const auto& [id, timer] : timers_) {
+    if (!any || static_cast<int32_t>(timer.due - due) < 0) due = timer.due;
+    any = true;
+  }
+  return any;
+}
+
+bool EventLoop::PumpOne() {
+  Message m;
+  if (!TakePosted(m) && !TakeDueTimer(m)) return false;
+  if (m.kind == Message::Kind::Invoke) {
+    if (m.invoke) m.invoke();
+  } else if (handler_) {
+    handler_(m);
+  }
+  if (m.kind == Message::Kind::Close) quit_ = true;
+  return true;
+}
+
+void EventLoop::WaitUntil(uint32_t until, WaitFor what) {
+  if (HasPosted()) return;
+  uint32_t due;
+  if (NextTimerDue(due)) {
+    if (TickReached(clock_.Now(), due)) return;
+    if (static_cast<int32_t>(due - until) < 0) until = due;
+  }
+  waiter_->Block(until, what);
+}
+
+void EventLoop::Run() {
+  while (!quit_) {
+    if (PumpOne()) continue;
+    // Nothing to do: sleep until the next timer or a posted message (an hour at most).
+    WaitUntil(clock_.Now() + 3600u * 1000u, WaitFor::Messages);
+  }
+}
+
+}  // namespace telvara

@@ -1,0 +1,43 @@
+#pragma once
+// A serial device (or pseudo-terminal) as the modem's ByteStream: raw 8N1, RTS/CTS
+// flow control, exclusive open, non-blocking reads and writes, queue counts by
+// TIOCINQ/TIOCOUTQ and DTR by TIOCMBIS/TIOCMBIC. Engine thread only.
+#include <string>
+
+#include "platform/ByteStream.h"
+#include "platform/FileDescriptor.h"
+
+namespace telvara {
+
+class Profile;
+
+class SerialPort final : public ByteStream {
+ public:
+  // Opens and configures the device; on failure the result holds no stream and says why.
+  static PortOpenResult Open(const std::string& path, int baud);
+  ~SerialPort() override;
+
+  long Read(void* buffer, std::size_t max) override;
+  long Write(const void* data, std::size_t count) override;
+  int InputQueued() override;
+  int OutputQueued() override;
+  bool SetDtr(bool raised) override;
+  int PollFd() const override { return fd_.Get(); }
+
+ private:
+  explicit SerialPort(UniqueFileDescriptor fd) : fd_(std::move(fd)) {}
+  UniqueFileDescriptor fd_;
+};
+
+// "COM<n>" names the device of key COM<n> in section [PORTS] of the profile, else
+// /dev/ttyS<n-1>. An empty string when n cannot name a device.
+std::string SerialDevicePath(const Profile& profile, int port);
+
+// The opener the program gives the driver: the [PORTS] mapping, then SerialPort::Open.
+PortOpener MakeSerialPortOpener(const Profile& profile);
+
+// Sets a rate that has no Bnnn constant (56000, 128000, 256000); in its own file
+// because the kernel header it needs clashes with <termios.h>.
+bool SetCustomBaudRate(int fd, int baud);
+
+}  // namespace telvara

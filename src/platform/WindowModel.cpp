@@ -1,0 +1,118 @@
+#include "platform/WindowModel.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace telvara {
+
+WindowModel::WindowModel() { Publish(); }
+
+void WindowModel::Publish() {
+  ++state_.version;
+  auto snapshot = std::make_shared<const WindowState>(state_);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    published_ = std::move(snapshot);
+  }
+  changed_.notify_all();
+}
+
+void WindowModel::SetTitle(const std::string& title) {
+  state_.title = title;
+  Publish();
+}
+
+void WindowModel::SetHeader(const std::string& header) {
+  state_.header = header;
+  Publish();
+}
+
+void WindowModel::ShowStartup(const std::string& title, const std::string& status) {
+  state_.startupVisible = true;
+  state_.startupTitle = title;
+  state_.startupStatus = status;
+  Publish();
+}
+
+void WindowModel::SetStartupStatus(const std::string& status) {
+  state_.startupStatus = status;
+  Publish();
+}
+
+void WindowModel::HideStartup() {
+  state_.startupVisible = false;
+  Publish();
+}
+
+void WindowModel::SetStatus(const std::string& text) {
+  state_.status = text;
+  Publish();
+}
+
+void WindowModel::InsertRow(std::size_t index, ListRow row) {
+  index = std::min(index, state_.rows.size());
+  state_.rows.insert(state_.rows.begin() + static_cast<std::ptrdiff_t>(index), std::move(row));
+  Publish();
+}
+
+void WindowModel::DeleteRow(std::size_t index) {
+  if (index >= state_.rows.size()) return;
+  state_.rows.erase(state_.rows.begin() + static_cast<std::ptrdiff_t>(index));
+  Publish();
+}
+
+void WindowModel::ReplaceRow(std::size_t index, ListRow row) {
+  if (index >= state_.rows.size()) return;
+  state_.rows[index] = std::move(row);
+  Publish();
+}
+
+const ListRow* WindowModel::Row(std::size_t index) const {
+  return index < state_.rows.size() ? &state_.rows[index] : nullptr;
+}
+
+int WindowModel::OpenBox(const std::string& title, const std::string& text,
+                         std::vector<std::string> buttons, bool modal) {
+  MessageBoxState box;
+  box.id = nextBoxId_++;
+  box.title = title;
+  box.text = text;
+  box.buttons = std::move(buttons);
+  box.modal = modal;
+  state_.boxes.push_back(std::move(box));
+  Publish();
+  return state_.boxes.back().id;
+}
+
+bool WindowModel::CloseBox(int id) {
+  auto it = std::find_if(state_.boxes.begin(), state_.boxes.end(),
+                         [id](const MessageBoxState& b) { return b.id == id; });
+  if (it == state_.boxes.end()) return false;
+  state_.boxes.erase(it);
+  Publish();
+  return true;
+}
+
+bool WindowModel::BoxOpen(int id) const {
+  return std::any_of(state_.boxes.begin(), state_.boxes.end(),
+                     [id](const MessageBoxState& b) { return b.id == id; });
+}
+
+void WindowModel::SetClosing() {
+  state_.closing = true;
+  Publish();
+}
+
+std::shared_ptr<const WindowState> WindowModel::Snapshot() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return published_;
+}
+
+std::shared_ptr<const WindowState> WindowModel::WaitForChange(uint64_t seen, int timeoutMs) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                    [&] { return published_->version != seen; });
+  return published_;
+}
+
+}  // namespace telvara

@@ -1,0 +1,94 @@
+#pragma once
+// The main window as data. The engine thread changes it through the setters; each
+// change publishes a new immutable WindowState with a higher version, which the web
+// server's threads read (Snapshot) and follow (WaitForChange). The page only draws
+// the state and posts back what the user did.
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace telvara {
+
+// Ids of the commands that the page posts to the engine (Message::Kind::Command).
+namespace command {
+constexpr int kBoxAnswer = 1;  // data: "<box id> <button text>"
+constexpr int kDeleteMessage = 1001;      // data: the row's identity
+constexpr int kPlayMessage = 1002;        // data: the row's identity
+constexpr int kPlayAnnouncement = 1003;
+constexpr int kRecordAnnouncement = 1004;
+constexpr int kSetupModem = 32771;
+constexpr int kAbout = 57664;
+constexpr int kExit = 57665;
+}  // namespace command
+
+struct MessageBoxState {
+  int id = 0;
+  std::string title;
+  std::string text;
+  std::vector<std::string> buttons;  // "OK", or "Yes"/"No" for a question
+  bool modal = false;                // the engine waits for the answer
+};
+
+struct ListRow {
+  std::string text;      // the list line as shown
+  std::string identity;  // what a command on this row carries (file name and time)
+};
+
+struct WindowState {
+  uint64_t version = 0;
+  std::string title;
+  bool startupVisible = false;
+  std::string startupTitle;
+  std::string startupStatus;
+  std::string status;  // the status box
+  std::string header;  // the column header over the list
+  std::vector<ListRow> rows;
+  std::vector<MessageBoxState> boxes;  // open message boxes, oldest first
+  bool closing = false;                // the program is shutting down
+};
+
+class WindowModel {
+ public:
+  WindowModel();
+
+  // Engine thread.
+  void SetTitle(const std::string& title);
+  void SetHeader(const std::string& header);
+  void ShowStartup(const std::string& title, const std::string& status);
+  void SetStartupStatus(const std::string& status);
+  void HideStartup();
+  void SetStatus(const std::string& text);
+  const std::string& Status() const { return state_.status; }
+  void InsertRow(std::size_t index, ListRow row);  // an index past the end appends
+  void DeleteRow(std::size_t index);               // an index past the end does nothing
+  void ReplaceRow(std::size_t index, ListRow row);
+  std::size_t RowCount() const { return state_.rows.size(); }
+  const ListRow* Row(std::size_t index) const;
+  // Opens a box and returns its id; CloseBox removes it (the user's answer).
+  int OpenBox(const std::string& title, const std::string& text,
+              std::vector<std::string> buttons, bool modal);
+  bool CloseBox(int id);
+  bool BoxOpen(int id) const;
+  void SetClosing();
+  const WindowState& Current() const { return state_; }
+
+  // Any thread.
+  std::shared_ptr<const WindowState> Snapshot() const;
+  // Blocks until the version differs from `seen` or the time-out passes; gives the
+  // snapshot as it then stands.
+  std::shared_ptr<const WindowState> WaitForChange(uint64_t seen, int timeoutMs) const;
+
+ private:
+  void Publish();
+
+  WindowState state_;  // engine thread's working copy
+  int nextBoxId_ = 1;
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  std::shared_ptr<const WindowState> published_;  // guarded by mutex_
+};
+
+}  // namespace telvara
