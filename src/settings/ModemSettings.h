@@ -1,0 +1,39 @@
+#pragma once
+// The eleven operating settings, read once at start-up from section "MODEM" of the
+// profile. Engine thread only.
+#include <string>
+
+namespace telvara {
+
+class Profile;
+
+enum OutputDevice { Handset = 0, ModemSpeaker = 1, SoundCard = 2 };
+enum CallAction { CallTheMaster = 0, PageTheMaster = 1, DoNothing = 2 };
+
+// Texts keep the limits of their stored fields: at most these many characters.
+constexpr std::size_t kInitStringMax = 63;
+constexpr std::size_t kNumberMax = 31;  // phone, pager and security code
+
+struct ModemSettings {
+  int port = 2;
+  int speed = 1152;  // baud / 100
+  int modemType = 0;
+  int outputDevice = Handset;
+  int rings = 1;
+  int delaySeconds = 300;
+  int action = CallTheMaster;
+  std::string initString = "AT&F&C1&D2";
+  std::string phoneNumber;
+  std::string pagerNumber;
+  std::string securityCode = "857";
+};
+
+extern const char kProfileSection[];  // "MODEM"
+
+// Speed and delay as stored (a position in the dialog's lists) to their values.
+int SpeedFromIndex(int stored);
+int DelayFromIndex(int stored);
+
+ModemSettings LoadSettings(const Profile& profile);
+
+}  // namespace telvara

@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "platform/Profile.h"
+
+using namespace telvara;
+
+namespace {
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class ProfileTest : public ::testing::Test {
+ protected:
+  void SetUp() override { path_ = ::testing::TempDir() + "profile_" + std::to_string(getpid()) + ".ini"; }
+  void TearDown() override { unlink(path_.c_str()); }
+  void Write(const std::string& text) { std::ofstream(path_) << text; }
+  std::string path_;
+};
+
+TEST(ParseLeadingInt, ReadsTheLeadingNumber) {
+  int v = 0;
+  EXPECT_TRUE(Profile::ParseLeadingInt("12abc", v));
+  EXPECT_EQ(v, 12);
+  EXPECT_TRUE(Profile::ParseLeadingInt("  -1", v));
+  EXPECT_EQ(v, -1);
+  EXPECT_TRUE(Profile::ParseLeadingInt("+7", v));
+  EXPECT_EQ(v, 7);
+  EXPECT_TRUE(Profile::ParseLeadingInt("99999999999999999999", v));
+  EXPECT_EQ(v, 2147483647);
+  EXPECT_TRUE(Profile::ParseLeadingInt("-99999999999999999999", v));
+  EXPECT_EQ(v, -2147483647 - 1);
+  EXPECT_FALSE(Profile::ParseLeadingInt("", v));
+  EXPECT_FALSE(Profile::ParseLeadingInt("x1", v));
+  EXPECT_FALSE(Profile::ParseLeadingInt("-", v));
+}
+
+TEST_F(ProfileTest, SectionsAndKeysIgnoreCaseAndSpaces) {
+  Write("; comment\n[modem]\n  Port = 3 \r\nINIT=AT&F\n[PORTS]\nCOM3=/dev/pts/9\n");
+  Profile p(path_);
+  EXPECT_EQ(p.GetInt("MODEM", "PORT", 2), 3);
+  EXPECT_EQ(p.GetString("MODEM", "init", ""), "AT&F");
+  EXPECT_EQ(p.GetString("PORTS", "COM3", ""), "/dev/pts/9");
+  EXPECT_EQ(p.GetString("PORTS", "PORT", "none"), "none");  // keys belong to their section
+}
+
+TEST_F(ProfileTest, WritingKeepsEveryOtherLineAndReplacesInPlace) {
+  Write("# mine\n[PORTS]\nCOM2=/dev/ttyUSB0\n\n[MODEM]\nRINGS=2\nPHONE=123\n[OTHER]\nx=y\n");
+  Profile p(path_);
+  ASSERT_TRUE(p.WriteInt("MODEM", "RINGS", 3));
+  ASSERT_TRUE(p.WriteString("MODEM", "SECURITY", "4711"));
+  ASSERT_TRUE(p.WriteString("NEW", "KEY", "v"));
+  EXPECT_EQ(ReadAll(path_),
+            "# mine\n[PORTS]\nCOM2=/dev/ttyUSB0\n\n[MODEM]\nRINGS=3\nPHONE=123\nSECURITY=4711\n"
+            "[OTHER]\nx=y\n\n[NEW]\nKEY=v\n");
+  Profile again(path_);
+  EXPECT_EQ(again.GetInt("MODEM", "RINGS", 0), 3);
+  EXPECT_EQ(again.GetString("NEW", "KEY", ""), "v");
+}
+
+TEST_F(ProfileTest, AValueCannotInjectALine) {
+  Profile p(path_);
+  ASSERT_TRUE(p.WriteString("MODEM", "PHONE", "1\n[MODEM]\nSECURITY=0"));
+  Profile again(path_);
+  EXPECT_EQ(again.GetString("MODEM", "SECURITY", "857"), "857");
+}
+
+TEST_F(ProfileTest, AFailedWriteIsReportedAndLeavesNothingBehind) {
+  // The profile's path is a directory that holds a file: the final rename must fail.
+  std::string dir = ::testing::TempDir() + "profdir_" + std::to_string(getpid());
+  mkdir(dir.c_str(), 0755);
+  std::ofstream(dir + "/keep") << "x";
+  Profile p(dir);
+  EXPECT_FALSE(p.WriteInt("MODEM", "RINGS", 5));
+  EXPECT_FALSE(p.WriteError().empty());
+  EXPECT_EQ(p.GetInt("MODEM", "RINGS", 0), 5);  // kept in memory
+  EXPECT_EQ(ReadAll(dir + "/keep"), "x");
+  EXPECT_NE(access((dir + ".tmp").c_str(), F_OK), 0);
+  Profile nowhere("/nonexistent-telvara-dir/t.ini");
+  EXPECT_FALSE(nowhere.WriteInt("MODEM", "RINGS", 5));
+  unlink((dir + "/keep").c_str());
+  rmdir(dir.c_str());
+}
+
+TEST_F(ProfileTest, NoTempFileIsLeftBehind) {
+  Profile p(path_);
+  ASSERT_TRUE(p.WriteInt("MODEM", "PORT", 1));
+  EXPECT_NE(access((path_ + ".tmp").c_str(), F_OK), 0);
+}
+
+TEST_F(ProfileTest, BinaryGarbageReadsAsDefaults) {
+  std::string junk;
+  for (int i = 0; i < 5000; ++i) junk += static_cast<char>((i * 7919) & 0xFF);
+  Write(junk);
+  Profile p(path_);
+  EXPECT_EQ(p.GetInt("MODEM", "PORT", 2), 2);
+}
+
+}  // namespace

@@ -1,0 +1,60 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "platform/WindowModel.h"
+
+using namespace telvara;
+
+namespace {
+
+TEST(WindowModel, EveryChangePublishesANewVersion) {
+  WindowModel w;
+  auto before = w.Snapshot();
+  w.SetStatus("Stand by");
+  auto after = w.Snapshot();
+  EXPECT_GT(after->version, before->version);
+  EXPECT_EQ(after->status, "Stand by");
+  EXPECT_EQ(before->status, "");  // an old snapshot never changes under its reader
+}
+
+TEST(WindowModel, RowsInsertAndDeleteAtPositions) {
+  WindowModel w;
+  w.InsertRow(0, {"b", "2"});
+  w.InsertRow(0, {"a", "1"});
+  w.InsertRow(99, {"c", "3"});
+  w.DeleteRow(1);
+  w.DeleteRow(7);
+  ASSERT_EQ(w.RowCount(), 2u);
+  EXPECT_EQ(w.Row(0)->text, "a");
+  EXPECT_EQ(w.Row(1)->identity, "3");
+  EXPECT_EQ(w.Row(2), nullptr);
+}
+
+TEST(WindowModel, BoxesOpenAndCloseById) {
+  WindowModel w;
+  int a = w.OpenBox("Telvara", "OpenCom Failed", {"OK"}, false);
+  int b = w.OpenBox("Telvara", "Set Voice Mode Failed", {"OK"}, false);
+  EXPECT_NE(a, b);
+  EXPECT_TRUE(w.CloseBox(a));
+  EXPECT_FALSE(w.CloseBox(a));
+  EXPECT_TRUE(w.BoxOpen(b));
+  ASSERT_EQ(w.Snapshot()->boxes.size(), 1u);
+  EXPECT_EQ(w.Snapshot()->boxes[0].text, "Set Voice Mode Failed");
+}
+
+TEST(WindowModel, WaitForChangeWakesOnAChangeFromAnotherThread) {
+  WindowModel w;
+  uint64_t seen = w.Snapshot()->version;
+  std::thread engine([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    w.SetStatus("Phone ringing.");
+  });
+  auto s = w.WaitForChange(seen, 5000);
+  engine.join();
+  EXPECT_EQ(s->status, "Phone ringing.");
+  // No change: returns the same version after the time-out.
+  EXPECT_EQ(w.WaitForChange(s->version, 10)->version, s->version);
+}
+
+}  // namespace
