@@ -1,0 +1,368 @@
+#include "modem/FCOMM.h"
+
+#include <algorithm>
+
+#include "platform/Wait.h"
+
+namespace telvara {
+namespace {
+
+// Result lines, compared in this order over each entry's own length.
+const char* const kResultTexts[] = {
+    "OK",     "CONNECT", "ERROR", "NO CARRIER", "NO DIALTONE", "BUSY",   "RING",   "NO ANSWER",
+    "VCON",   "FCON",    "DCON",  "+FDIS:",     "+FCSI:",      "+FNSF:", "+FHNG:",
+};
+
+constexpr uint32_t kFirstCharMs = 100;  // a line must start within this
+constexpr uint32_t kLineMs = 500;       // and end within this once started
+constexpr std::size_t kStopTextMax = 40;
+constexpr int kLineSize = 250;
+
+bool StartsWith(const std::string& line, const std::string& prefix) {
+  return line.compare(0, prefix.size(), prefix) == 0;
+}
+
+}  // namespace
+
+int BaudForSpeed(int speed) {
+  switch (speed) {
+    case 24: return 2400;
+    case 48: return 4800;
+    case 96: return 9600;
+    case 192: return 19200;
+    case 384: return 38400;
+    case 560: return 56000;
+    case 576: return 57600;
+    case 1152: return 115200;
+    case 1280: return 128000;
+    case 2560: return 256000;
+    default: return 19200;
+  }
+}
+
+FCOMM::FCOMM(PortOpener opener) : opener_(std::move(opener)) {}
+
+FCOMM::~FCOMM() {
+  if (open_) CloseComm();
+}
+
+void FCOMM::ReportFault(const std::string& text) {
+  if (faultReporter_) faultReporter_(text);
+}
+
+void FCOMM::BlockUntil(uint32_t tick, WaitFor what) { WaitLoop().GetWaiter().Block(tick, what); }
+
+// ---- the port ------------------------------------------------------------------------
+
+int FCOMM::OpenComm(int port, int speed) {
+  if (open_) CloseComm();
+  openError_.clear();
+  if (!opener_) {
+    openError_ = "no way to open a port";
+    return 0;
+  }
+  PortOpenResult r = opener_(port, BaudForSpeed(speed));
+  if (!r.stream) {
+    openError_ = r.error.empty() ? "COM" + std::to_string(port) + " cannot be opened" : r.error;
+    return 0;
+  }
+  stream_ = std::move(r.stream);
+  portStuck_ = false;
+  open_ = true;
+  WaitLoop().GetWaiter().Watch(stream_.get());
+  return 1;
+}
+
+void FCOMM::CloseComm() {
+  if (stream_) {
+    stream_->SetDtr(false);
+    WaitLoop().GetWaiter().Watch(nullptr);
+  }
+  open_ = false;
+  stream_.reset();
+  pacer_.Stop();
+}
+
+// ---- reading -------------------------------------------------------------------------
+
+bool FCOMM::Refill() {
+  inputCount_ = 0;
+  inputPos_ = 0;
+  if (!open_) return false;
+  // A failed read counts as nothing read.
+  long n = stream_->Read(input_.data(), input_.size());
+  if (n > 0) inputCount_ = static_cast<int>(std::min<long>(n, input_.size()));
+  return inputCount_ > 0;
+}
+
+void FCOMM::QueueEvent(uint8_t code) {
+  // No guard against overrun: the oldest untaken events are overwritten.
+  events_[eventWrite_] = code;
+  eventWrite_ = (eventWrite_ + 1) % 256;
+}
+
+int FCOMM::ReadByte() {
+  if (inputPos_ >= inputCount_) Refill();
+  while (inputPos_ < inputCount_) {
+    uint8_t byte = input_[inputPos_++];
+    if (dlePending_) {
+      dlePending_ = false;
+      if (byte == kDLE) return static_cast<int8_t>(kDLE);
+      QueueEvent(byte);
+      return kReadEvent;
+    }
+    if (byte == kDLE) {
+      dlePending_ = true;
+      continue;
+    }
+    // Bytes come back as signed chars: 0x80 and above read negative.
+    return static_cast<int8_t>(byte);
+  }
+  return kReadNothing;
+}
+
+int FCOMM::ReadBlock(int max, uint8_t* buffer) {
+  int count = 0;
+  if (max <= 0 || buffer == nullptr) return 0;
+  bool refilled = false;
+  for (;;) {
+    while (inputPos_ < inputCount_) {
+      uint8_t byte = input_[inputPos_++];
+      if (dlePending_) {
+        dlePending_ = false;
+        if (byte != kDLE) {
+          QueueEvent(byte);
+          return count;
+        }
+      } else if (byte == kDLE) {
+        dlePending_ = true;
+        continue;
+      }
+      buffer[count++] = byte;
+      if (count >= max) return count;
+    }
+    if (refilled || !Refill()) return count;
+    refilled = true;
+  }
+}
+
+int FCOMM::TakeEvent() {
+  if (eventRead_ == eventWrite_) return 0;
+  int code = events_[eventRead_];
+  eventRead_ = (eventRead_ + 1) % 256;
+  return code;
+}
+
+void FCOMM::UngetEvent() { eventRead_ = (eventRead_ + 255) % 256; }
+
+int FCOMM::PollEvent() {
+  if (eventRead_ == eventWrite_) {
+    while (ReadByte() != kReadNothing) {
+    }
+  }
+  return TakeEvent();
+}
+
+int FCOMM::FlushEvents() {
+  while (ReadByte() != kReadNothing) {
+  }
+  while (TakeEvent() != 0) {
+  }
+  return 0;
+}
+
+// ---- result lines --------------------------------------------------------------------
+
+int FCOMM::ReadLine(int size, std::string& line) {
+  line.clear();
+  if (size < 2) return 0;
+  uint32_t start = GetTicks();
+  int c;
+  for (;;) {
+    c = ReadByte();
+    if (c >= 32 && c <= 127) break;
+    if (TickReached(GetTicks(), start + kFirstCharMs)) return 0;
+    PumpMessage();
+    if (c == kReadNothing) WaitUntil(start + kFirstCharMs, WaitFor::Input);
+  }
+  line.push_back(static_cast<char>(c));
+  uint32_t lineStart = GetTicks();
+  for (;;) {
+    c = ReadByte();
+    if (c == '\r' || c == '\n') break;
+    if (c < 0 || c > 255) {
+      if (TickReached(GetTicks(), lineStart + kLineMs)) break;
+      PumpMessage();
+      if (c == kReadNothing) WaitUntil(lineStart + kLineMs, WaitFor::Input);
+      continue;
+    }
+    if (static_cast<int>(line.size()) >= size - 1) break;
+    line.push_back(static_cast<char>(c));
+  }
+  return static_cast<int>(line.size());
+}
+
+ModemResult FCOMM::Classify(const std::string& line) const {
+  int code = 1;
+  for (const char* text : kResultTexts) {
+    if (StartsWith(line, text)) return static_cast<ModemResult>(code);
+    ++code;
+  }
+  if (StartsWith(line, stopText_)) return ResultStopText;
+  return ResultNone;
+}
+
+ModemResult FCOMM::WaitResult(const std::string& stop, int units) {
+  SetDeadline(static_cast<uint32_t>(std::max(units, 0)));
+  stopText_ = stop.substr(0, kStopTextMax);
+  for (;;) {
+    if (DeadlinePassed()) return ResultNone;
+    if (ReadLine(kLineSize, lineBuffer_) == 0) continue;
+    ModemResult r = Classify(lineBuffer_);
+    if (r != ResultNone) return r;
+  }
+}
+
+int FCOMM::SendLine(const std::string& text) {
+  if (!open_) return 0;
+  std::size_t end = text.size();
+  while (end > 0 && static_cast<uint8_t>(text[end - 1]) < 16) --end;
+  for (std::size_t i = 0; i < end; ++i)
+    if (!WriteByteRetrying(static_cast<uint8_t>(text[i]))) return 0;
+  return WriteByteRetrying('\r') ? 1 : 0;
+}
+
+ModemResult FCOMM::SendCommand(const std::string& command) {
+  Delay(2);
+  // A command the port never took has no answer to wait for.
+  if (!SendLine(command)) return ResultNone;
+  ModemResult r = WaitResult("QQ", 400);
+  Delay(2);
+  return r;
+}
+
+// ---- writing -------------------------------------------------------------------------
+
+int FCOMM::WriteByte(uint8_t byte) {
+  if (!open_) return 0;
+  uint32_t start = GetTicks();
+  for (;;) {
+    long n = stream_->Write(&byte, 1);
+    if (n == 1) return 1;
+    if (n < 0) return 0;
+    if (TickReached(GetTicks(), start + kWriteByteMs)) return 0;
+    BlockUntil(start + kWriteByteMs, WaitFor::OutputRoom);
+  }
+}
+
+bool FCOMM::WriteByteRetrying(uint8_t byte) {
+  if (!open_) return false;
+  uint32_t start = GetTicks();
+  for (;;) {
+    uint32_t attempt = GetTicks();
+    if (WriteByte(byte)) {
+      portStuck_ = false;
+      return true;
+    }
+    // A port already known to be stuck gets one attempt, so that a sequence of
+    // writes (a command, the hang-up stages) does not wait the bound for each byte.
+    if (portStuck_) return false;
+    if (TickReached(GetTicks(), start + kStuckPortMs)) {
+      portStuck_ = true;
+      ReportFault("The modem port took no data for 5 seconds");
+      return false;
+    }
+    // A write that failed outright (not just held up) is retried after the time a
+    // held-up one would have taken, not at once.
+    if (!TickReached(GetTicks(), attempt + kWriteByteMs))
+      BlockUntil(std::min(attempt + kWriteByteMs, start + kStuckPortMs), WaitFor::Messages);
+  }
+}
+
+void FCOMM::BeginLinePacing(int samplesPerSecond, uint32_t aheadMs) {
+  pacer_.Start(samplesPerSecond, aheadMs, GetTicks());
+}
+
+int FCOMM::WriteBlock(int count, const uint8_t* bytes) {
+  if (!open_ || count <= 0 || bytes == nullptr) return 0;
+  // The samples in the block: a doubled DLE is one sample.
+  int samples = 0;
+  if (pacer_.Active()) {
+    for (int i = 0; i < count; ++i) {
+      if (bytes[i] == kDLE && i + 1 < count && bytes[i + 1] == kDLE) ++i;
+      ++samples;
+    }
+  }
+  uint32_t start = GetTicks();
+  uint32_t lastRoom = start;
+  // Wait until the output queue takes the whole block below the limit and the line's
+  // pace allows it, dispatching messages meanwhile.
+  for (;;) {
+    uint32_t now = GetTicks();
+    int queued = stream_->OutputQueued();
+    bool room = queued >= 0 && queued + count < kOutputQueueLimit;
+    uint32_t ready = pacer_.ReadyTick(samples, now);
+    bool paced = TickReached(now, ready);
+    if (room && paced) break;
+    if (room) lastRoom = now;
+    if (TickReached(now, lastRoom + kStuckPortMs)) {
+      if (!portStuck_) ReportFault("The modem port took no data for 5 seconds");
+      portStuck_ = true;
+      return 0;
+    }
+    PumpMessage();
+    if (!paced) {
+      WaitUntil(ready, WaitFor::Messages);
+    } else {
+      // The queue drains at about a byte per sample of the line; look again when the
+      // excess should be gone, or sooner if the port says it has room.
+      int excess = queued >= 0 ? queued + count - kOutputQueueLimit + 1 : 1;
+      uint32_t ms = static_cast<uint32_t>(excess) * 1000u / 7200u;
+      WaitUntil(now + std::clamp<uint32_t>(ms, 1, 50), WaitFor::OutputRoom);
+    }
+  }
+  int done = 0;
+  for (;;) {
+    long n = stream_->Write(bytes + done, static_cast<std::size_t>(count - done));
+    if (n < 0) return 0;
+    done += static_cast<int>(n);
+    if (done >= count) break;
+    if (TickReached(GetTicks(), start + kWriteBlockMs)) {
+      pacer_.Sent(samples);
+      return 0;
+    }
+    BlockUntil(start + kWriteBlockMs, WaitFor::OutputRoom);
+  }
+  portStuck_ = false;
+  pacer_.Sent(samples);
+  return count;
+}
+
+int FCOMM::SendCancel() { return WriteByteRetrying(kCAN) ? 1 : 0; }
+
+// ---- hang-up -------------------------------------------------------------------------
+
+int FCOMM::HangUp() {
+  if (!open_) return 0;
+  // 1. Ask politely.
+  Delay(5);
+  SendLine("ATH0");
+  if (WaitResult("QQ", 300) == ResultOk) return 1;
+  // 2. Drop DTR: a modem set up with &D2 goes on hook.
+  if (stream_) stream_->SetDtr(false);
+  Delay(100);
+  if (stream_) stream_->SetDtr(true);
+  WaitResult("QQ", 200);
+  Delay(5);
+  if (SendCommand("ATH0") == ResultOk) return 1;
+  // 3. End a voice transmission in progress.
+  if (WriteByteRetrying(kDLE)) WriteByteRetrying(kETX);
+  WaitResult("QQ", 200);
+  if (SendCommand("ATH0") == ResultOk) return 1;
+  // 4. End a voice reception in progress.
+  SendCancel();
+  WaitResult("QQ", 200);
+  return SendCommand("ATH0") == ResultOk ? 1 : 0;
+}
+
+}  // namespace telvara

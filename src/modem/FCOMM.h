@@ -1,0 +1,135 @@
+#pragma once
+// FCOMM: the serial channel of the modem driver. Reads the modem's byte stream without
+// blocking, separates DLE-shielded event codes from data, assembles and classifies
+// result lines, sends AT commands and carries the escalating hang-up. Every wait blocks
+// in the wait loop (platform/Wait.h) until input, a message or its time limit.
+// Engine thread only.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "modem/LinePacer.h"
+#include "platform/ByteStream.h"
+#include "platform/EventLoop.h"
+
+namespace telvara {
+
+// Classifies a result line; 0 when no line classified before the deadline.
+enum ModemResult : int {
+  ResultNone = 0,
+  ResultOk = 1,
+  ResultConnect = 2,
+  ResultError = 3,
+  ResultNoCarrier = 4,
+  ResultNoDialtone = 5,
+  ResultBusy = 6,
+  ResultRing = 7,
+  ResultNoAnswer = 8,
+  ResultVcon = 9,
+  ResultFcon = 10,
+  ResultDcon = 11,
+  ResultFdis = 12,
+  ResultFcsi = 13,
+  ResultFnsf = 14,
+  ResultFhng = 15,
+  ResultStopText = 16,  // the caller's own stop text
+};
+
+// Bytes with a meaning on the line.
+constexpr uint8_t kDLE = 0x10;
+constexpr uint8_t kETX = 0x03;
+constexpr uint8_t kCAN = 0x18;
+
+// ReadByte's results beside a data byte.
+constexpr int kReadEvent = 256;    // the byte was an event code, now queued
+constexpr int kReadNothing = 512;  // no byte available
+
+// The baud rate for a speed in hundreds of bit/s; 19200 for a speed not in the table.
+int BaudForSpeed(int speed);
+
+class FCOMM {
+ public:
+  using FaultReporter = std::function<void(const std::string&)>;
+
+  explicit FCOMM(PortOpener opener);
+  virtual ~FCOMM();
+  FCOMM(const FCOMM&) = delete;
+  FCOMM& operator=(const FCOMM&) = delete;
+
+  // Where bounded failures (a port that takes no byte, a recording cut off) are told.
+  void SetFaultReporter(FaultReporter reporter) { faultReporter_ = std::move(reporter); }
+
+  // Port: "COM<port>" at the speed in hundreds of bit/s. 1 opened, 0 failed.
+  int OpenComm(int port, int speed);
+  const std::string& OpenError() const { return openError_; }
+  bool IsOpen() const { return open_; }
+  void CloseComm();
+
+  // Reading and the event queue.
+  int ReadByte();
+  int ReadBlock(int max, uint8_t* buffer);
+  int TakeEvent();
+  void UngetEvent();
+  int PollEvent();
+  int FlushEvents();
+
+  // Result lines and commands.
+  int ReadLine(int size, std::string& line);
+  ModemResult WaitResult(const std::string& stop, int units);
+  const std::string& LastLine() const { return lineBuffer_; }
+  int SendLine(const std::string& text);
+  ModemResult SendCommand(const std::string& command);
+
+  // Writing.
+  int WriteByte(uint8_t byte);
+  int WriteBlock(int count, const uint8_t* bytes);
+  int SendCancel();
+  int HangUp();
+
+  // Limits of the writes that the modem may hold up; plain milliseconds.
+  static constexpr uint32_t kWriteByteMs = 500;
+  static constexpr uint32_t kWriteBlockMs = 3500;
+  static constexpr uint32_t kStuckPortMs = 5000;  // no byte taken: the operation fails
+  static constexpr int kOutputQueueLimit = 4095;
+
+ protected:
+  void ReportFault(const std::string& text);
+  // Writes one byte, retrying until the port takes it; false after the stuck-port bound.
+  bool WriteByteRetrying(uint8_t byte);
+  // Voice transmit: WriteBlock also keeps the samples written within a bound of what
+  // the line has played at this rate, since some transports hide their output queue.
+  void BeginLinePacing(int samplesPerSecond, uint32_t aheadMs);
+  void EndLinePacing() { pacer_.Stop(); }
+  ByteStream* Stream() { return stream_.get(); }
+  // Blocks without dispatching messages (the loops that must not dispatch).
+  static void BlockUntil(uint32_t tick, WaitFor what);
+
+ private:
+  bool Refill();
+  void QueueEvent(uint8_t code);
+  ModemResult Classify(const std::string& line) const;
+
+  PortOpener opener_;
+  std::unique_ptr<ByteStream> stream_;
+  std::string openError_;
+  FaultReporter faultReporter_;
+  bool open_ = false;
+  bool portStuck_ = false;  // the last bounded write failed; retries are cut short
+
+  std::array<uint8_t, 2048> input_{};
+  int inputCount_ = 0;
+  int inputPos_ = 0;
+  bool dlePending_ = false;
+
+  std::array<uint8_t, 256> events_{};
+  int eventWrite_ = 0;
+  int eventRead_ = 0;
+
+  std::string lineBuffer_;
+  std::string stopText_;
+  LinePacer pacer_;
+};
+
+}  // namespace telvara
