@@ -1,0 +1,159 @@
+#include "app/COrvanelApp.h"
+
+#include <limits.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+#include <thread>
+
+#include "engine/COrvanelView.h"
+#include "platform/Clock.h"
+#include "platform/EventLoop.h"
+#include "platform/Profile.h"
+#include "platform/SerialPort.h"
+#include "platform/Wait.h"
+#include "platform/WindowModel.h"
+#include "store/OrvanelDoc.h"
+#include "web/WebServer.h"
+
+namespace telvara {
+
+namespace {
+
+const char kTitle[] = "Telvara for Win95/NT";
+const char kListHeader[] = "Time        Date      Length    Filename    Caller ID  Status";
+
+std::string AbsoluteDir(std::string dir) {
+  if (dir.empty()) return dir;
+  if (dir[0] != '/') {
+    char cwd[PATH_MAX];
+    if (getcwd(cwd, sizeof cwd)) dir = std::string(cwd) + "/" + dir;
+  }
+  if (dir.back() != '/') dir += '/';
+  return dir;
+}
+
+// One line on standard output for each status the machine shows, with the time.
+void LogLine(const std::string& text) {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
+  std::cout << stamp << "  " << text << std::endl;
+}
+
+// SIGTERM and SIGINT are taken by a thread of their own, which posts the same close
+// message that closing the window posts.
+class SignalWatcher {
+ public:
+  explicit SignalWatcher(EventLoop& loop) {
+    sigemptyset(&set_);
+    sigaddset(&set_, SIGTERM);
+    sigaddset(&set_, SIGINT);
+    sigaddset(&set_, SIGUSR1);  // our own wake-up to end the thread
+    pthread_sigmask(SIG_BLOCK, &set_, nullptr);
+    thread_ = std::thread([this, &loop] {
+      for (;;) {
+        int sig = 0;
+        if (sigwait(&set_, &sig) != 0 || sig == SIGUSR1) return;
+        loop.PostClose();
+      }
+    });
+  }
+  ~SignalWatcher() {
+    pthread_kill(thread_.native_handle(), SIGUSR1);
+    thread_.join();
+  }
+
+ private:
+  sigset_t set_;
+  std::thread thread_;
+};
+
+}  // namespace
+
+std::string ExecutableDir() {
+  char path[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return "./";
+  std::string p(path, static_cast<std::size_t>(n));
+  return p.substr(0, p.rfind('/') + 1);
+}
+
+int COrvanelApp::Run() {
+  std::string home = AbsoluteDir(options_.home.empty() ? ExecutableDir() : options_.home);
+  struct stat st {};
+  if (stat(home.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    std::cerr << "telvara: the program directory " << home << " does not exist\n";
+    return 2;
+  }
+  // Signals are blocked before any other thread starts, so only the watcher takes them.
+  RealClock clock;
+  EventLoop loop(clock, std::make_unique<PollWaiter>(clock));
+  SetWaitLoop(&loop);
+  SignalWatcher signals(loop);
+
+  Profile profile(home + "telvara.ini");
+  WindowModel window;
+  window.SetTitle(kTitle);
+  window.SetHeader(kListHeader);
+
+  WebServerOptions webOptions;
+  webOptions.host = options_.listenHost;
+  webOptions.port = options_.listenPort;
+  webOptions.password = profile.GetString("WEB", "PASSWORD", "");
+  webOptions.webDir = ExecutableDir() + "web/";
+  WebServer web(window, loop, webOptions);
+  WebStartResult started = web.Start();
+  if (!started.ok) {
+    std::cerr << "telvara: cannot serve the window: " << started.error << "\n";
+    return 2;
+  }
+  std::cout << web.Url() << std::endl;
+  if (!profile.LoadError().empty()) LogLine("Profile not read: " + profile.LoadError());
+
+  COrvanelDoc document(home);
+  StartupResult opened = document.OpenAtStartup(options_.logFile, clock.WallNow());
+
+  ViewEnvironment env;
+  env.clock = &clock;
+  env.loop = &loop;
+  env.window = &window;
+  env.profile = &profile;
+  env.openPort = MakeSerialPortOpener(profile);
+  env.programDir = home;
+  env.log = LogLine;
+  COrvanelView view(std::move(env));
+  view.SetDocument(&document);
+  if (!opened.notice.empty()) view.MessageBox(opened.notice, "Message Log");
+
+  loop.SetHandler([&](const Message& m) {
+    switch (m.kind) {
+      case Message::Kind::Timer: view.OnTimer(m.id); break;
+      case Message::Kind::Command: view.OnCommand(m); break;
+      default: break;
+    }
+  });
+  if (view.OnCreate() != 0) {
+    web.Stop();
+    return 1;
+  }
+  view.FillMessageList();
+  loop.Run();
+
+  LogLine("Closing");
+  SaveResult saved = document.SaveIfModified();
+  if (!saved.Ok()) LogLine(saved.error);
+  view.OnDestroy();
+  window.SetClosing();
+  web.Stop();
+  SetWaitLoop(nullptr);
+  return 0;
+}
+
+}  // namespace telvara

@@ -1,0 +1,153 @@
+// The view's life: start-up with the modem bring-up, line watching, status texts,
+// and shutdown.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "engine/COrvanelView.h"
+#include "engine/StartupWindow.h"
+#include "modem/FMODEM.h"
+#include "platform/Clock.h"
+#include "platform/EventLoop.h"
+#include "platform/Profile.h"
+#include "platform/Wait.h"
+#include "platform/WindowModel.h"
+
+namespace telvara {
+
+COrvanelView::COrvanelView(ViewEnvironment env) : env_(std::move(env)) {}
+
+COrvanelView::~COrvanelView() {
+  if (modem_) modem_->CloseComm();
+}
+
+uint32_t COrvanelView::Now() const { return env_.clock->Now(); }
+
+void COrvanelView::ShowStatus(const std::string& text) {
+  env_.window->SetStatus(text);
+  if (env_.log) env_.log(text);
+}
+
+void COrvanelView::MessageBox(const std::string& text, const std::string& title) {
+  env_.window->OpenBox(title, text, {"OK"}, false);
+  if (env_.log) env_.log("[" + title + "] " + text);
+}
+
+void COrvanelView::StartLineWatch() {
+  if (timerId != 0) return;
+  if (env_.loop->SetTimer(1, kTimerPeriodMs)) {
+    timerId = 1;
+    watching = 1;
+  }
+}
+
+void COrvanelView::StopLineWatch() {
+  if (timerId == 0) return;
+  watching = 0;
+  env_.loop->KillTimer(timerId);
+  timerId = 0;
+}
+
+int COrvanelView::ReturnToIdle() {
+  int result = modem_->SendCommand("AT+FCLASS=0");
+  ShowStatus("Stand by");
+  return result;
+}
+
+void COrvanelView::PrepareDirectories() {
+  programDir = env_.programDir;
+  if (!programDir.empty() && programDir.back() != '/') programDir += '/';
+  inboxDir = programDir + "inbox/";
+  systemDir = programDir + "system/";
+  std::string inbox = programDir + "inbox";
+  struct stat st {};
+  if (stat(inbox.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return;
+  MessageBox("Directory \"" + inbox + "\" does not exist. Telvara will create a new directory.",
+             "File Path Not Found");
+  // Recordings would fail one by one later; say now why.
+  if (mkdir(inbox.c_str(), 0755) != 0 && errno != EEXIST)
+    MessageBox("Directory \"" + inbox + "\" could not be created: " + std::strerror(errno),
+               "File Path Not Found");
+}
+
+void COrvanelView::InitializeModem() {
+  if (modem_->SendCommand(settings.initString) == 1) {
+    modem_->SendCommand("ATE0V1");
+  } else {
+    modem_->HangUp();
+    if (modem_->SendCommand(settings.initString) == 1)
+      modem_->SendCommand("ATE0V1");
+    else
+      MessageBox("Modem Initialize Failed.");
+  }
+}
+
+int COrvanelView::OnCreate() {
+  startupWindow_ = std::make_unique<CStartupWnd>(*env_.window);
+  if (!startupWindow_->Create()) MessageBox("WindowCreation Failed");
+  auto text = [this](const std::string& t) {
+    startupWindow_->SetStatus(t);
+    if (env_.log) env_.log(t);
+  };
+
+  text("Checking directory");
+  PrepareDirectories();
+
+  text("Read in settings");
+  settings = LoadSettings(*env_.profile);
+
+  modem_ = std::make_unique<FMODEM>(env_.openPort);
+  modem_->SetFaultReporter([this](const std::string& fault) { ShowStatus(fault); });
+
+  text("Open comm port");
+  if (!modem_->OpenComm(settings.port, settings.speed)) {
+    MessageBox("OpenCom Failed");
+    watching = 0;
+    lineBusy = 1;
+    // The port stays closed for the whole run; the status box says why.
+    ShowStatus("OpenCom Failed: COM" + std::to_string(settings.port) + ": " + modem_->OpenError());
+    startupWindow_.reset();
+    return 0;
+  }
+
+  text("Initializing modem");
+  watching = 1;
+  InitializeModem();
+  modem_->SetModemType(static_cast<unsigned>(settings.modemType));
+
+  text("Trying to set modem to voice mode");
+  if (modem_->SetVoiceMode() == 1) {
+    text("Modem Set to voice mode");
+    if (modem_->SetFlowControl() != 1) text("Set hardware flow control failed");
+  } else {
+    watching = 0;
+    MessageBox("Set Voice Mode Failed");
+  }
+  text("Ready");
+
+  lastRingTime = callOutBase = Now();
+  // The timer starts after the closing command, so no tick takes that command's reply.
+  ReturnToIdle();
+  ringCount = -1;
+  if (watching) {
+    if (env_.loop->SetTimer(1, kTimerPeriodMs))
+      timerId = 1;
+    else
+      watching = 0;
+  }
+  startupWindow_.reset();
+  return 0;
+}
+
+void COrvanelView::OnDestroy() {
+  StopLineWatch();
+  startupWindow_.reset();
+  if (modem_) {
+    modem_->CloseComm();  // drops DTR: a modem set up with &D2 goes on hook
+    Delay(10);
+    modem_.reset();
+  }
+}
+
+}  // namespace telvara
