@@ -1,0 +1,91 @@
+#include "web/PageProtocol.h"
+
+#include <algorithm>
+#include <charconv>
+#include <nlohmann/json.hpp>
+
+namespace telvara {
+
+namespace {
+
+using Json = nlohmann::json;
+
+constexpr std::size_t kMaxCommandData = 1024;
+
+bool KnownCommand(int id) {
+  switch (id) {
+    case command::kBoxAnswer:
+    case command::kDeleteMessage:
+    case command::kPlayMessage:
+    case command::kPlayAnnouncement:
+    case command::kRecordAnnouncement:
+    case command::kSetupModem:
+    case command::kAbout:
+    case command::kExit:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// "<box id> <button>": the box must be open and offer that button.
+bool BoxAnswerFits(std::string_view data, const WindowState& state) {
+  std::size_t space = data.find(' ');
+  if (space == std::string_view::npos || space == 0) return false;
+  int boxId = 0;
+  auto [end, ec] = std::from_chars(data.data(), data.data() + space, boxId);
+  if (ec != std::errc() || end != data.data() + space) return false;
+  std::string_view button = data.substr(space + 1);
+  return std::any_of(state.boxes.begin(), state.boxes.end(), [&](const MessageBoxState& box) {
+    return box.id == boxId &&
+           std::find(box.buttons.begin(), box.buttons.end(), button) != box.buttons.end();
+  });
+}
+
+}  // namespace
+
+std::string StateToJson(const WindowState& state) {
+  Json rows = Json::array();
+  for (const ListRow& row : state.rows) rows.push_back({{"text", row.text}, {"identity", row.identity}});
+  Json boxes = Json::array();
+  for (const MessageBoxState& box : state.boxes) {
+    boxes.push_back({{"id", box.id},
+                     {"title", box.title},
+                     {"text", box.text},
+                     {"buttons", box.buttons},
+                     {"modal", box.modal}});
+  }
+  Json json = {{"version", state.version},
+               {"title", state.title},
+               {"startupVisible", state.startupVisible},
+               {"startupTitle", state.startupTitle},
+               {"startupStatus", state.startupStatus},
+               {"status", state.status},
+               {"header", state.header},
+               {"rows", std::move(rows)},
+               {"boxes", std::move(boxes)},
+               {"closing", state.closing}};
+  return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+CommandCheck ParsePageCommand(std::string_view body, const WindowState& state, PageCommand& out) {
+  Json json = Json::parse(body, nullptr, false);
+  if (json.is_discarded() || !json.is_object()) return CommandCheck::Malformed;
+  auto id = json.find("id");
+  if (id == json.end() || !id->is_number_integer()) return CommandCheck::Malformed;
+  auto data = json.find("data");
+  if (data != json.end() && !data->is_string()) return CommandCheck::Malformed;
+  std::string text = data == json.end() ? std::string() : data->get<std::string>();
+  if (text.size() > kMaxCommandData ||
+      std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
+    return CommandCheck::Malformed;
+  }
+  long long value = id->get<long long>();
+  if (value < 0 || value > 0xffff || !KnownCommand(static_cast<int>(value))) return CommandCheck::UnknownId;
+  out.id = static_cast<int>(value);
+  if (out.id == command::kBoxAnswer && !BoxAnswerFits(text, state)) return CommandCheck::NoSuchBox;
+  out.data = std::move(text);
+  return CommandCheck::Ok;
+}
+
+}  // namespace telvara
