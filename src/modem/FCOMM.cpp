@@ -324,10 +324,14 @@ int FCOMM::WriteBlock(int count, const uint8_t* bytes) {
   int done = 0;
   for (;;) {
     long n = stream_->Write(bytes + done, static_cast<std::size_t>(count - done));
-    if (n < 0) return 0;
+    if (n < 0) {
+      ReportFault("The modem port failed while sending data");
+      return 0;
+    }
     done += static_cast<int>(n);
     if (done >= count) break;
     if (TickReached(GetTicks(), start + kWriteBlockMs)) {
+      ReportFault("The modem port held up the sound data for 3.5 seconds");
       pacer_.Sent(samples);
       return 0;
     }

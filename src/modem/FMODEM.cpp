@@ -263,7 +263,7 @@ int FMODEM::RecordFile(const std::string& path) {
   SetVoiceFormat(bitsPerSample_, sampleRate_);
   wave_->InitHeader(bitsPerSample_, sampleRate_);
   if (!wave_->OpenWrite(path)) {
-    ReportFault("Cannot create " + path + ": " + wave_->Error());
+    ReportFault("Cannot record: " + wave_->Error());
     return 0;
   }
   if (SendAndMap(kReceive[type_]) != ResultConnect) {

@@ -1,6 +1,7 @@
 #include "modem/FWAVE.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -27,6 +28,30 @@ void PutTag(std::array<uint8_t, FWAVE::kHeaderSize>& h, int offset, const char* 
 }  // namespace
 
 FWAVE::FWAVE() = default;
+
+bool FWAVE::OpenRegular(const std::string& path, int flags) {
+  // Opened without blocking (a FIFO would wait for its other end) and refused unless
+  // it is a plain file: a device is never recorded over, played from or deleted.
+  file_.Reset(::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0644));
+  if (!file_.IsValid()) {
+    NoteError("cannot open " + path);
+    return false;
+  }
+  struct stat st {};
+  if (::fstat(file_.Get(), &st) != 0) {
+    NoteError("cannot examine " + path);
+    file_.Reset();
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    error_ = path + " is not a plain file";
+    file_.Reset();
+    return false;
+  }
+  int fl = ::fcntl(file_.Get(), F_GETFL);
+  if (fl >= 0) ::fcntl(file_.Get(), F_SETFL, fl & ~O_NONBLOCK);
+  return true;
+}
 
 FWAVE::~FWAVE() { Close(); }
 
@@ -83,17 +108,19 @@ int FWAVE::OpenWrite(const std::string& path) {
   Close();
   path_ = path;
   error_.clear();
-  file_.Reset(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (!file_.IsValid()) {
-    NoteError("cannot create the file");
+  created_ = false;
+  if (!OpenRegular(path, O_WRONLY | O_CREAT)) return 0;
+  if (::ftruncate(file_.Get(), 0) != 0) {
+    NoteError("cannot empty " + path);
+    file_.Reset();
     return 0;
   }
+  created_ = true;
   int written = 0;
   if (::lseek(file_.Get(), 0, SEEK_SET) != 0 || !WriteAll(header_.data(), kHeaderSize, written)) {
     // Without its header the file is no recording: do not leave it behind.
     if (error_.empty()) NoteError("cannot write the header");
-    Close();
-    ::unlink(path.c_str());
+    Discard();
     return 0;
   }
   return 1;
@@ -103,11 +130,8 @@ int FWAVE::OpenRead(const std::string& path) {
   Close();
   path_ = path;
   error_.clear();
-  file_.Reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!file_.IsValid()) {
-    NoteError("cannot open the file");
-    return 0;
-  }
+  created_ = false;
+  if (!OpenRegular(path, O_RDONLY)) return 0;
   // A file shorter than the header is read as far as it goes; no field is examined.
   header_.fill(0);
   int got = 0;
@@ -172,7 +196,9 @@ int FWAVE::Close() {
 
 int FWAVE::Discard() {
   Close();
-  if (!path_.empty()) ::unlink(path_.c_str());
+  // Only a file this object created for writing is deleted, never one it played.
+  if (created_ && !path_.empty()) ::unlink(path_.c_str());
+  created_ = false;
   path_.clear();
   return 1;
 }

@@ -41,6 +41,7 @@ class FWAVE {
   const std::array<uint8_t, kHeaderSize>& Header() const { return header_; }
 
  private:
+  bool OpenRegular(const std::string& path, int flags);
   uint32_t Field32(int offset) const;
   void SetField32(int offset, uint32_t value);
   void SetField16(int offset, uint16_t value);
@@ -51,6 +52,7 @@ class FWAVE {
   std::string path_;
   std::string error_;
   UniqueFileDescriptor file_;
+  bool created_ = false;  // path_ was opened by OpenWrite
 };
 
 }  // namespace telvara
