@@ -1,0 +1,246 @@
+// The Telvara window in headless Chromium, as a person would see and use it.
+//
+// What to test, from the environment:
+//   TELVARA_WEB_URL      the address of a window that is already running, or
+//   TELVARA_WEB_CMD      a command (run by sh) that serves a window and prints its
+//                        address as its first line of output, or
+//   TELVARA_WEB_HARNESS  the window_harness program (set by ctest); then the texts
+//                        that the harness shows are checked too.
+// TELVARA_CHROMIUM names the browser (default /usr/bin/chromium); TELVARA_SHOTS the
+// folder for screenshots (default /tmp).
+//
+// Exits 0 when every check passed, 1 on a failure, 77 when it cannot run here.
+'use strict';
+
+const { spawn } = require('child_process');
+const fs = require('fs');
+const os = require('os');
+const path = require('path');
+const readline = require('readline');
+
+const SKIP = 77;
+let chromium;
+try {
+  ({ chromium } = require('playwright-core'));
+} catch (e) {
+  console.log('browser_window skipped: playwright-core is not installed (run "npm ci" in tests/browser)');
+  process.exit(SKIP);
+}
+const browserPath = process.env.TELVARA_CHROMIUM || '/usr/bin/chromium';
+if (!fs.existsSync(browserPath)) {
+  console.log(`browser_window skipped: no browser at ${browserPath}`);
+  process.exit(SKIP);
+}
+
+const STARTUP_TEXTS = [
+  'Starting up', 'Checking directory', 'Read in settings', 'Open comm port', 'Initializing modem',
+  'Trying to set modem to voice mode', 'Modem Set to voice mode', 'Ready',
+];
+const HEADER = 'Time        Date      Length    Filename    Caller ID  Status';
+const shots = process.env.TELVARA_SHOTS || os.tmpdir();
+
+let program = null;  // the child process under test, killed if the test overruns
+let passed = 0;
+let failed = 0;
+function check(ok, what, detail) {
+  if (ok) {
+    passed += 1;
+    console.log(`ok   ${what}`);
+  } else {
+    failed += 1;
+    console.log(`FAIL ${what}${detail === undefined ? '' : ': ' + JSON.stringify(detail)}`);
+  }
+}
+
+// Starts the program under test and resolves with its address.
+function startProgram() {
+  if (process.env.TELVARA_WEB_URL) return Promise.resolve({ url: process.env.TELVARA_WEB_URL, child: null });
+  let child;
+  if (process.env.TELVARA_WEB_CMD) {
+    child = spawn('sh', ['-c', process.env.TELVARA_WEB_CMD], { stdio: ['ignore', 'pipe', 'inherit'] });
+  } else if (process.env.TELVARA_WEB_HARNESS) {
+    child = spawn(process.env.TELVARA_WEB_HARNESS, ['--listen', '127.0.0.1:0', '--step', '400'],
+                  { stdio: ['ignore', 'pipe', 'inherit'] });
+  } else {
+    console.log('browser_window skipped: set TELVARA_WEB_URL, TELVARA_WEB_CMD or TELVARA_WEB_HARNESS');
+    process.exit(SKIP);
+  }
+  return new Promise((resolve, reject) => {
+    const lines = readline.createInterface({ input: child.stdout });
+    const timer = setTimeout(() => reject(new Error('the program printed no address within 30 s')), 30000);
+    lines.once('line', (line) => {
+      clearTimeout(timer);
+      // Keep reading, so that the program never blocks on a full pipe.
+      lines.on('line', () => {});
+      resolve({ url: line.trim(), child });
+    });
+    child.once('exit', (code) => reject(new Error(`the program ended (${code}) before printing its address`)));
+  });
+}
+
+function exited(child, ms) {
+  return new Promise((resolve) => {
+    if (child.exitCode !== null || child.signalCode !== null) return resolve(true);
+    const timer = setTimeout(() => resolve(false), ms);
+    child.once('exit', () => { clearTimeout(timer); resolve(true); });
+  });
+}
+
+async function main() {
+  const harness = !process.env.TELVARA_WEB_URL && !process.env.TELVARA_WEB_CMD;
+  const { url, child } = await startProgram();
+  program = child;
+  console.log(`window at ${url}`);
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'telvara-chromium-'));
+  // A fresh profile directory (--user-data-dir) for every run.
+  const browser = await chromium.launchPersistentContext(profile, {
+    executablePath: browserPath,
+    headless: true,
+    viewport: { width: 1024, height: 640 },
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+           '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+  });
+  try {
+    const page = browser.pages()[0] || await browser.newPage();
+    page.setDefaultTimeout(10000);
+    page.on('pageerror', (e) => check(false, 'the page runs without script errors', e.message));
+    // Every text the start-up window shows, in order, however briefly.
+    await page.addInitScript(() => {
+      window.__startup = [];
+      document.addEventListener('DOMContentLoaded', () => {
+        const status = document.getElementById('startup-status');
+        const startup = document.getElementById('startup');
+        const note = () => {
+          const text = status.textContent;
+          if (!startup.hidden && window.__startup[window.__startup.length - 1] !== text) window.__startup.push(text);
+        };
+        new MutationObserver(note).observe(startup, { attributes: true, childList: true, subtree: true, characterData: true });
+      });
+    });
+    await page.goto(url);
+
+    // The start-up window.
+    if (harness) {
+      await page.waitForSelector('#startup', { state: 'visible', timeout: 10000 });
+      const box = await page.locator('#startup').boundingBox();
+      check(box && box.width === 360 && box.height === 240, 'the start-up window is 360 x 240', box);
+      check(box && Math.abs(box.x + 180 - 512) <= 1 && Math.abs(box.y + 120 - 320) <= 1,
+            'the start-up window is centred', box);
+      check(await page.textContent('#startup-title') === 'Telvara for Win 95/NT', 'start-up window title');
+      check(await page.textContent('.startup-name') === 'Telvara for Win 95/NT', 'start-up product line');
+      check(await page.textContent('.startup-version') === 'Version 1.0', 'start-up version line');
+      const grey = await page.$eval('.startup-client', (e) => getComputedStyle(e).backgroundColor);
+      check(grey === 'rgb(192, 192, 192)', 'the start-up window is light grey', grey);
+      await page.screenshot({ path: path.join(shots, 'telvara-startup.png') });
+    }
+    await page.waitForSelector('#frame', { state: 'visible', timeout: 60000 });
+    const seen = await page.evaluate(() => window.__startup);
+    if (harness) {
+      check(JSON.stringify(seen) === JSON.stringify(STARTUP_TEXTS.map((t) => 'Status: ' + t)),
+            'every start-up text was shown, in order', seen);
+    } else {
+      console.log(`start-up texts seen: ${JSON.stringify(seen)}`);
+    }
+
+    // The main window.
+    check(await page.title() === 'Telvara for Win95/NT', 'the window title', await page.title());
+    check(await page.textContent('#title') === 'Telvara for Win95/NT', 'the title bar');
+    check(await page.textContent('#header') === HEADER, 'the column header, spaces kept',
+          await page.textContent('#header'));
+    const headerFont = await page.$eval('#header', (e) => getComputedStyle(e).fontFamily);
+    check(/Courier|Mono|monospace/.test(headerFont), 'the header is in a fixed-pitch font', headerFont);
+    const menus = await page.$$eval('#menubar .menutitle', (els) => els.map((e) => [e.textContent, e.querySelector('u').textContent]));
+    check(JSON.stringify(menus) === JSON.stringify([['File', 'F'], ['Set up', 'S'], ['Help', 'H']]),
+          'the menu bar with its mnemonics underlined', menus);
+    const buttons = await page.$$eval('#view .push', (els) => els.map((e) => e.textContent));
+    check(JSON.stringify(buttons) === JSON.stringify(['Play Message', 'Delete Message', 'Play Announcement', 'Record Announcement']),
+          'the four buttons', buttons);
+    check(await page.textContent('#status-label') === 'Status:', 'the status label');
+    check(await page.textContent('#prompt') === 'For Help, press F1', 'the idle prompt');
+    await page.waitForFunction(() => document.getElementById('status').value !== '', null, { timeout: 10000 });
+    const status = await page.inputValue('#status');
+    check(status === 'Stand by', 'the status box', status);
+
+    if (harness) {
+      // A message box, answered with OK.
+      await page.waitForSelector('.box', { timeout: 10000 });
+      check(await page.textContent('.box .titletext') === 'Telvara', 'the message box title');
+      check((await page.textContent('.box .dialog-text')).startsWith('The window harness is running.'), 'the message box text');
+      await page.screenshot({ path: path.join(shots, 'telvara-window.png') });
+      await page.click('.box button:text("OK")');
+      await page.waitForSelector('.box', { state: 'detached', timeout: 5000 }).catch(() => {});
+      check(await page.locator('.box').count() === 0, 'OK closes the message box');
+      await page.waitForFunction(() => document.getElementById('status').value.startsWith('Answered'), null, { timeout: 5000 }).catch(() => {});
+      check(await page.inputValue('#status') === 'Answered box 1 with OK', 'OK posted the box answer',
+            await page.inputValue('#status'));
+    }
+
+    // Menu prompts while an item is under the pointer.
+    await page.click('#menubar .menu[data-key="f"] .menutitle');
+    await page.hover('#menubar .item[data-command="57665"]');
+    check(await page.textContent('#prompt') === 'Quit the Telvara program', 'the Exit prompt');
+    await page.hover('#menubar .menu[data-key="s"] .menutitle');
+    await page.hover('#menubar .item[data-command="32771"]');
+    check(await page.textContent('#prompt') === 'Set up the Telvara program', 'the Set up Modem prompt');
+    await page.keyboard.press('Escape');
+    check(await page.textContent('#prompt') === 'For Help, press F1', 'the idle prompt again');
+
+    // The lock-key indicators follow the keyboard's state.
+    await page.evaluate(() => document.dispatchEvent(new KeyboardEvent('keyup', { key: 'CapsLock', modifierCapsLock: true })));
+    const lit = await page.$$eval('#statusbar .indicator', (els) => els.map((e) => e.classList.contains('on')));
+    check(JSON.stringify(lit) === '[true,false,false]', 'CAP lights with caps lock', lit);
+
+    if (harness) {
+      // A button acts on the selected message, named by its identity.
+      await page.click('#list .row >> nth=1');
+      await page.click('#play-message');
+      await page.waitForFunction(() => document.getElementById('status').value.startsWith('Play Message'), null, { timeout: 5000 }).catch(() => {});
+      check(await page.inputValue('#status') === 'Play Message: PZPX5959.WAV 915148799',
+            'Play Message carries the selected row', await page.inputValue('#status'));
+      await page.click('#delete-message');
+      await page.waitForFunction(() => document.querySelectorAll('#list .row').length === 1, null, { timeout: 5000 }).catch(() => {});
+      check(await page.locator('#list .row').count() === 1, 'Delete Message removed the selected row');
+      check(await page.locator('#list .row.selected').count() === 0, 'nothing is selected once the row has gone');
+
+      // About, from the menu by its mnemonics.
+      await page.keyboard.press('Alt+h');
+      await page.keyboard.press('a');
+      await page.waitForSelector('.box', { timeout: 5000 }).catch(() => {});
+      check(await page.textContent('.box .titletext').catch(() => null) === 'About Telvara', 'Alt+H, A opens the About box');
+      await page.keyboard.press('Escape');
+      await page.waitForSelector('.box', { state: 'detached', timeout: 5000 }).catch(() => {});
+      check(await page.locator('.box').count() === 0, 'Escape answers the About box');
+    }
+
+    // The program stops: the window says so plainly.
+    if (child) {
+      child.kill('SIGTERM');
+      check(await exited(child, 10000), 'the program ends on SIGTERM');
+      await page.waitForSelector('#offline', { state: 'visible', timeout: 10000 }).catch(() => {});
+      const text = await page.textContent('#offline-text');
+      check(await page.isVisible('#offline') && /stopped|does not answer/.test(text),
+            'the window shows that the program has stopped', text);
+      await page.screenshot({ path: path.join(shots, 'telvara-stopped.png') });
+    }
+  } finally {
+    await browser.close();
+    if (child && child.exitCode === null && child.signalCode === null) child.kill('SIGKILL');
+    fs.rmSync(profile, { recursive: true, force: true });
+  }
+}
+
+const deadline = setTimeout(() => {
+  console.log('FAIL the browser test took longer than 150 s');
+  if (program) program.kill('SIGKILL');
+  process.exit(1);
+}, 150000);
+main().then(() => {
+  clearTimeout(deadline);
+  console.log(`browser_window: ${passed} passed, ${failed} failed`);
+  process.exit(failed === 0 ? 0 : 1);
+}, (error) => {
+  clearTimeout(deadline);
+  console.log(`FAIL ${error.stack || error}`);
+  console.log(`browser_window: ${passed} passed, ${failed + 1} failed`);
+  process.exit(1);
+});

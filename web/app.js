@@ -1,0 +1,431 @@
+// The Telvara window in a browser. The program decides everything: this page draws
+// the window state that the program publishes (followed by server-sent events) and
+// posts back what the user does. Plain script, no build step.
+'use strict';
+
+const IDLE_PROMPT = 'For Help, press F1';
+const DEFAULT_TITLE = 'Telvara for Win95/NT';
+const DEFAULT_HEADER = 'Time        Date      Length    Filename    Caller ID  Status';
+const BOX_TITLE = 'Telvara for Win 95/NT';
+const COMMAND_BOX_ANSWER = 1;
+const COMMAND_EXIT = 57665;
+
+const HELP_TEXT = [
+  'Telvara answers the telephone, greets the caller and records a message.',
+  '',
+  'Play Message: plays the selected message.',
+  'Delete Message: deletes the selected message and its sound file.',
+  'Play Announcement: plays the greeting that callers hear.',
+  'Record Announcement: records a new greeting.',
+  '',
+  'Set up > Set up Modem: the port, the modem, the rings before answering, the numbers '
+    + 'to call and the security code. Changes take effect when Telvara is started again.',
+  '',
+  'From any telephone, call in and key the security code to hear your messages.',
+].join('\n');
+
+const $ = (id) => document.getElementById(id);
+
+let state = null;             // the state drawn last
+let rowsKey = '';             // the rows drawn last, to skip needless redrawing
+let selectedIndex = -1;       // the selected row, kept by its identity across updates
+let selectedIdentity = null;
+let localBoxes = [];          // boxes the page shows on its own (Help Topics)
+let nextLocalBox = 1;
+let source = null;
+let retryTimer = 0;
+let failures = 0;
+let closingSeen = false;
+let offline = null;           // null, 'lost' or 'stopped'
+let openMenu = null;
+let hoverPrompt = null;
+
+// ---- Talking to the program ----
+
+function post(id, data) {
+  return fetch('api/command', {
+    method: 'POST',
+    headers: { 'Content-Type': 'application/json' },
+    body: JSON.stringify({ id, data: data || '' }),
+    credentials: 'same-origin',
+    cache: 'no-store',
+  }).then((r) => r.ok, () => false);
+}
+
+function connect() {
+  clearTimeout(retryTimer);
+  const es = new EventSource('api/events');
+  source = es;
+  es.addEventListener('state', (event) => {
+    let s;
+    try {
+      s = JSON.parse(event.data);
+    } catch (e) {
+      return;
+    }
+    failures = 0;
+    closingSeen = !!s.closing;
+    $('connecting').classList.add('gone');
+    render(s);
+  });
+  // A dropped stream (the program stopped, or restarted) is opened again by hand, so
+  // that the window says plainly what happened while it keeps trying.
+  es.onerror = () => {
+    es.close();
+    if (source !== es) return;
+    source = null;
+    failures += 1;
+    setOffline(closingSeen ? 'stopped' : 'lost');
+    retryTimer = setTimeout(connect, closingSeen ? 3000 : Math.min(1000 * failures, 5000));
+  };
+}
+
+// ---- Drawing the state ----
+
+function render(s) {
+  state = s;
+  const title = s.title || DEFAULT_TITLE;
+  document.title = title;
+  $('title').textContent = title;
+  $('header').textContent = s.header || DEFAULT_HEADER;
+  renderRows(s.rows || []);
+  if ($('status').value !== s.status) $('status').value = s.status;
+
+  $('startup').hidden = !s.startupVisible;
+  $('startup-title').textContent = s.startupTitle || 'Telvara for Win 95/NT';
+  $('startup-status').textContent = 'Status: ' + s.startupStatus;
+  // The main window appears once the start-up has finished, as it did on the desktop.
+  $('frame').hidden = !!s.startupVisible;
+  document.body.classList.toggle('main-shown', !s.startupVisible);
+
+  renderBoxes();
+  setOffline(s.closing ? 'stopped' : null);
+}
+
+function renderRows(rows) {
+  const key = JSON.stringify(rows);
+  if (key !== rowsKey) {
+    rowsKey = key;
+    const list = $('list');
+    list.textContent = '';
+    rows.forEach((row, i) => {
+      const div = document.createElement('div');
+      div.className = 'row';
+      div.setAttribute('role', 'option');
+      div.textContent = row.text;
+      div.dataset.index = String(i);
+      list.appendChild(div);
+    });
+  }
+  // Keep the selection on the same message, wherever the list moved it.
+  if (selectedIdentity !== null) {
+    if (!(rows[selectedIndex] && rows[selectedIndex].identity === selectedIdentity)) {
+      selectedIndex = rows.findIndex((r) => r.identity === selectedIdentity);
+      if (selectedIndex < 0) selectedIdentity = null;
+    }
+  }
+  markSelection();
+}
+
+function select(index) {
+  const rows = state ? state.rows : [];
+  if (index < 0 || index >= rows.length) return;
+  selectedIndex = index;
+  selectedIdentity = rows[index].identity;
+  markSelection();
+  const row = $('list').children[index];
+  if (row) row.scrollIntoView({ block: 'nearest' });
+}
+
+function markSelection() {
+  const children = $('list').children;
+  for (let i = 0; i < children.length; i += 1) {
+    const on = selectedIdentity !== null && i === selectedIndex;
+    children[i].classList.toggle('selected', on);
+    children[i].setAttribute('aria-selected', on ? 'true' : 'false');
+  }
+}
+
+function allBoxes() {
+  const server = (state ? state.boxes : []).map((b) => ({ ...b, key: 'box-' + b.id, local: false }));
+  return server.concat(localBoxes);
+}
+
+function renderBoxes() {
+  const container = $('boxes');
+  const boxes = allBoxes();
+  const keys = new Set(boxes.map((b) => b.key));
+  for (const old of Array.from(container.children)) {
+    if (!keys.has(old.dataset.key)) old.remove();
+  }
+  let newest = null;
+  for (const box of boxes) {
+    let div = container.querySelector(`[data-key="${box.key}"]`);
+    if (!div) {
+      div = makeBox(box);
+      newest = div;
+    }
+    container.appendChild(div);  // oldest first, so the newest lies on top
+  }
+  if (newest) {
+    const first = newest.querySelector('button');
+    if (first) first.focus();
+  }
+  $('blocker').hidden = boxes.length === 0 && offline === null;
+}
+
+function makeBox(box) {
+  const div = document.createElement('div');
+  div.className = 'window dialog box';
+  div.dataset.key = box.key;
+  div.setAttribute('role', 'alertdialog');
+
+  const bar = document.createElement('div');
+  bar.className = 'titlebar';
+  const title = document.createElement('span');
+  title.className = 'titletext';
+  title.textContent = box.title || BOX_TITLE;
+  bar.appendChild(title);
+
+  const body = document.createElement('div');
+  body.className = 'dialog-body';
+  const icon = document.createElement('div');
+  const asks = box.buttons.some((b) => b === 'Yes' || b === 'No');
+  icon.className = 'dialog-icon ' + (box.local ? 'icon-info' : asks ? 'icon-question' : 'icon-exclaim');
+  const text = document.createElement('div');
+  text.className = 'dialog-text';
+  text.textContent = box.text;
+  body.append(icon, text);
+
+  const buttons = document.createElement('div');
+  buttons.className = 'dialog-buttons';
+  const labels = box.buttons.length ? box.buttons : ['OK'];
+  labels.forEach((label, i) => {
+    const button = document.createElement('button');
+    button.type = 'button';
+    button.textContent = label;
+    if (i === 0) button.classList.add('default');
+    button.addEventListener('click', () => answer(box, label, div));
+    buttons.appendChild(button);
+  });
+  div.append(bar, body, buttons);
+  return div;
+}
+
+function answer(box, label, div) {
+  if (box.local) {
+    localBoxes = localBoxes.filter((b) => b.key !== box.key);
+    renderBoxes();
+    return;
+  }
+  // The program closes the box when it takes the answer; until then one answer is enough.
+  const buttons = div.querySelectorAll('button');
+  buttons.forEach((b) => { b.disabled = true; });
+  post(COMMAND_BOX_ANSWER, `${box.id} ${label}`).then((ok) => {
+    if (!ok) buttons.forEach((b) => { b.disabled = false; });
+  });
+}
+
+function showHelp() {
+  localBoxes.push({ key: 'local-' + nextLocalBox, title: 'Telvara Help', text: HELP_TEXT,
+                    buttons: ['OK'], local: true });
+  nextLocalBox += 1;
+  renderBoxes();
+}
+
+function setOffline(kind) {
+  offline = kind;
+  const box = $('offline');
+  box.hidden = kind === null;
+  if (kind === 'stopped') {
+    $('offline-text').textContent = 'Telvara has stopped.\nThis window is no longer connected to it.';
+  } else if (kind === 'lost') {
+    $('offline-text').textContent =
+      'Telvara does not answer: it may have stopped.\nThis window keeps trying to reach it.';
+  }
+  const prompt = $('prompt');
+  prompt.classList.toggle('warning', kind !== null);
+  for (const button of document.querySelectorAll('#view .push')) button.disabled = kind !== null;
+  showPrompt();
+  $('blocker').hidden = allBoxes().length === 0 && kind === null;
+}
+
+// ---- The status bar ----
+
+function showPrompt() {
+  const prompt = $('prompt');
+  if (offline === 'stopped') prompt.textContent = 'Telvara has stopped';
+  else if (offline === 'lost') prompt.textContent = 'Not connected to Telvara';
+  else prompt.textContent = hoverPrompt || IDLE_PROMPT;
+}
+
+function updateIndicators(event) {
+  if (!event || typeof event.getModifierState !== 'function') return;
+  $('cap').classList.toggle('on', event.getModifierState('CapsLock'));
+  $('num').classList.toggle('on', event.getModifierState('NumLock'));
+  $('scrl').classList.toggle('on', event.getModifierState('ScrollLock'));
+}
+
+// ---- Menus ----
+
+function menus() {
+  return Array.from(document.querySelectorAll('#menubar .menu'));
+}
+
+function items(menu) {
+  return Array.from(menu.querySelectorAll('.item'));
+}
+
+function openMenuNow(menu, activateFirst) {
+  closeMenus();
+  openMenu = menu;
+  menu.classList.add('open');
+  if (activateFirst) setActiveItem(items(menu)[0] || null);
+}
+
+function closeMenus() {
+  for (const m of menus()) m.classList.remove('open');
+  for (const i of document.querySelectorAll('#menubar .item.active')) i.classList.remove('active');
+  openMenu = null;
+  hoverPrompt = null;
+  showPrompt();
+}
+
+function setActiveItem(item) {
+  if (!openMenu) return;
+  for (const i of items(openMenu)) i.classList.toggle('active', i === item);
+  hoverPrompt = item ? item.dataset.prompt : null;
+  showPrompt();
+}
+
+function runItem(item) {
+  closeMenus();
+  if (item.dataset.local === 'help') showHelp();
+  else post(Number(item.dataset.command), '');
+}
+
+function moveInMenu(step) {
+  const list = items(openMenu);
+  const at = list.findIndex((i) => i.classList.contains('active'));
+  setActiveItem(list[(at + step + list.length) % list.length]);
+}
+
+function switchMenu(step) {
+  const all = menus();
+  const at = all.indexOf(openMenu);
+  openMenuNow(all[(at + step + all.length) % all.length], true);
+}
+
+function menuKey(event) {
+  const key = event.key;
+  if (key === 'Escape') closeMenus();
+  else if (key === 'ArrowDown') moveInMenu(1);
+  else if (key === 'ArrowUp') moveInMenu(-1);
+  else if (key === 'ArrowRight') switchMenu(1);
+  else if (key === 'ArrowLeft') switchMenu(-1);
+  else if (key === 'Enter') {
+    const active = openMenu.querySelector('.item.active');
+    if (active) runItem(active);
+  } else {
+    const item = items(openMenu).find((i) => i.dataset.key === key.toLowerCase());
+    if (!item) return false;
+    runItem(item);
+  }
+  return true;
+}
+
+// ---- Wiring ----
+
+function selectedRowIdentity() {
+  if (!state || selectedIdentity === null) return '';
+  const row = state.rows[selectedIndex];
+  return row ? row.identity : '';
+}
+
+function wire() {
+  for (const button of document.querySelectorAll('#view .push')) {
+    button.addEventListener('click', () => {
+      const data = button.dataset.row ? selectedRowIdentity() : '';
+      post(Number(button.dataset.command), data);
+    });
+  }
+  $('close-button').addEventListener('click', () => post(COMMAND_EXIT, ''));
+
+  $('list').addEventListener('mousedown', (event) => {
+    const row = event.target.closest('.row');
+    if (row) select(Number(row.dataset.index));
+  });
+  $('list').addEventListener('keydown', (event) => {
+    const count = state ? state.rows.length : 0;
+    if (!count) return;
+    const at = selectedIdentity === null ? -1 : selectedIndex;
+    let to = null;
+    if (event.key === 'ArrowDown') to = Math.min(at + 1, count - 1);
+    else if (event.key === 'ArrowUp') to = Math.max(at - 1, 0);
+    else if (event.key === 'Home') to = 0;
+    else if (event.key === 'End') to = count - 1;
+    if (to !== null) {
+      event.preventDefault();
+      select(to);
+    }
+  });
+
+  for (const menu of menus()) {
+    const title = menu.querySelector('.menutitle');
+    title.addEventListener('mousedown', (event) => {
+      event.preventDefault();
+      if (openMenu === menu) closeMenus();
+      else openMenuNow(menu, false);
+    });
+    title.addEventListener('mouseenter', () => {
+      if (openMenu && openMenu !== menu) openMenuNow(menu, false);
+    });
+    for (const item of items(menu)) {
+      item.addEventListener('mouseenter', () => setActiveItem(item));
+      item.addEventListener('mouseleave', () => setActiveItem(null));
+      item.addEventListener('click', () => runItem(item));
+    }
+  }
+  document.addEventListener('mousedown', (event) => {
+    updateIndicators(event);
+    if (openMenu && !event.target.closest('#menubar')) closeMenus();
+  });
+  document.addEventListener('mousemove', updateIndicators);
+  document.addEventListener('keyup', updateIndicators);
+  document.addEventListener('keydown', (event) => {
+    updateIndicators(event);
+    if (offline !== null) return;
+    const boxes = $('boxes').children;
+    if (boxes.length) {
+      // Keys go to the box on top, as to a modal box.
+      if (event.key === 'Escape') {
+        const top = boxes[boxes.length - 1];
+        const cancel = Array.from(top.querySelectorAll('button'))
+          .find((b) => b.textContent === 'Cancel' || b.textContent === 'OK' || b.textContent === 'No');
+        if (cancel) cancel.click();
+        event.preventDefault();
+      }
+      return;
+    }
+    if (event.key === 'F1') {
+      event.preventDefault();
+      closeMenus();
+      showHelp();
+      return;
+    }
+    if (openMenu) {
+      if (menuKey(event)) event.preventDefault();
+      return;
+    }
+    if (event.altKey && !event.ctrlKey && event.key.length === 1) {
+      const menu = menus().find((m) => m.dataset.key === event.key.toLowerCase());
+      if (menu) {
+        event.preventDefault();
+        openMenuNow(menu, true);
+      }
+    }
+  });
+}
+
+wire();
+connect();
