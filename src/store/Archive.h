@@ -9,7 +9,7 @@
 
 namespace telvara {
 
-// Builds the bytes of a log in memory.
+// Builds the bytes of a log in memory. Engine thread only.
 class ArchiveWriter {
  public:
   void WriteU16(std::uint16_t value);
@@ -33,7 +33,7 @@ enum class ReadStatus {
 };
 
 // Reads a log from a borrowed byte range; never reads outside it. A failed read leaves
-// the position where it was.
+// the position where it was. Engine thread only.
 class ArchiveReader {
  public:
   ArchiveReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}

@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "platform/FileDescriptor.h"
+#include "store/TextFormat.h"
 
 namespace telvara {
 
@@ -144,10 +145,9 @@ MoveAsideResult LogFile::MoveAside(const std::string& path, std::time_t now) {
   MoveAsideResult result;
   std::tm t{};
   if (::localtime_r(&now, &t) == nullptr) t = std::tm{};
-  char stamp[64];
-  std::snprintf(stamp, sizeof stamp, "%04d%02d%02d-%02d%02d%02d", t.tm_year + 1900, t.tm_mon + 1,
-                t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
-  std::string base = path + ".unreadable-" + stamp;
+  std::string base = path + ".unreadable-" +
+                     FormatText("%04d%02d%02d-%02d%02d%02d", t.tm_year + 1900, t.tm_mon + 1,
+                                t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
   for (int n = 1; n <= 99; ++n) {
     std::string candidate = n == 1 ? base : base + "-" + std::to_string(n);
     if (RenameNoReplace(path, candidate) == 0) {

@@ -33,6 +33,7 @@ struct [[nodiscard]] MoveAsideResult {
   bool Ok() const { return !newPath.empty(); }
 };
 
+// Engine thread only; static operations on paths.
 class LogFile {
  public:
   // Files larger than maxBytes are refused rather than read into memory.

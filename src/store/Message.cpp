@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "store/TextFormat.h"
+
 namespace telvara {
 
 namespace {
@@ -24,26 +26,12 @@ std::string NameFromParts(const std::tm& t, int minute, int second) {
   int month = t.tm_mon + 1;
   int x = 2 * month + t.tm_mday / 16;
   int y = t.tm_mday % 16;
-  char name[32];
-  std::snprintf(name, sizeof name, "P%c%c%c%02d%02d.WAV", 'A' + x, 'A' + y, 'A' + t.tm_hour,
-                minute, second);
-  return name;
+  return FormatText("P%c%c%c%02d%02d.WAV", 'A' + x, 'A' + y, 'A' + t.tm_hour, minute, second);
 }
 
 bool IsTaken(const std::string& inboxDir, const std::string& name) {
   struct stat st;
   return ::lstat((inboxDir + name).c_str(), &st) == 0;
-}
-
-// printf into a string of whatever length the text needs.
-template <typename... Args>
-std::string Format(const char* format, Args... args) {
-  int length = std::snprintf(nullptr, 0, format, args...);
-  if (length <= 0) return {};
-  std::string text(static_cast<std::size_t>(length) + 1, '\0');
-  std::snprintf(text.data(), text.size(), format, args...);
-  text.resize(static_cast<std::size_t>(length));
-  return text;
 }
 
 LogError ReadField(ArchiveReader& archive, std::string& field, std::size_t limit) {
@@ -104,11 +92,11 @@ bool CMessage::IsPlainFileName(const std::string& name) {
 void CMessage::BuildListLine() {
   std::tm t = LocalTime(time);
   unsigned length = lengthSeconds & 0xFFFFu;
-  listLine = Format("%2d:%02d:%02d%cm  %02d/%02d/%4d %2d:%02d  %8s  %10s   %s",
-                    (t.tm_hour + 11) % 12 + 1, t.tm_min, t.tm_sec, t.tm_hour <= 11 ? 'a' : 'p',
-                    t.tm_mon + 1, t.tm_mday, t.tm_year + 1900, static_cast<int>(length / 60),
-                    static_cast<int>(length % 60), fileName.c_str(), callerId.c_str(),
-                    status == MessageStatus::StatusNew ? "NEW" : "OLD");
+  listLine = FormatText("%2d:%02d:%02d%cm  %02d/%02d/%4d %2d:%02d  %8s  %10s   %s",
+                        (t.tm_hour + 11) % 12 + 1, t.tm_min, t.tm_sec, t.tm_hour <= 11 ? 'a' : 'p',
+                        t.tm_mon + 1, t.tm_mday, t.tm_year + 1900, static_cast<int>(length / 60),
+                        static_cast<int>(length % 60), fileName.c_str(), callerId.c_str(),
+                        status == MessageStatus::StatusNew ? "NEW" : "OLD");
 }
 
 void CMessage::Serialize(ArchiveWriter& archive) const {
