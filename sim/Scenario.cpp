@@ -1,0 +1,380 @@
+#include "Scenario.h"
+
+#include <sys/stat.h>
+
+#include <cctype>
+#include <fstream>
+#include <sstream>
+
+#include "SimModem.h"
+#include "WavData.h"
+
+namespace telvara::sim {
+namespace {
+
+constexpr const char* kSignalNames[kSignalCount] = {
+    "ring", "answer", "connect", "dial", "play", "play-end", "record", "record-end", "onhook",
+    "call-end"};
+constexpr uint64_t kLongestDuration = 30ull * 24 * 3600 * 1000;
+constexpr uint64_t kMinimumPass = 1000;  // a repeated scenario takes at least this long a pass
+constexpr size_t kMaxLineLength = 4096;
+
+std::vector<std::string> Words(std::string_view line) {
+  std::vector<std::string> words;
+  std::string w;
+  for (char c : line) {
+    if (std::isspace(static_cast<unsigned char>(c))) {
+      if (!w.empty()) words.push_back(std::move(w));
+      w.clear();
+    } else {
+      w += c;
+    }
+  }
+  if (!w.empty()) words.push_back(std::move(w));
+  return words;
+}
+
+std::string Join(const std::vector<std::string>& words, size_t from, size_t to) {
+  std::string s;
+  for (size_t i = from; i < to && i < words.size(); ++i) {
+    if (!s.empty()) s += ' ';
+    s += words[i];
+  }
+  return s;
+}
+
+bool Printable(const std::string& s) {
+  for (unsigned char c : s)
+    if (c < 0x20 || c >= 0x7f) return false;
+  return true;
+}
+
+std::string Upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+// Parses one line into a step; returns an error text, empty on success.
+std::string ParseLine(const std::string& line, const std::string& baseDir, ScenarioStep& step) {
+  std::vector<std::string> w = Words(line);
+  size_t i = 0;
+  if (w[0] == "wait") {
+    if (w.size() < 2 || w.size() > 3) return "use: wait EVENT [TIME-OUT]";
+    std::optional<SimSignal> signal = ParseSignal(w[1]);
+    if (!signal) return "unknown event \"" + w[1] + "\"";
+    step.timing = ScenarioStep::Timing::Wait;
+    step.signal = *signal;
+    if (w.size() == 3) {
+      std::optional<uint64_t> d = ParseDuration(w[2]);
+      if (!d || *d == 0) return "bad time-out \"" + w[2] + "\"";
+      step.delayMs = *d;
+    }
+    return "";
+  }
+  if (w[0] == "after") {
+    if (w.size() < 2) return "use: after DURATION [ACTION]";
+    std::optional<uint64_t> d = ParseDuration(w[1]);
+    if (!d) return "bad duration \"" + w[1] + "\"";
+    step.timing = ScenarioStep::Timing::After;
+    step.delayMs = *d;
+    i = 2;
+    if (i == w.size()) return "";  // a plain pause
+  }
+  const std::string& action = w[i];
+  size_t args = w.size() - i - 1;
+  using A = ScenarioStep::Action;
+  if (action == "ring") {
+    step.action = A::Ring;
+    step.count = 1;
+    if (args > 1) return "use: ring [COUNT]";
+    if (args == 1) {
+      const std::string& n = w[i + 1];
+      if (n.empty() || n.size() > 3 || n.find_first_not_of("0123456789") != std::string::npos ||
+          std::stoi(n) < 1)
+        return "bad ring count \"" + n + "\"";
+      step.count = std::stoi(n);
+    }
+  } else if (action == "caller") {
+    if (args != 1) return "use: caller FILE.wav | caller none";
+    step.action = A::Caller;
+    std::string path = w[i + 1];
+    if (path == "none") return "";
+    if (path[0] != '/' && !FileExists(path) && !baseDir.empty() &&
+        FileExists(baseDir + "/" + path))
+      path = baseDir + "/" + path;
+    WavLoad load = LoadWavSamples(path);
+    if (!load.samples) return load.error;
+    step.voice = load.samples;
+    step.text = path;
+  } else if (action == "key") {
+    if (args != 1) return "use: key DIGITS";
+    step.action = A::Key;
+    step.text = Upper(w[i + 1]);
+    if (step.text.find_first_not_of("0123456789*#ABCD") != std::string::npos)
+      return "keys are 0-9, *, #, A-D";
+  } else if (action == "event") {
+    if (args != 1 || w[i + 1].size() != 1 || !Printable(w[i + 1]))
+      return "use: event CODE (one printable character, e.g. s, q, b, d)";
+    step.action = A::Event;
+    step.text = w[i + 1];
+  } else if (action == "hangup") {
+    if (args != 0) return "use: hangup";
+    step.action = A::HangUp;
+  } else if (action == "dial-result") {
+    if (args < 1) return "use: dial-result RESULT [in DURATION]";
+    step.action = A::DialResult;
+    size_t end = w.size();
+    step.resultDelayMs = SimModem::kDialDelayMs;
+    if (args >= 3 && w[w.size() - 2] == "in") {
+      std::optional<uint64_t> d = ParseDuration(w.back());
+      if (!d) return "bad duration \"" + w.back() + "\"";
+      step.resultDelayMs = *d;
+      end = w.size() - 2;
+    }
+    std::string result = Join(w, i + 1, end);
+    if (result == "silence") {
+      step.text = "";
+    } else if (result == "answer") {
+      step.text = "answer";
+    } else {
+      step.text = Upper(result);
+      if (!Printable(step.text) || step.text.size() > 64) return "bad dial result";
+    }
+  } else if (action == "reply") {
+    if (args < 2) return "use: reply COMMAND RESULT|silence|default";
+    step.action = A::Reply;
+    step.text = w[i + 1];
+    if (Upper(step.text).rfind("AT", 0) != 0 || !Printable(step.text))
+      return "the command must begin with AT";
+    std::string result = Join(w, i + 2, w.size());
+    if (result == "default") {
+      step.reply.reset();
+    } else if (result == "silence") {
+      step.reply = "";
+    } else {
+      if (!Printable(result) || result.size() > 64) return "bad result text";
+      step.reply = result;
+    }
+  } else if (action == "note") {
+    step.action = A::Note;
+    step.text = Join(w, i + 1, w.size());
+  } else if (action == "repeat") {
+    if (args != 0) return "use: repeat";
+    step.action = A::Repeat;
+  } else if (action == "exit") {
+    if (args != 0) return "use: exit";
+    step.action = A::Exit;
+  } else {
+    return "unknown step \"" + action + "\"";
+  }
+  return "";
+}
+
+}  // namespace
+
+const char* SignalName(SimSignal signal) { return kSignalNames[static_cast<size_t>(signal)]; }
+
+std::optional<SimSignal> ParseSignal(std::string_view name) {
+  for (size_t i = 0; i < kSignalCount; ++i)
+    if (name == kSignalNames[i]) return static_cast<SimSignal>(i);
+  return std::nullopt;
+}
+
+std::optional<uint64_t> ParseDuration(std::string_view text) {
+  size_t i = 0;
+  uint64_t whole = 0;
+  uint64_t frac = 0, fracScale = 1;
+  while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
+    whole = whole * 10 + static_cast<uint64_t>(text[i] - '0');
+    if (whole > kLongestDuration) return std::nullopt;
+    ++i;
+  }
+  if (i == 0) return std::nullopt;
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    size_t start = i;
+    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
+      if (fracScale < 1000000) {
+        frac = frac * 10 + static_cast<uint64_t>(text[i] - '0');
+        fracScale *= 10;
+      }
+      ++i;
+    }
+    if (i == start) return std::nullopt;
+  }
+  std::string_view unit = text.substr(i);
+  uint64_t scale;
+  if (unit.empty() || unit == "s") {
+    scale = 1000;
+  } else if (unit == "ms") {
+    scale = 1;
+  } else if (unit == "m") {
+    scale = 60000;
+  } else if (unit == "h") {
+    scale = 3600000;
+  } else {
+    return std::nullopt;
+  }
+  uint64_t ms = whole * scale + frac * scale / fracScale;
+  if (ms > kLongestDuration) return std::nullopt;
+  return ms;
+}
+
+ScenarioParse ParseScenario(std::string_view text, const std::string& baseDir) {
+  ScenarioParse result;
+  int number = 0;
+  size_t pos = 0;
+  while (pos <= text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string_view::npos) end = text.size();
+    std::string line(text.substr(pos, end - pos));
+    pos = end + 1;
+    ++number;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    size_t first = line.find_first_not_of(" \t");
+    if (first == std::string::npos || line[first] == '#') {
+      if (end == text.size()) break;
+      continue;
+    }
+    if (line.size() > kMaxLineLength) {
+      result.error = "line " + std::to_string(number) + ": too long";
+      result.steps.clear();
+      return result;
+    }
+    ScenarioStep step;
+    std::string error = ParseLine(line, baseDir, step);
+    if (!error.empty()) {
+      result.error = "line " + std::to_string(number) + ": " + error;
+      result.steps.clear();
+      return result;
+    }
+    step.source = line.substr(first);
+    step.lineNumber = number;
+    result.steps.push_back(std::move(step));
+    if (end == text.size()) break;
+  }
+  return result;
+}
+
+ScenarioParse LoadScenarioFile(const std::string& path) {
+  ScenarioParse result;
+  std::ifstream in(path, std::ios::binary);
+  struct stat st {};
+  if (!in || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    result.error = "cannot read the scenario " + path;
+    return result;
+  }
+  if (st.st_size > (1 << 20)) {
+    result.error = "the scenario " + path + " is too large";
+    return result;
+  }
+  std::stringstream ss;
+  ss << in.rdbuf();
+  std::string dir = ".";
+  if (size_t slash = path.rfind('/'); slash != std::string::npos) dir = path.substr(0, slash);
+  result = ParseScenario(ss.str(), dir);
+  if (!result.error.empty()) result.error = path + ": " + result.error;
+  return result;
+}
+
+// ---------------------------------------------------------------- runner
+
+ScenarioRunner::ScenarioRunner(std::string name, uint64_t now)
+    : name_(std::move(name)), base_(now), passStart_(now) {}
+
+void ScenarioRunner::Append(std::vector<ScenarioStep> steps, const SimModem& modem) {
+  bool idle = index_ >= steps_.size();
+  for (ScenarioStep& s : steps) steps_.push_back(std::move(s));
+  if (idle) {
+    base_ = modem.Now();
+    Arm(modem);
+  }
+}
+
+void ScenarioRunner::Arm(const SimModem& modem) {
+  if (index_ < steps_.size() && steps_[index_].timing == ScenarioStep::Timing::Wait)
+    waitCount_ = modem.SignalCount(steps_[index_].signal);
+}
+
+std::optional<uint64_t> ScenarioRunner::NextTime(const SimModem& modem) const {
+  if (index_ >= steps_.size()) return std::nullopt;
+  const ScenarioStep& s = steps_[index_];
+  switch (s.timing) {
+    case ScenarioStep::Timing::Now:
+      return base_;
+    case ScenarioStep::Timing::After:
+      return base_ + s.delayMs;
+    case ScenarioStep::Timing::Wait:
+      if (modem.SignalCount(s.signal) > waitCount_) return modem.SignalTime(s.signal);
+      if (s.delayMs > 0) return base_ + s.delayMs;
+      return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+void ScenarioRunner::RunDue(SimModem& modem) {
+  for (int guard = 0; guard < 10000; ++guard) {
+    std::optional<uint64_t> t = NextTime(modem);
+    if (!t || *t > modem.Now()) return;
+    const ScenarioStep& step = steps_[index_];
+    base_ = std::max(*t, base_);
+    if (step.timing == ScenarioStep::Timing::Wait) {
+      bool seen = modem.SignalCount(step.signal) > waitCount_;
+      modem.GetTranscript().Add(modem.Now(), "scenario", step.source,
+                                {{"source", name_}, {"timedOut", !seen}});
+    } else if (step.action != ScenarioStep::Action::None) {
+      modem.GetTranscript().Add(modem.Now(), "scenario", step.source, {{"source", name_}});
+    }
+    ++index_;
+    Execute(step, modem);
+    Arm(modem);
+  }
+}
+
+void ScenarioRunner::Execute(const ScenarioStep& step, SimModem& modem) {
+  using A = ScenarioStep::Action;
+  switch (step.action) {
+    case A::None:
+      break;
+    case A::Ring:
+      modem.Ring(step.count);
+      break;
+    case A::Caller:
+      modem.SetVoice(step.voice, step.text);
+      break;
+    case A::Key:
+      modem.PressKeys(step.text);
+      break;
+    case A::Event:
+      modem.SendEvent(step.text[0]);
+      break;
+    case A::HangUp:
+      modem.FarEndHangUp();
+      break;
+    case A::DialResult:
+      modem.QueueDialOutcome(step.text, step.resultDelayMs);
+      break;
+    case A::Reply:
+      modem.SetReply(step.text, step.reply);
+      break;
+    case A::Note:
+      modem.Note(step.text);
+      break;
+    case A::Repeat:
+      index_ = 0;
+      // A pass that took no time would repeat without end at one instant.
+      if (base_ - passStart_ < kMinimumPass) base_ = passStart_ + kMinimumPass;
+      passStart_ = base_;
+      break;
+    case A::Exit:
+      modem.RequestExit();
+      break;
+  }
+}
+
+}  // namespace telvara::sim

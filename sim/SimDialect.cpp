@@ -1,0 +1,233 @@
+#include "SimDialect.h"
+
+#include <array>
+#include <cctype>
+#include <vector>
+
+namespace telvara::sim {
+namespace {
+
+using A = VoiceAction;
+
+// One accepted command. In a pattern, '%' stands for a decimal number 0..255; the
+// last such number becomes the command's value.
+struct Entry {
+  const char* pattern;
+  VoiceAction action;
+  const char* device = "";
+};
+
+// Commands every dialect accepts (the class switch is common to all of them).
+const std::vector<Entry> kCommon = {
+    {"+FCLASS=0", A::LeaveVoice},
+    {"+FCLASS=8", A::EnterVoice},
+};
+
+// Silence reporting of the dialects that spell it #VSD/#VSS/#VSP.
+#define HASH_SILENCE                                                            \
+  {"#VSD=0", A::SilenceOff}, {"#VSD=1", A::SilenceOn}, {"#VSS=%", A::SilenceSensitivity}, \
+      {"#VSP=%", A::SilencePeriod}
+
+const std::vector<Entry> kRockwell = {
+    {"#CLS=0", A::LeaveVoice},
+    {"#CLS=8", A::EnterVoice},
+    {"&K3", A::FlowControl},
+    {"#BDR=8", A::VoiceFormat},
+    {"#BDR=16", A::VoiceFormat},
+    {"#BDR=24", A::VoiceFormat},
+    {"#BDR=48", A::VoiceFormat},
+    {"#VBS=2", A::VoiceFormat},
+    {"#VBS=4", A::VoiceFormat},
+    {"#VBS=8", A::VoiceFormat},
+    {"#VSR=7200", A::VoiceFormat},
+    {"#VSR=11025", A::VoiceFormat},
+    HASH_SILENCE,
+    {"#VLS=0", A::SelectLine, "line"},
+    {"#VLS=1", A::SelectLocal, "handset"},
+    {"#VLS=2", A::SelectLocal, "speaker"},
+    {"#VLS=3", A::SelectLocal, "line and handset"},
+    {"#VTS={5,1}", A::Beep},
+    {"#VTX", A::Transmit},
+    {"#VRX", A::Receive},
+};
+
+const std::vector<Entry> kUSRobotics = {
+    {"#CLS=0", A::LeaveVoice},
+    {"#CLS=8", A::EnterVoice},
+    {"&H1", A::FlowControl},
+    {"&R2", A::FlowControl},
+    {"&I0", A::FlowControl},
+    {"#VSM=128,8000", A::VoiceFormat},
+    {"#VSM=129,8000", A::VoiceFormat},
+    {"#VBS=2", A::VoiceFormat},
+    {"#VBS=3", A::VoiceFormat},
+    {"#VBS=4", A::VoiceFormat},
+    HASH_SILENCE,
+    {"#VLS=0", A::SelectLine, "line"},
+    {"#VLS=1", A::SelectLocal, "handset"},
+    {"#VLS=2", A::SelectLocal, "speaker"},
+    {"#VLS=3", A::SelectLocal, "line and handset"},
+    {"#VTS={5,1}", A::Beep},
+    {"#VTX", A::Transmit},
+    {"#VRX", A::Receive},
+};
+
+const std::vector<Entry> kCirrus = {
+    {"#VCL=0", A::LeaveVoice},
+    {"#VCL=1", A::EnterVoice},
+    {"\\Q3", A::FlowControl},
+    {"#VSR=9600", A::VoiceFormat},
+    {"#VSM=AD3", A::VoiceFormat},
+    {"#VSM=AD4", A::VoiceFormat},
+    {"#VSM=CL1", A::VoiceFormat},
+    {"#VLN=1", A::SelectLine, "line"},
+    {"#VLN=2", A::SelectLocal, "handset"},
+    {"#VLN=32", A::SelectLocal, "line and handset"},
+    {"#VLS=2", A::SelectLocal, "speaker"},
+    {"#VIP=1", A::Answer},
+    {"#VBP", A::Beep},
+    {"#VPY", A::Transmit},
+    {"#VRD", A::Receive},
+};
+
+const std::vector<Entry> kSierra = {
+    {"&K3", A::FlowControl},
+    {"#VSM=2", A::VoiceFormat},
+    {"#VLS=4", A::SelectLine, "line"},
+    {"#VLS=1", A::SelectLocal, "handset"},
+    {"#VLS=2", A::SelectLocal, "speaker"},
+    {"+VTS=5", A::Beep},
+    {"#VSV", A::Transmit},
+    {"#VD1", A::Receive},
+};
+
+const std::vector<Entry> kUMC = {
+    {"#CLS=0", A::LeaveVoice},
+    {"#CLS=8", A::EnterVoice},
+    {"\\Q3", A::FlowControl},
+    {"#VBS=2", A::VoiceFormat},
+    {"#VBS=3", A::VoiceFormat},
+    {"#VBS=4", A::VoiceFormat},
+    HASH_SILENCE,
+    {"#VLS=4", A::SelectLine, "line"},
+    {"#VLS=1", A::SelectLocal, "handset"},
+    {"#VLS=2", A::SelectLocal, "speaker"},
+    {"#VTS=[900,0,1]", A::Beep},
+    {"#VTX", A::Transmit},
+    {"#VRX", A::Receive},
+};
+
+#undef HASH_SILENCE
+
+std::vector<Entry> MakeIS101() {
+  std::vector<Entry> t = {
+      {"+FLO=2", A::FlowControl},
+      {"+VSD=%,%", A::SilenceBoth},
+      {"+VLS=1", A::LineOffHook, "line"},
+      {"+VLS=2", A::SelectLocal, "handset"},
+      {"+VLS=3", A::SelectLocal, "line and handset"},
+      {"#VLS=1", A::SelectLocal, "handset"},
+      {"#VLS=2", A::SelectLocal, "speaker"},
+      {"+VTS=5", A::Beep},
+      {"+VTX", A::Transmit},
+      {"+VRX", A::Receive},
+  };
+  // +VSM=<compression>,<rate>: every row of the format table.
+  static const std::vector<std::string> kFormats = [] {
+    std::vector<std::string> f;
+    for (const char* c : {"141", "2", "0", "1"})
+      for (const char* r : {"4800", "7200", "8000", "9600", "11025"})
+        f.push_back(std::string("+VSM=") + c + "," + r);
+    return f;
+  }();
+  for (const std::string& f : kFormats) t.push_back({f.c_str(), A::VoiceFormat});
+  return t;
+}
+
+const std::vector<Entry>& Table(Dialect d) {
+  static const std::vector<Entry> kIS101 = MakeIS101();
+  switch (d) {
+    case Dialect::Rockwell: return kRockwell;
+    case Dialect::IS101: return kIS101;
+    case Dialect::USRobotics: return kUSRobotics;
+    case Dialect::Cirrus: return kCirrus;
+    case Dialect::Sierra: return kSierra;
+    case Dialect::UMC: return kUMC;
+  }
+  return kRockwell;
+}
+
+// Matches the token against a pattern; on success `value` holds the last number that
+// a '%' matched (0 when none).
+bool Match(std::string_view pattern, std::string_view token, int& value) {
+  value = 0;
+  size_t t = 0;
+  for (size_t p = 0; p < pattern.size(); ++p) {
+    if (pattern[p] != '%') {
+      if (t >= token.size() || token[t] != pattern[p]) return false;
+      ++t;
+      continue;
+    }
+    size_t start = t;
+    int number = 0;
+    while (t < token.size() && std::isdigit(static_cast<unsigned char>(token[t])) &&
+           t - start < 3) {
+      number = number * 10 + (token[t] - '0');
+      ++t;
+    }
+    if (t == start || number > 255) return false;
+    value = number;
+  }
+  return t == token.size();
+}
+
+std::string Lower(std::string_view s) {
+  std::string out;
+  for (char c : s)
+    if (c != '-' && c != '_' && c != ' ')
+      out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+}  // namespace
+
+std::optional<Dialect> ParseDialect(std::string_view text) {
+  std::string s = Lower(text);
+  if (s == "0" || s == "rockwell") return Dialect::Rockwell;
+  if (s == "1" || s == "is101") return Dialect::IS101;
+  if (s == "2" || s == "usr" || s == "usrobotics") return Dialect::USRobotics;
+  if (s == "3" || s == "cirrus") return Dialect::Cirrus;
+  if (s == "4" || s == "sierra") return Dialect::Sierra;
+  if (s == "5" || s == "umc") return Dialect::UMC;
+  return std::nullopt;
+}
+
+const char* DialectName(Dialect dialect) {
+  switch (dialect) {
+    case Dialect::Rockwell: return "Rockwell";
+    case Dialect::IS101: return "IS_101";
+    case Dialect::USRobotics: return "US Robotics";
+    case Dialect::Cirrus: return "Cirrus";
+    case Dialect::Sierra: return "Sierra";
+    case Dialect::UMC: return "UMC";
+  }
+  return "?";
+}
+
+int LineRate(Dialect dialect) { return dialect == Dialect::USRobotics ? 8000 : 7200; }
+
+const char* VoiceConnectResult(Dialect dialect) {
+  return dialect == Dialect::IS101 ? "OK" : "VCON";
+}
+
+std::optional<DialectCommand> LookUpDialectCommand(Dialect dialect, std::string_view token) {
+  int value = 0;
+  for (const std::vector<Entry>* table : {&kCommon, &Table(dialect)}) {
+    for (const Entry& e : *table) {
+      if (Match(e.pattern, token, value)) return DialectCommand{e.action, value, e.device};
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace telvara::sim

@@ -1,0 +1,51 @@
+#pragma once
+// The six voice-command dialects as the simulated modem knows them: which dialect
+// commands each one accepts, spelled exactly as that dialect's modems spell them, and
+// what each does. Plain data and pure functions: any thread may call them.
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace telvara::sim {
+
+enum class Dialect { Rockwell = 0, IS101 = 1, USRobotics = 2, Cirrus = 3, Sierra = 4, UMC = 5 };
+
+// "rockwell", "is-101", "usr", ... or the profile's TYPE number 0..5.
+std::optional<Dialect> ParseDialect(std::string_view text);
+const char* DialectName(Dialect dialect);
+// Samples per second on the line: US Robotics voice runs at 8000 only.
+int LineRate(Dialect dialect);
+// The result that says "voice connection made" (answer, end of a voice phase):
+// VCON in the '#' dialects, OK in IS-101.
+const char* VoiceConnectResult(Dialect dialect);
+
+enum class VoiceAction {
+  EnterVoice,          // voice class
+  LeaveVoice,          // data class 0
+  FlowControl,
+  VoiceFormat,
+  SilenceOn,
+  SilenceOff,
+  SilenceSensitivity,
+  SilencePeriod,       // value: tenths of a second
+  SilenceBoth,         // IS-101 +VSD=<sensitivity>,<period>; value: period
+  SelectLine,          // the telephone line, still on hook: OK
+  LineOffHook,         // IS-101 +VLS=1: take the line (answers a ringing call): OK
+  SelectLocal,         // handset, speaker or another local device: the connect result
+  Answer,              // Cirrus #VIP=1: answer in voice
+  Beep,
+  Transmit,
+  Receive,
+};
+
+struct DialectCommand {
+  VoiceAction action;
+  int value = 0;            // the number the action needs (silence period)
+  std::string device;       // for line selections: "line", "handset", "speaker", ...
+};
+
+// Looks one command of a command line (e.g. "#VLS=0", "&K3", "+VSM=0,7200", "\Q3")
+// up in the dialect's table. The token is upper case, without the "AT".
+std::optional<DialectCommand> LookUpDialectCommand(Dialect dialect, std::string_view token);
+
+}  // namespace telvara::sim

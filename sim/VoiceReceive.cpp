@@ -1,0 +1,52 @@
+#include "VoiceReceive.h"
+
+#include <cstdlib>
+
+namespace telvara::sim {
+namespace {
+constexpr char kDle = 0x10;
+}  // namespace
+
+VoiceReceive::VoiceReceive(uint64_t now, int rate,
+                           std::shared_ptr<const std::vector<uint8_t>> voice,
+                           uint64_t silencePeriodMs)
+    : start_(now),
+      rate_(rate),
+      voice_(std::move(voice)),
+      silencePeriodMs_(silencePeriodMs),
+      nextBlock_(now + kBlockMs),
+      lastClassified_(now) {}
+
+void VoiceReceive::ProduceTo(uint64_t now, bool flush, std::string& out, std::string& reports) {
+  if (now <= start_ || (!flush && now < nextBlock_)) return;
+  while (nextBlock_ <= now) nextBlock_ += kBlockMs;
+  uint64_t due = (now - start_) * static_cast<uint64_t>(rate_) / 1000u;
+  int peak = 0;
+  for (; produced_ < due; ++produced_) {
+    uint8_t s = kSilence;
+    if (voice_ && produced_ < voice_->size()) s = (*voice_)[produced_];
+    int level = std::abs(static_cast<int>(s) - kSilence);
+    if (level > peak) peak = level;
+    out += static_cast<char>(s);
+    if (s == kDle) out += kDle;
+  }
+  if (silencePeriodMs_ == 0) return;
+  uint64_t span = now - lastClassified_;
+  lastClassified_ = now;
+  if (peak >= kVoiceLevel) {
+    voiceHeard_ = true;
+    silentMs_ = 0;
+    return;
+  }
+  silentMs_ += span;
+  if (silentMs_ >= silencePeriodMs_) {
+    char code = voiceHeard_ ? 'q' : 's';
+    out += kDle;
+    out += code;
+    reports += code;
+    silentMs_ = 0;
+    voiceHeard_ = false;
+  }
+}
+
+}  // namespace telvara::sim

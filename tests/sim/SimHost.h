@@ -1,0 +1,108 @@
+#pragma once
+// Test helper: plays the host of the in-process simulated modem on a virtual clock,
+// with an EventLoop and a VirtualWaiter as the program would have them.
+#include <memory>
+#include <string>
+
+#include "SimStream.h"
+#include "platform/EventLoop.h"
+#include "platform/VirtualWaiter.h"
+#include "platform/Wait.h"
+
+namespace telvara::sim::testing {
+
+class SimHost {
+ public:
+  explicit SimHost(Dialect dialect, SimStreamOptions options = {})
+      : loop_(clock_, std::make_unique<VirtualWaiter>(clock_)),
+        stream_(clock_, dialect, options) {
+    static_cast<VirtualWaiter&>(loop_.GetWaiter()).AddDevice(&stream_);
+    SetWaitLoop(&loop_);
+  }
+  ~SimHost() { SetWaitLoop(nullptr); }
+
+  VirtualClock& Clock() { return clock_; }
+  SimStream& Stream() { return stream_; }
+  SimModem& Modem() { return stream_.Modem(); }
+  uint32_t Now() const { return clock_.Now(); }
+
+  // Writes everything, waiting (in virtual time) for room when the modem is full.
+  void Send(const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+      long n = stream_.Write(bytes.data() + done, bytes.size() - done);
+      if (n > 0) {
+        done += static_cast<size_t>(n);
+      } else {
+        loop_.WaitUntil(clock_.Now() + 10000, WaitFor::OutputRoom);
+      }
+    }
+  }
+
+  // Everything the modem sends in the next `ms` milliseconds.
+  std::string ReadFor(uint32_t ms) {
+    uint32_t until = clock_.Now() + ms;
+    std::string got;
+    while (!TickReached(clock_.Now(), until)) {
+      if (!ReadSome(got)) loop_.WaitUntil(until, WaitFor::Input);
+    }
+    ReadSome(got);
+    return got;
+  }
+
+  // Reads until `needle` has arrived or `ms` passed; everything read.
+  std::string ReadUntil(const std::string& needle, uint32_t ms) {
+    uint32_t until = clock_.Now() + ms;
+    std::string got;
+    while (got.find(needle) == std::string::npos && !TickReached(clock_.Now(), until)) {
+      if (!ReadSome(got)) loop_.WaitUntil(until, WaitFor::Input);
+    }
+    return got;
+  }
+
+  // Sends a command line and gives what came back within 1 s.
+  std::string Command(const std::string& line) {
+    Send(line + "\r");
+    return ReadFor(1000);
+  }
+
+  // Moves time on without reading.
+  void Idle(uint32_t ms) {
+    uint32_t until = clock_.Now() + ms;
+    while (!TickReached(clock_.Now(), until)) loop_.WaitUntil(until, WaitFor::Messages);
+  }
+
+ private:
+  bool ReadSome(std::string& got) {
+    char buf[4096];
+    long n = stream_.Read(buf, sizeof buf);
+    if (n <= 0) return false;
+    got.append(buf, static_cast<size_t>(n));
+    return true;
+  }
+
+  VirtualClock clock_;
+  EventLoop loop_;
+  SimStream stream_;
+};
+
+// Removes the DLE shielding of a received voice stream: the samples, and the event
+// codes in `events`.
+inline std::string Unshield(const std::string& wire, std::string* events = nullptr) {
+  std::string samples;
+  for (size_t i = 0; i < wire.size(); ++i) {
+    if (wire[i] != 0x10 || i + 1 >= wire.size()) {
+      samples += wire[i];
+      continue;
+    }
+    char code = wire[++i];
+    if (code == 0x10) {
+      samples += code;
+    } else if (events) {
+      *events += code;
+    }
+  }
+  return samples;
+}
+
+}  // namespace telvara::sim::testing
