@@ -159,14 +159,18 @@ function renderBoxes() {
     if (!keys.has(old.dataset.key)) old.remove();
   }
   let newest = null;
-  for (const box of boxes) {
+  boxes.forEach((box, i) => {
     let div = container.querySelector(`[data-key="${box.key}"]`);
     if (!div) {
       div = makeBox(box);
       newest = div;
     }
-    container.appendChild(div);  // oldest first, so the newest lies on top
-  }
+    // Oldest first, so the newest lies on top; each a little lower and to the right,
+    // so that a box under another still shows.
+    div.style.marginLeft = `${i * 24}px`;
+    div.style.marginTop = `${i * 24}px`;
+    container.appendChild(div);
+  });
   if (newest) {
     const first = newest.querySelector('button');
     if (first) first.focus();

@@ -157,9 +157,12 @@ async function main() {
           'the four buttons', buttons);
     check(await page.textContent('#status-label') === 'Status:', 'the status label');
     check(await page.textContent('#prompt') === 'For Help, press F1', 'the idle prompt');
-    await page.waitForFunction(() => document.getElementById('status').value !== '', null, { timeout: 10000 });
-    const status = await page.inputValue('#status');
-    check(status === 'Stand by', 'the status box', status);
+    if (harness) {
+      await page.waitForFunction(() => document.getElementById('status').value !== '', null, { timeout: 10000 });
+      check(await page.inputValue('#status') === 'Stand by', 'the status box', await page.inputValue('#status'));
+    } else {
+      console.log(`status box: ${await page.inputValue('#status')}`);
+    }
 
     if (harness) {
       // A message box, answered with OK.
@@ -173,6 +176,22 @@ async function main() {
       await page.waitForFunction(() => document.getElementById('status').value.startsWith('Answered'), null, { timeout: 5000 }).catch(() => {});
       check(await page.inputValue('#status') === 'Answered box 1 with OK', 'OK posted the box answer',
             await page.inputValue('#status'));
+    } else {
+      // Whatever boxes the program has open (a missing modem, say) are answered with
+      // their first button, and each must close.
+      await page.waitForTimeout(1000);
+      for (let i = 0; i < 10; i += 1) {
+        const before = await page.locator('.box').count();
+        if (before === 0) break;
+        const top = page.locator('.box').last();
+        const title = await top.locator('.titletext').textContent();
+        if (i === 0) await page.screenshot({ path: path.join(shots, 'telvara-window.png') });
+        await top.locator('button').first().click();
+        const closed = await page.waitForFunction((n) => document.querySelectorAll('.box').length < n, before,
+                                                  { timeout: 5000 }).then(() => true, () => false);
+        check(closed, `answering "${title}" closes it`);
+        if (!closed) break;
+      }
     }
 
     // Menu prompts while an item is under the pointer.
