@@ -259,6 +259,7 @@ main().then(() => {
   process.exit(failed === 0 ? 0 : 1);
 }, (error) => {
   clearTimeout(deadline);
+  if (program && program.exitCode === null && program.signalCode === null) program.kill('SIGKILL');
   console.log(`FAIL ${error.stack || error}`);
   console.log(`browser_window: ${passed} passed, ${failed + 1} failed`);
   process.exit(1);
