@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <iostream>
 #include <thread>
@@ -30,8 +31,10 @@ const char kListHeader[] = "Time        Date      Length    Filename    Caller I
 std::string AbsoluteDir(std::string dir) {
   if (dir.empty()) return dir;
   if (dir[0] != '/') {
-    char cwd[PATH_MAX];
-    if (getcwd(cwd, sizeof cwd)) dir = std::string(cwd) + "/" + dir;
+    if (char* cwd = getcwd(nullptr, 0)) {
+      dir = std::string(cwd) + "/" + dir;
+      std::free(cwd);
+    }
   }
   if (dir.back() != '/') dir += '/';
   return dir;
@@ -78,11 +81,17 @@ class SignalWatcher {
 }  // namespace
 
 std::string ExecutableDir() {
-  char path[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return "./";
-  std::string p(path, static_cast<std::size_t>(n));
-  return p.substr(0, p.rfind('/') + 1);
+  std::string path(256, '\0');
+  for (;;) {
+    ssize_t n = readlink("/proc/self/exe", path.data(), path.size());
+    if (n <= 0) return "./";
+    if (static_cast<std::size_t>(n) < path.size()) {
+      path.resize(static_cast<std::size_t>(n));
+      break;
+    }
+    path.resize(path.size() * 2);  // the link may be longer than the buffer
+  }
+  return path.substr(0, path.rfind('/') + 1);
 }
 
 int COrvanelApp::Run() {
