@@ -1,9 +1,8 @@
 #pragma once
-// Helpers shared by the store tests: a fixed time zone, a scratch program directory,
-// whole-file reads and writes, and log bytes built by hand.
+// Shared by the store tests: a fixed time zone, a scratch directory, whole files, and
+// log bytes written by hand so the layout is stated apart from the code under test.
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 
 #include <cstdint>
 #include <ctime>
@@ -16,23 +15,18 @@
 namespace telvara::test {
 
 using Bytes = std::vector<std::uint8_t>;
+constexpr std::uint32_t kExampleTime = 889707909;  // 12 March 1998 14:05:09 CET
 
-// Central European time: 12 March is standard time, one hour ahead of UTC.
+// Central European time: 12 March is standard time, an hour ahead of UTC.
 inline void FixTimeZone() {
   ::setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
   ::tzset();
 }
 
-// Seconds since 1970 of a local time in the fixed zone.
 inline std::time_t Local(int year, int month, int day, int hour, int minute, int second) {
   std::tm t{};
-  t.tm_year = year - 1900;
-  t.tm_mon = month - 1;
-  t.tm_mday = day;
-  t.tm_hour = hour;
-  t.tm_min = minute;
-  t.tm_sec = second;
-  t.tm_isdst = -1;
+  t.tm_year = year - 1900, t.tm_mon = month - 1, t.tm_mday = day;
+  t.tm_hour = hour, t.tm_min = minute, t.tm_sec = second, t.tm_isdst = -1;
   return std::mktime(&t);
 }
 
@@ -42,16 +36,11 @@ inline Bytes ReadFile(const std::string& path) {
 }
 
 inline void WriteFile(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                               static_cast<std::streamsize>(bytes.size()));
 }
 
-inline bool Exists(const std::string& path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
-}
-
-// A fresh directory, removed with everything in it at the end of the test.
+// A fresh directory (path ends in '/'), removed with its contents at the end.
 class ScratchDir {
  public:
   ScratchDir() {
@@ -68,30 +57,34 @@ class ScratchDir {
   std::string path_;
 };
 
-// Log bytes written by hand, item by item, to state the layout independently of the
-// code under test.
-class LogBuilder {
- public:
-  LogBuilder& U16(std::uint16_t v) {
-    bytes.push_back(static_cast<std::uint8_t>(v));
-    bytes.push_back(static_cast<std::uint8_t>(v >> 8));
-    return *this;
-  }
-  LogBuilder& U32(std::uint32_t v) { return U16(static_cast<std::uint16_t>(v)).U16(static_cast<std::uint16_t>(v >> 16)); }
+struct LogBuilder {
+  LogBuilder& U16(std::uint16_t v) { return Text({char(v & 0xFF), char(v >> 8)}); }
+  LogBuilder& U32(std::uint32_t v) { return U16(std::uint16_t(v)).U16(std::uint16_t(v >> 16)); }
   LogBuilder& Text(const std::string& s) {
     bytes.insert(bytes.end(), s.begin(), s.end());
     return *this;
   }
-  LogBuilder& Str(const std::string& s) {
-    bytes.push_back(static_cast<std::uint8_t>(s.size()));
-    return Text(s);
-  }
+  LogBuilder& Str(const std::string& s) { return Text(std::string(1, char(s.size()))).Text(s); }
   LogBuilder& ClassRecord(std::uint16_t schema = 2, const std::string& name = "CMessage") {
-    return U16(0xFFFF).U16(schema).U16(static_cast<std::uint16_t>(name.size())).Text(name);
+    return U16(0xFFFF).U16(schema).U16(std::uint16_t(name.size())).Text(name);
   }
-  LogBuilder& Message(std::uint32_t time, const std::string& fileName, std::uint32_t length = 75,
-                      std::uint16_t status = 0, const std::string& callerId = "") {
-    return U32(time).U32(length).U16(status).Str(fileName).Str(callerId);
+  LogBuilder& Message(const std::string& fileName, const std::string& callerId = "",
+                      std::uint32_t time = kExampleTime) {
+    return U32(time).U32(75).U16(0).Str(fileName).Str(callerId);
+  }
+  // A well-formed log of `count` messages named PGMO0500.WAV, PGMO0501.WAV, ...
+  static Bytes Log(int count) {
+    LogBuilder b;
+    b.U16(std::uint16_t(count));
+    for (int i = 0; i < count; ++i) {
+      if (i == 0) {
+        b.ClassRecord();
+      } else {
+        b.U16(0x8001);
+      }
+      b.Message("PGMO050" + std::to_string(i) + ".WAV");
+    }
+    return b.bytes;
   }
   Bytes bytes;
 };
