@@ -745,7 +745,13 @@ void SimModem::FarEndHangUp() {
     return;
   }
   farEndGone_ = true;
-  if (rx_) rx_->Silence();
+  if (mode_ == Mode::VoiceRx && rx_) {
+    // What was said up to now is still heard; silence starts here.
+    std::string bytes, reports;
+    rx_->ProduceTo(now_, true, bytes, reports);
+    Out(std::move(bytes));
+    rx_->Silence();
+  }
   ScheduleBusy(callId_, kBusyDelayMs);
 }
 
@@ -845,8 +851,8 @@ void SimModem::EndTransmit(const std::string& reason) {
   phase.endedBy = reason;
   tx_.reset();
   mode_ = Mode::Command;
-  if (reason == "etx") Result(VoiceConnectResult(dialect_));
   FinishPhase(std::move(phase), "voice-tx-end");
+  if (reason == "etx") Result(VoiceConnectResult(dialect_));
   Signal(SimSignal::PlayEnd);
   std::string held = std::move(heldInput_);
   heldInput_.clear();
@@ -870,8 +876,8 @@ void SimModem::EndReceive(const std::string& reason) {
   phase.endedBy = reason;
   rx_.reset();
   mode_ = Mode::Command;
-  if (reason == "cancel") Result(VoiceConnectResult(dialect_));
   FinishPhase(std::move(phase), "voice-rx-end");
+  if (reason == "cancel") Result(VoiceConnectResult(dialect_));
   Signal(SimSignal::RecordEnd);
 }
 
