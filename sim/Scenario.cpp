@@ -91,13 +91,19 @@ std::string ParseLine(const std::string& line, const std::string& baseDir, Scena
   if (action == "ring") {
     step.action = A::Ring;
     step.count = 1;
-    if (args > 1) return "use: ring [COUNT]";
-    if (args == 1) {
+    step.periodMs = SimModem::kRingPeriodMs;
+    if (args != 0 && args != 1 && args != 3) return "use: ring [COUNT [every DURATION]]";
+    if (args >= 1) {
       const std::string& n = w[i + 1];
       if (n.empty() || n.size() > 3 || n.find_first_not_of("0123456789") != std::string::npos ||
           std::stoi(n) < 1)
         return "bad ring count \"" + n + "\"";
       step.count = std::stoi(n);
+    }
+    if (args == 3) {
+      std::optional<uint64_t> d = ParseDuration(w[i + 3]);
+      if (w[i + 2] != "every" || !d || *d < 100) return "use: ring COUNT every DURATION";
+      step.periodMs = *d;
     }
   } else if (action == "caller") {
     if (args != 1) return "use: caller FILE.wav | caller none";
@@ -160,6 +166,18 @@ std::string ParseLine(const std::string& line, const std::string& baseDir, Scena
       if (!Printable(result) || result.size() > 64) return "bad result text";
       step.reply = result;
     }
+  } else if (action == "result") {
+    if (args < 1) return "use: result TEXT";
+    step.action = A::Result;
+    step.text = Join(w, i + 1, w.size());
+    if (!Printable(step.text) || step.text.size() > 200) return "bad result text";
+  } else if (action == "noise") {
+    if (args != 1) return "use: noise COUNT";
+    const std::string& n = w[i + 1];
+    if (n.empty() || n.size() > 5 || n.find_first_not_of("0123456789") != std::string::npos)
+      return "bad byte count \"" + n + "\"";
+    step.action = A::Noise;
+    step.count = std::stoi(n);
   } else if (action == "note") {
     step.action = A::Note;
     step.text = Join(w, i + 1, w.size());
@@ -342,7 +360,7 @@ void ScenarioRunner::Execute(const ScenarioStep& step, SimModem& modem) {
     case A::None:
       break;
     case A::Ring:
-      modem.Ring(step.count);
+      modem.Ring(step.count, step.periodMs);
       break;
     case A::Caller:
       modem.SetVoice(step.voice, step.text);
@@ -361,6 +379,12 @@ void ScenarioRunner::Execute(const ScenarioStep& step, SimModem& modem) {
       break;
     case A::Reply:
       modem.SetReply(step.text, step.reply);
+      break;
+    case A::Result:
+      modem.SendResultLine(step.text);
+      break;
+    case A::Noise:
+      modem.SendNoise(static_cast<size_t>(step.count));
       break;
     case A::Note:
       modem.Note(step.text);

@@ -34,14 +34,17 @@ std::optional<SimSignal> ParseSignal(std::string_view name);
 
 struct ScenarioStep {
   enum class Timing { Now, After, Wait };
-  enum class Action { None, Ring, Caller, Key, Event, HangUp, DialResult, Reply, Note, Repeat, Exit };
+  enum class Action {
+    None, Ring, Caller, Key, Event, HangUp, DialResult, Reply, Result, Noise, Note, Repeat, Exit
+  };
 
   Timing timing = Timing::Now;
   uint64_t delayMs = 0;  // After: the pause; Wait: the time-out (0: wait for ever)
   SimSignal signal = SimSignal::Ring;
   Action action = Action::None;
-  int count = 0;                  // ring: how many rings
-  std::string text;               // keys, event code, dial result, reply command, note
+  int count = 0;                  // ring: how many rings; noise: how many bytes
+  uint64_t periodMs = 0;          // ring: RING to RING
+  std::string text;               // keys, event code, dial result, reply command, result, note
   std::optional<std::string> reply;  // reply: the result ("" none); nullopt: back to normal
   uint64_t resultDelayMs = 0;     // dial-result: when the result comes
   std::shared_ptr<const std::vector<uint8_t>> voice;  // caller

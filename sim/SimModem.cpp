@@ -693,7 +693,7 @@ void SimModem::SetDtr(bool raised) {
 
 // ---------------------------------------------------------------- far end
 
-void SimModem::Ring(int count) {
+void SimModem::Ring(int count, uint64_t periodMs) {
   if (offHook_ || callState_ != CallState::None) {
     transcript_.Add(now_, "note", "the line is busy: the caller hears a busy tone");
     return;
@@ -703,6 +703,7 @@ void SimModem::Ring(int count) {
   farEndGone_ = false;
   ringsLeft_ = std::max(count, 1);
   ringsDone_ = 0;
+  ringPeriod_ = std::max<uint64_t>(periodMs, 100);
   At(now_, [this, call] { RingOnce(call); });
 }
 
@@ -718,9 +719,9 @@ void SimModem::RingOnce(int call) {
   }
   Signal(SimSignal::Ring);
   if (ringsLeft_ > 0) {
-    At(now_ + kRingPeriodMs, [this, call] { RingOnce(call); });
+    At(now_ + ringPeriod_, [this, call] { RingOnce(call); });
   } else {
-    At(now_ + kRingPeriodMs, [this, call] {
+    At(now_ + ringPeriod_, [this, call] {
       if (callState_ == CallState::Ringing && callId_ == call) EndCall("not answered");
     });
   }
@@ -798,6 +799,18 @@ void SimModem::SetVoice(std::shared_ptr<const std::vector<uint8_t>> samples, std
 }
 
 void SimModem::Note(const std::string& text) { transcript_.Add(now_, "note", text); }
+
+void SimModem::SendResultLine(const std::string& text) { Result(text, 0); }
+
+void SimModem::SendNoise(size_t count) {
+  std::string bytes;
+  for (size_t i = 0; i < count; ++i) {
+    noiseSeed_ = noiseSeed_ * 1103515245u + 12345u;
+    bytes += static_cast<char>(noiseSeed_ >> 16);
+  }
+  transcript_.Add(now_, "noise", "", {{"bytes", static_cast<int64_t>(count)}});
+  Out(std::move(bytes));
+}
 
 std::shared_ptr<const std::vector<uint8_t>> SimModem::PhaseVoice() const {
   if (farEndGone_) return nullptr;

@@ -87,7 +87,8 @@ class SimModem {
   bool Dtr() const { return dtr_; }
 
   // --- the far end (what a scenario does) ---
-  void Ring(int count);
+  // A caller rings `count` times, RING to RING `periodMs` apart, then gives up.
+  void Ring(int count, uint64_t periodMs = kRingPeriodMs);
   void FarEndHangUp();
   void PressKeys(const std::string& keys);
   void SendEvent(char code);
@@ -99,6 +100,10 @@ class SimModem {
   // Answers a command line (compared without spaces, upper case) with `result`
   // instead of acting on it ("" for no reply at all); nullopt removes the rule.
   void SetReply(const std::string& command, std::optional<std::string> result);
+  // An unsolicited result line, framed as results are.
+  void SendResultLine(const std::string& text);
+  // Bytes of line noise (a fixed pseudo-random sequence, so runs repeat).
+  void SendNoise(size_t count);
   void Note(const std::string& text);
 
   // --- scenarios ---
@@ -193,6 +198,8 @@ class SimModem {
   bool farEndGone_ = false;
   int ringsLeft_ = 0;
   int ringsDone_ = 0;
+  uint64_t ringPeriod_ = kRingPeriodMs;
+  uint32_t noiseSeed_ = 12345;
   uint64_t dialId_ = 0;
   std::deque<std::pair<std::string, uint64_t>> dialOutcomes_;
   std::map<std::string, std::string> replies_;
