@@ -19,6 +19,9 @@
 
 #include "SimHost.h"
 #include "WavData.h"
+#include "modem/FMODEM.h"
+#include "platform/EventLoop.h"
+#include "platform/Wait.h"
 #include "platform/SerialPort.h"
 
 namespace telvara::sim {
@@ -340,6 +343,66 @@ TEST(ModemSimProgram, ReceiveStreamsTheCallerAndEndsOnCancel) {
   EXPECT_NEAR(static_cast<double>(got.size()), 7200.0, 7200.0 * 0.1);
   EXPECT_EQ(got, std::string(voice.begin(), voice.begin() + static_cast<long>(got.size())));
   EXPECT_EQ(sim.Stop(), 0);
+}
+
+// The real driver on the pseudo-terminal, on the real clock: a prompt reaches the line
+// byte for byte without a gap, and a caller comes back sample for sample.
+TEST(ModemSimProgram, DriverPlaysAndRecordsThroughThePty) {
+  std::string dir = TempDir();
+  std::vector<uint8_t> voice;
+  for (int i = 0; i < 7200 * 2; ++i)
+    voice.push_back(static_cast<uint8_t>(128 + 100 * std::sin(i * 0.09)));
+  std::vector<uint8_t> prompt;
+  for (int i = 0; i < 7200 * 2; ++i)
+    prompt.push_back(i % 50 == 0 ? 0x10 : static_cast<uint8_t>(128 + 80 * std::cos(i * 0.03)));
+  std::string error;
+  ASSERT_TRUE(WriteWavFile(dir + "/caller.wav", voice, 7200, error)) << error;
+  ASSERT_TRUE(WriteWavFile(dir + "/prompt.wav", prompt, 7200, error)) << error;
+  std::string log = dir + "/t.jsonl";
+  Simulator sim({"--caller", dir + "/caller.wav", "--control", dir + "/ctl", "--transcript",
+                 log, "--heard-dir", dir + "/heard"});
+  ASSERT_FALSE(sim.Device().empty()) << sim.Errors();
+
+  RealClock clock;
+  EventLoop loop(clock, std::make_unique<PollWaiter>(clock));
+  SetWaitLoop(&loop);
+  {
+    std::string device = sim.Device();
+    FMODEM modem([device](int, int baud) { return SerialPort::Open(device, baud); });
+    ASSERT_EQ(modem.OpenComm(2, 1152), 1) << modem.OpenError();
+    EXPECT_EQ(modem.SendCommand("AT&F&C1&D2"), ResultOk);
+    EXPECT_EQ(modem.SendCommand("ATE0V1"), ResultOk);
+    modem.SetModemType(Rockwell);
+    EXPECT_EQ(modem.SetVoiceMode(), ResultOk);
+    EXPECT_EQ(Control(dir + "/ctl", "ring 2\n"), "ok\n");
+    EXPECT_EQ(modem.WaitResult("QQ", 400), ResultRing);
+    ASSERT_EQ(modem.Answer(), 1);
+    EXPECT_EQ(modem.SetSilenceDetection(), 1);
+    uint64_t start = NowMs();
+    EXPECT_EQ(modem.PlayFile(dir + "/prompt.wav"), 1);
+    EXPECT_NEAR(static_cast<double>(NowMs() - start), 2000.0, 400.0);
+    EXPECT_EQ(modem.RecordFile(dir + "/message.wav"), 1);
+    std::ifstream in(dir + "/message.wav", std::ios::binary);
+    std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), {});
+    ASSERT_GE(file.size(), 44 + voice.size());
+    EXPECT_TRUE(std::equal(voice.begin(), voice.end(), file.begin() + 44));
+    EXPECT_EQ(modem.HangUp(), 1);
+    modem.CloseComm();
+  }
+  SetWaitLoop(nullptr);
+  EXPECT_EQ(sim.Stop(), 0);
+  std::vector<std::string> kept = FilesIn(dir + "/heard");
+  ASSERT_EQ(kept.size(), 1u);
+  WavLoad heard = LoadWavSamples(dir + "/heard/" + kept[0]);
+  ASSERT_TRUE(heard.samples) << heard.error;
+  EXPECT_EQ(*heard.samples, prompt);
+  std::string transcript = ReadFile(log);
+  EXPECT_NE(transcript.find("\"kind\":\"voice-tx-end\",\"phase\":1,\"device\":\"line\",\"samples\":14400"),
+            std::string::npos);
+  // No gap longer than one 512-byte block (71 ms) while the prompt played.
+  size_t gap = transcript.find("\"longestGapMs\":");
+  ASSERT_NE(gap, std::string::npos);
+  EXPECT_LE(std::stoi(transcript.substr(gap + 15)), 71);
 }
 
 TEST(ModemSimProgram, RefusesBadOptionsAndWillNotReplaceFiles) {
