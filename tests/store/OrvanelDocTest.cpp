@@ -44,7 +44,8 @@ class OrvanelDocTest : public ::testing::Test {
   }
 
   ScratchDir dir_;
-  const std::time_t now_ = Local(2024, 3, 15, 14, 5, 9);
+  // Built with the fixture, before SetUp: the zone must be fixed first.
+  const std::time_t now_ = (FixTimeZone(), Local(2024, 3, 15, 14, 5, 9));
 };
 
 }  // namespace
