@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Idle cost: telvara watching a quiet simulated line for BENCH_SECONDS (60), measured
+# from /proc: CPU as percent of one core, and wake-ups per second (context switches of
+# all its threads). Build first: cmake -S . -B build && make -C build telvara telvara-modemsim
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+seconds=${BENCH_SECONDS:-60}
+build=${BUILD_DIR:-build}
+work=$(mktemp -d /tmp/telvara-idle-XXXXXX)
+cleanup() {
+  kill "${tel:-}" "${sim:-}" 2>/dev/null || true
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+printf '[MODEM]\nRINGS=1\n[PORTS]\nCOM2=%s/modem\n' "$work" > "$work/telvara.ini"
+mkdir -p "$work/system"
+"$build/telvara-modemsim" --link "$work/modem" > "$work/sim.out" 2>&1 &
+sim=$!
+for _ in $(seq 100); do [ -s "$work/sim.out" ] && break; sleep 0.1; done
+"$build/telvara" --home "$work" --listen 127.0.0.1:0 > "$work/telvara.out" 2>&1 &
+tel=$!
+for _ in $(seq 100); do grep -q "Stand by" "$work/telvara.out" 2>/dev/null && break; sleep 0.1; done
+grep -q "Stand by" "$work/telvara.out" || { echo "telvara did not reach Stand by" >&2; cat "$work/telvara.out" >&2; exit 1; }
+sleep 13   # past the first 12 s after start-up, when the ring count settles
+
+ticks=$(getconf CLK_TCK)
+cpu() { awk '{print $14 + $15}' "/proc/$tel/stat"; }
+switches() {
+  cat /proc/"$tel"/task/*/status | awk '/ctxt_switches/ {n += $2} END {print n}'
+}
+c0=$(cpu); s0=$(switches); t0=$(date +%s.%N)
+sleep "$seconds"
+c1=$(cpu); s1=$(switches); t1=$(date +%s.%N)
+
+awk -v c0="$c0" -v c1="$c1" -v s0="$s0" -v s1="$s1" -v t0="$t0" -v t1="$t1" -v hz="$ticks" 'BEGIN {
+  wall = t1 - t0
+  printf "idle %.0f s: CPU %.3f%% of one core, %.1f wake-ups per second\n", wall, 100 * (c1 - c0) / hz / wall, (s1 - s0) / wall
+}'
+if command -v strace >/dev/null 2>&1; then
+  timeout 3 strace -f -c -p "$tel" -o "$work/strace.txt" 2>/dev/null || true
+  echo "system calls in 3 s (strace -c):"
+  head -n 12 "$work/strace.txt"
+fi
