@@ -64,7 +64,7 @@ ScenarioParse LoadScenarioFile(const std::string& path);
 // "2s", "500ms", "1.5s", "3m", "1h"; a bare number is seconds.
 std::optional<uint64_t> ParseDuration(std::string_view text);
 
-// Runs one list of steps in order against the modem.
+// Runs one list of steps in order against the modem; the modem's thread only.
 class ScenarioRunner {
  public:
   ScenarioRunner(std::string name, uint64_t now);

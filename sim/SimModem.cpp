@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <limits>
 
 namespace telvara::sim {
 namespace {
@@ -89,7 +88,8 @@ void SimModem::ProgressVoice() {
     std::string bytes, reports;
     rx_->ProduceTo(now_, false, bytes, reports);
     if (!bytes.empty()) Out(std::move(bytes));
-    for (char c : reports) transcript_.Add(now_, "event", std::string(1, c), {{"from", std::string("silence detector")}});
+    for (char c : reports)
+      transcript_.Add(now_, "event", std::string(1, c), {{"from", std::string("silence detector")}});
   }
 }
 
@@ -108,12 +108,10 @@ std::optional<uint64_t> SimModem::NextInternal() const {
 uint32_t SimModem::NextChange(uint32_t tick) const {
   uint64_t now = ToInternal(tick);
   std::optional<uint64_t> next = NextInternal();
-  for (const OutChunk& c : out_) {
-    if (c.due > now) {
-      if (!next || c.due < *next) next = c.due;
-      break;
-    }
-  }
+  // Due times only grow along the queue: the first chunk not yet due is found by search.
+  auto firstFuture = std::upper_bound(out_.begin(), out_.end(), now,
+                                      [](uint64_t t, const OutChunk& c) { return t < c.due; });
+  if (firstFuture != out_.end() && (!next || firstFuture->due < *next)) next = firstFuture->due;
   uint64_t at = next ? std::max(*next, now) : now + kFarAway;
   if (at - now > kFarAway) at = now + kFarAway;
   return tick + static_cast<uint32_t>(at - now);
@@ -170,12 +168,10 @@ void SimModem::EmitEvent(char code) {
 }
 
 size_t SimModem::HostReadable() const {
-  size_t n = 0;
-  for (const OutChunk& c : out_) {
-    if (c.due > now_) break;
-    n += c.bytes.size();
-  }
-  return n;
+  // Only the last few chunks (results within their reply delay) can lie ahead.
+  size_t future = 0;
+  for (auto it = out_.rbegin(); it != out_.rend() && it->due > now_; ++it) future += it->bytes.size();
+  return outBytes_ - future;
 }
 
 size_t SimModem::HostRead(uint8_t* buffer, size_t max) {
@@ -254,7 +250,7 @@ void SimModem::InputByte(uint8_t b) {
 void SimModem::CommandByte(uint8_t b) {
   if (echo_) Out(std::string(1, static_cast<char>(b)));
   if (b == '\r') {
-    if (!line_.empty() && line_.size() >= 2) {
+    if (line_.size() >= 2) {
       std::string line = line_;
       bool tooLong = lineTooLong_;
       line_.clear();

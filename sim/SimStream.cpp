@@ -56,7 +56,7 @@ bool SimStream::Ready(WaitFor what) {
 }
 
 // One open of the simulated port: forwards to the stream, and closing it is the host
-// letting go of the device.
+// letting go of the device. Engine (test) thread only, like the stream.
 class SimPortHandle final : public ByteStream {
  public:
   explicit SimPortHandle(SimStream& stream) : stream_(stream) {

@@ -300,8 +300,10 @@ TEST(ModemSimProgram, TransmitIsPacedAndKeptAsAWavFile) {
     uint64_t start = NowMs();
     port.Send(wire);
     EXPECT_EQ(port.ReadUntil("VCON\r\n", 3000), "\r\nVCON\r\n");
-    double took = static_cast<double>(NowMs() - start);
-    EXPECT_NEAR(took, 1000.0, 100.0);
+    // Never faster than the line plays; slower only by scheduling on a busy machine.
+    uint64_t took = NowMs() - start;
+    EXPECT_GE(took, 990u);
+    EXPECT_LE(took, 1400u);
     EXPECT_EQ(sim.Stop(), 0);
     std::string heard = dir + "/heard";
     std::vector<std::string> names = FilesIn(heard);
@@ -340,7 +342,8 @@ TEST(ModemSimProgram, ReceiveStreamsTheCallerAndEndsOnCancel) {
   size_t end = wire.find("\x10\x03\r\nVCON\r\n");
   ASSERT_NE(end, std::string::npos);
   std::string got = Unshield(wire.substr(0, end));
-  EXPECT_NEAR(static_cast<double>(got.size()), 7200.0, 7200.0 * 0.1);
+  EXPECT_GE(got.size(), 7200u * 95 / 100);
+  EXPECT_LE(got.size(), 7200u * 140 / 100);
   EXPECT_EQ(got, std::string(voice.begin(), voice.begin() + static_cast<long>(got.size())));
   EXPECT_EQ(sim.Stop(), 0);
 }
@@ -380,7 +383,8 @@ TEST(ModemSimProgram, DriverPlaysAndRecordsThroughThePty) {
     EXPECT_EQ(modem.SetSilenceDetection(), 1);
     uint64_t start = NowMs();
     EXPECT_EQ(modem.PlayFile(dir + "/prompt.wav"), 1);
-    EXPECT_NEAR(static_cast<double>(NowMs() - start), 2000.0, 400.0);
+    EXPECT_GE(NowMs() - start, 1990u);
+    EXPECT_LE(NowMs() - start, 2600u);
     EXPECT_EQ(modem.RecordFile(dir + "/message.wav"), 1);
     std::ifstream in(dir + "/message.wav", std::ios::binary);
     std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), {});
