@@ -12,8 +12,10 @@ namespace {
 
 constexpr uint8_t DLE = 0x10, ETX = 0x03, CAN = 0x18;
 constexpr uint32_t kChunkMs = 20;
-// A driver that polls instead of blocking never lets virtual time move; stop it.
-constexpr long kReadBudget = 20'000'000;
+// A driver that polls instead of blocking never lets virtual time move, and one that
+// waits without end lets it run away; stop either.
+constexpr long kCallBudget = 20'000'000;
+constexpr uint32_t kTimeBudgetMs = 3600u * 1000u;
 
 class FakePort final : public ByteStream {
  public:
@@ -60,11 +62,16 @@ void FakeModem::SendLines(const std::vector<std::string>& lines) {
   for (const std::string& l : lines) toHost_ += "\r\n" + l + "\r\n";
 }
 
-long FakeModem::Read(void* buffer, std::size_t max) {
-  if (++reads > kReadBudget) {
-    ADD_FAILURE() << "the driver read " << reads << " times: it is polling, not blocking";
+void FakeModem::Called() {
+  if (++calls_ > kCallBudget) {
+    ADD_FAILURE() << "the driver used the port " << calls_ << " times: it is polling, not blocking";
     std::abort();
   }
+}
+
+long FakeModem::Read(void* buffer, std::size_t max) {
+  Called();
+  ++reads;
   AdvanceTo(clock_.Now());
   std::size_t n = std::min(max, toHost_.size());
   std::memcpy(buffer, toHost_.data(), n);
@@ -73,6 +80,7 @@ long FakeModem::Read(void* buffer, std::size_t max) {
 }
 
 long FakeModem::Write(const void* data, std::size_t count) {
+  Called();
   uint32_t now = clock_.Now();
   AdvanceTo(now);
   if (!acceptsBytes) return 0;
@@ -96,6 +104,7 @@ long FakeModem::Write(const void* data, std::size_t count) {
 }
 
 int FakeModem::OutputQueued() {
+  Called();
   AdvanceTo(clock_.Now());
   return reportsOutputQueue ? static_cast<int>(queue_.size()) : 0;
 }
@@ -245,6 +254,10 @@ void FakeModem::StreamChunk(uint32_t tick, int generation) {
 }
 
 void FakeModem::AdvanceTo(uint32_t now) {
+  if (now - born_ > kTimeBudgetMs) {
+    ADD_FAILURE() << "an hour of virtual time went by: the driver waits without end";
+    std::abort();
+  }
   for (;;) {
     if (actions_.empty() || !TickReached(now, actions_.begin()->first)) break;
     uint32_t at = actions_.begin()->first;

@@ -33,7 +33,7 @@ class FakeModem final : public VirtualDevice {
     uint8_t byte;
   };
 
-  explicit FakeModem(VirtualClock& clock) : clock_(clock) {}
+  explicit FakeModem(VirtualClock& clock) : clock_(clock), born_(clock.Now()) {}
 
   // ---- the script
   // The reply to a command from now on.
@@ -92,6 +92,7 @@ class FakeModem final : public VirtualDevice {
   uint32_t NextChange(uint32_t now) override;
 
  private:
+  void Called();
   void Schedule(uint32_t tick, std::function<void()> fn) { actions_.emplace(tick, std::move(fn)); }
   void Drain(uint32_t upTo);
   void Consume(uint8_t byte, uint32_t tick);
@@ -100,6 +101,8 @@ class FakeModem final : public VirtualDevice {
   void StreamChunk(uint32_t tick, int generation);
 
   VirtualClock& clock_;
+  uint32_t born_;
+  long calls_ = 0;
   std::map<std::string, std::deque<Reply>> rules_;
   Reply default_{{"OK"}};
   std::multimap<uint32_t, std::function<void()>> actions_;
