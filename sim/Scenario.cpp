@@ -14,7 +14,7 @@ namespace {
 
 constexpr const char* kSignalNames[kSignalCount] = {
     "ring", "answer", "connect", "dial", "play", "play-end", "record", "record-end", "onhook",
-    "call-end"};
+    "call-end", "idle"};
 constexpr uint64_t kLongestDuration = 30ull * 24 * 3600 * 1000;
 constexpr uint64_t kMinimumPass = 1000;  // a repeated scenario takes at least this long a pass
 constexpr size_t kMaxLineLength = 4096;
@@ -64,11 +64,18 @@ std::string ParseLine(const std::string& line, const std::string& baseDir, Scena
   std::vector<std::string> w = Words(line);
   size_t i = 0;
   if (w[0] == "wait") {
-    if (w.size() < 2 || w.size() > 3) return "use: wait EVENT [TIME-OUT]";
-    std::optional<SimSignal> signal = ParseSignal(w[1]);
-    if (!signal) return "unknown event \"" + w[1] + "\"";
+    if (w.size() < 2 || w.size() > 3) return "use: wait EVENT[|EVENT...] [TIME-OUT]";
+    size_t from = 0;
+    while (from <= w[1].size()) {
+      size_t bar = w[1].find('|', from);
+      std::string name = w[1].substr(from, bar == std::string::npos ? bar : bar - from);
+      std::optional<SimSignal> signal = ParseSignal(name);
+      if (!signal) return "unknown event \"" + name + "\"";
+      step.signals.push_back(*signal);
+      if (bar == std::string::npos) break;
+      from = bar + 1;
+    }
     step.timing = ScenarioStep::Timing::Wait;
-    step.signal = *signal;
     if (w.size() == 3) {
       std::optional<uint64_t> d = ParseDuration(w[2]);
       if (!d || *d == 0) return "bad time-out \"" + w[2] + "\"";
@@ -315,8 +322,23 @@ void ScenarioRunner::Append(std::vector<ScenarioStep> steps, const SimModem& mod
 }
 
 void ScenarioRunner::Arm(const SimModem& modem) {
+  waitCounts_.clear();
   if (index_ < steps_.size() && steps_[index_].timing == ScenarioStep::Timing::Wait)
-    waitCount_ = modem.SignalCount(steps_[index_].signal);
+    for (SimSignal s : steps_[index_].signals) waitCounts_.push_back(modem.SignalCount(s));
+}
+
+std::optional<uint64_t> ScenarioRunner::Met(const ScenarioStep& step, const SimModem& modem) const {
+  std::optional<uint64_t> met;
+  for (size_t i = 0; i < step.signals.size() && i < waitCounts_.size(); ++i) {
+    std::optional<uint64_t> t;
+    if (step.signals[i] == SimSignal::Idle) {
+      if (std::optional<uint64_t> since = modem.IdleSince()) t = std::max(*since, base_);
+    } else if (modem.SignalCount(step.signals[i]) > waitCounts_[i]) {
+      t = modem.SignalTime(step.signals[i]);
+    }
+    if (t && (!met || *t < *met)) met = t;
+  }
+  return met;
 }
 
 std::optional<uint64_t> ScenarioRunner::NextTime(const SimModem& modem) const {
@@ -328,7 +350,7 @@ std::optional<uint64_t> ScenarioRunner::NextTime(const SimModem& modem) const {
     case ScenarioStep::Timing::After:
       return base_ + s.delayMs;
     case ScenarioStep::Timing::Wait:
-      if (modem.SignalCount(s.signal) > waitCount_) return modem.SignalTime(s.signal);
+      if (std::optional<uint64_t> met = Met(s, modem)) return met;
       if (s.delayMs > 0) return base_ + s.delayMs;
       return std::nullopt;
   }
@@ -342,7 +364,7 @@ void ScenarioRunner::RunDue(SimModem& modem) {
     const ScenarioStep& step = steps_[index_];
     base_ = std::max(*t, base_);
     if (step.timing == ScenarioStep::Timing::Wait) {
-      bool seen = modem.SignalCount(step.signal) > waitCount_;
+      bool seen = Met(step, modem).has_value();
       modem.GetTranscript().Add(modem.Now(), "scenario", step.source,
                                 {{"source", name_}, {"timedOut", !seen}});
     } else if (step.action != ScenarioStep::Action::None) {

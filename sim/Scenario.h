@@ -27,8 +27,9 @@ enum class SimSignal {
   RecordEnd,
   OnHook,     // the modem went on hook
   CallEnd,    // a call is over (unanswered, hung up, failed)
+  Idle,       // a state, not an event: on hook with no call (met at once when it holds)
 };
-constexpr size_t kSignalCount = 10;
+constexpr size_t kSignalCount = 11;
 const char* SignalName(SimSignal signal);
 std::optional<SimSignal> ParseSignal(std::string_view name);
 
@@ -40,7 +41,7 @@ struct ScenarioStep {
 
   Timing timing = Timing::Now;
   uint64_t delayMs = 0;  // After: the pause; Wait: the time-out (0: wait for ever)
-  SimSignal signal = SimSignal::Ring;
+  std::vector<SimSignal> signals;  // Wait: any one of them
   Action action = Action::None;
   int count = 0;                  // ring: how many rings; noise: how many bytes
   uint64_t periodMs = 0;          // ring: RING to RING
@@ -78,6 +79,8 @@ class ScenarioRunner {
 
  private:
   void Arm(const SimModem& modem);
+  // When the wait step was met (the earliest of its events), if it was.
+  std::optional<uint64_t> Met(const ScenarioStep& step, const SimModem& modem) const;
   void Execute(const ScenarioStep& step, SimModem& modem);
 
   std::string name_;
@@ -85,7 +88,7 @@ class ScenarioRunner {
   size_t index_ = 0;
   uint64_t base_;             // when the previous step ran
   uint64_t passStart_;        // when the current pass through the steps began
-  uint64_t waitCount_ = 0;    // the awaited signal's count when the wait began
+  std::vector<uint64_t> waitCounts_;  // each awaited signal's count when the wait began
 };
 
 }  // namespace telvara::sim

@@ -574,6 +574,12 @@ uint64_t SimModem::SignalTime(SimSignal signal) const {
   return signalTime_[static_cast<size_t>(signal)];
 }
 
+std::optional<uint64_t> SimModem::IdleSince() const {
+  if (offHook_ || callState_ != CallState::None) return std::nullopt;
+  // The latest moment it went on hook or a call ended (0: idle from the start).
+  return std::max(SignalTime(SimSignal::OnHook), SignalTime(SimSignal::CallEnd));
+}
+
 void SimModem::GoOffHook() {
   if (offHook_) return;
   offHook_ = true;

@@ -115,6 +115,8 @@ class SimModem {
   void RequestExit() { exitRequested_ = true; }
   uint64_t SignalCount(SimSignal signal) const;
   uint64_t SignalTime(SimSignal signal) const;
+  // Since when the line has been idle (on hook, no call); nullopt while it is not.
+  std::optional<uint64_t> IdleSince() const;
 
   // --- what happened ---
   Transcript& GetTranscript() { return transcript_; }

@@ -27,6 +27,7 @@ TEST(ScenarioParse, ErrorsNameTheLineAndLoadNothing) {
   const std::pair<const char*, const char*> cases[] = {
       {"ring 2\n\nring two\n", "line 3: bad ring count \"two\""},
       {"# comment\nwait answr\n", "line 2: unknown event \"answr\""},
+      {"wait record|\n", "line 1: unknown event \"\""},
       {"after soon ring\n", "line 1: bad duration \"soon\""},
       {"key 12x\n", "line 1: keys are 0-9, *, #, A-D"},
       {"event sq\n", "line 1: use: event CODE (one printable character, e.g. s, q, b, d)"},
@@ -80,7 +81,7 @@ TEST(ScenarioParse, ReadsEveryStepAndFindsVoicesBesideTheFile) {
   EXPECT_EQ(p.steps[1].count, 3);
   EXPECT_EQ(p.steps[1].periodMs, 11000u);
   EXPECT_EQ(p.steps[2].timing, ScenarioStep::Timing::Wait);
-  EXPECT_EQ(p.steps[2].signal, SimSignal::Answer);
+  EXPECT_EQ(p.steps[2].signals, std::vector<SimSignal>{SimSignal::Answer});
   EXPECT_EQ(p.steps[2].delayMs, 30000u);
   EXPECT_EQ(p.steps[3].text, "1#");
   EXPECT_EQ(p.steps[4].text, "q");
@@ -130,6 +131,28 @@ TEST(ScenarioRun, AfterCountsFromTheStepBeforeAndWaitFromTheEvent) {
     if (e.kind == "scenario" && e.text == "wait record 4s")
       timedOut = e.json.find("\"timedOut\":true") != std::string::npos;
   EXPECT_TRUE(timedOut);
+}
+
+TEST(ScenarioRun, IdleIsAStateMetAtOnceAndAlternativesTakeTheFirst) {
+  SimHost host(Dialect::Rockwell);
+  host.Command("ATE0");
+  host.Command("AT#CLS=8");
+  uint64_t t0 = host.Modem().Now();
+  // Idle now: met at once. Then a call: the wait ends when the host hangs up, and the
+  // "record" alternative never comes.
+  ASSERT_EQ(host.Stream().AddScenario("wait idle\n"
+                                      "note a\n"
+                                      "ring 5\n"
+                                      "wait record|idle\n"
+                                      "after 1s note b\n"),
+            "");
+  host.ReadUntil("RING\r\n", 1000);
+  host.Command("ATA");
+  host.Idle(5000);
+  uint64_t hungUp = host.Modem().Now();
+  host.Command("ATH");
+  host.Idle(3000);
+  EXPECT_EQ(NoteTimes(host), (std::vector<uint64_t>{t0, hungUp + 1000}));
 }
 
 TEST(ScenarioRun, RingsAtAChosenSpacing) {
