@@ -315,10 +315,11 @@ int FCOMM::WriteBlock(int count, const uint8_t* bytes) {
       WaitUntil(ready, WaitFor::Messages);
     } else {
       // The queue drains at about a byte per sample of the line; look again when the
-      // excess should be gone, or sooner if the port says it has room.
+      // excess should be gone. (Not on output readiness: a port can be writable while
+      // its queue count stays above the limit, and the loop would spin.)
       int excess = queued >= 0 ? queued + count - kOutputQueueLimit + 1 : 1;
       uint32_t ms = static_cast<uint32_t>(excess) * 1000u / 7200u;
-      WaitUntil(now + std::clamp<uint32_t>(ms, 1, 50), WaitFor::OutputRoom);
+      WaitUntil(now + std::clamp<uint32_t>(ms, 5, 50), WaitFor::Messages);
     }
   }
   int done = 0;
