@@ -144,6 +144,7 @@ void COrvanelView::OnDestroy() {
   StopLineWatch();
   startupWindow_.reset();
   if (modem_) {
+    modem_->ReleaseWave();
     modem_->CloseComm();  // drops DTR: a modem set up with &D2 goes on hook
     Delay(10);
     modem_.reset();
