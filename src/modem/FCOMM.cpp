@@ -311,6 +311,7 @@ int FCOMM::WriteBlock(int count, const uint8_t* bytes) {
       return 0;
     }
     PumpMessage();
+    if (!open_) return 0;  // a dispatched message closed the port
     if (!paced) {
       WaitUntil(ready, WaitFor::Messages);
     } else {

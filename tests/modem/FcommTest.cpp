@@ -312,7 +312,7 @@ TEST_F(Channel, APortThatTakesNoByteFailsTheCommandAfterFiveSecondsAndSaysSo) {
   // Known stuck: the next command gives up after one held-up byte, and is not re-told.
   start = Now();
   EXPECT_EQ(driver->SendCancel(), 0);
-  EXPECT_LE(Now() - start, 500u);
+  EXPECT_EQ(Now() - start, 500u);
   EXPECT_EQ(faults.size(), 1u);
   // Once the port takes bytes again everything works as before.
   modem.acceptsBytes = true;
@@ -322,17 +322,6 @@ TEST_F(Channel, APortThatTakesNoByteFailsTheCommandAfterFiveSecondsAndSaysSo) {
   EXPECT_EQ(driver->SendLine("AT"), 0);
   EXPECT_GE(Now() - start, 5000u);
   EXPECT_EQ(faults.size(), 2u);
-}
-
-TEST_F(Channel, WriteByteGivesUpAfter500ms) {
-  Open();
-  modem.acceptsBytes = false;
-  uint32_t start = Now();
-  EXPECT_EQ(driver->WriteByte('A'), 0);
-  EXPECT_EQ(Now() - start, 500u);
-  modem.acceptsBytes = true;
-  EXPECT_EQ(driver->WriteByte('A'), 1);
-  EXPECT_EQ(modem.AllWritten(), "A");
 }
 
 TEST_F(Channel, WriteBlockNeverFillsTheOutputQueueTo4095) {

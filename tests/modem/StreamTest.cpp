@@ -183,17 +183,6 @@ TEST_F(Stream, APromptOnAPseudoTerminalIsPacedByTheLinesRate) {
   }
 }
 
-TEST_F(Stream, AnHonestOutputQueueNeverReaches4095) {
-  Open(Rockwell);
-  Transmits();
-  modem.reportsOutputQueue = true;
-  modem.outputCapacity = 4096;
-  EXPECT_EQ(driver->PlayFile(Prompt(36000)), 1);
-  EXPECT_EQ(modem.played.size(), 36000u);
-  EXPECT_LT(modem.maxQueued, 4095);
-  EXPECT_EQ(modem.longestStarvation, 0u);
-}
-
 TEST_F(Stream, EndPlayRepeatsTheEndMarkOnceWhenUnanswered) {
   Open(Rockwell);
   Transmits();
