@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <fstream>
 
 #include "SimHost.h"
@@ -25,12 +24,8 @@ std::vector<uint8_t> ReadSamples(const std::string& path) {
 
 class DriverOnSim : public ::testing::TestWithParam<Dialect> {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/driver-sim-XXXXXX";
-    dir_ = ::mkdtemp(pattern);
-  }
-  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
-  std::string dir_;
+  testing::ScratchDir scratch_;
+  const std::string& dir_ = scratch_.Path();
 };
 
 TEST_P(DriverOnSim, StartsAnswersPlaysRecordsAndHangsUp) {

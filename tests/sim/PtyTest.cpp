@@ -27,6 +27,7 @@
 namespace telvara::sim {
 namespace {
 
+using testing::ScratchDir;
 using testing::Unshield;
 using Ms = std::chrono::milliseconds;
 
@@ -36,12 +37,6 @@ uint64_t NowMs() {
   return static_cast<uint64_t>(std::chrono::duration_cast<Ms>(
                                    std::chrono::steady_clock::now().time_since_epoch())
                                    .count());
-}
-
-std::string TempDir() {
-  char pattern[] = "/tmp/modemsim-test-XXXXXX";
-  const char* dir = ::mkdtemp(pattern);
-  return dir ? dir : "";
 }
 
 std::string ReadFile(const std::string& path) {
@@ -228,7 +223,8 @@ uint64_t CpuMs(pid_t pid) {
 }
 
 TEST(ModemSimProgram, AnswersOnItsLinkRingsFromTheControlSocketAndExitsCleanly) {
-  std::string dir = TempDir();
+  ScratchDir scratch;
+  const std::string& dir = scratch.Path();
   std::string link = dir + "/dev/modem", ctl = dir + "/ctl", log = dir + "/t.jsonl";
   Simulator sim({"--link", link, "--control", ctl, "--transcript", log});
   ASSERT_EQ(sim.Device(), link) << sim.Errors();
@@ -253,7 +249,8 @@ TEST(ModemSimProgram, AnswersOnItsLinkRingsFromTheControlSocketAndExitsCleanly) 
 }
 
 TEST(ModemSimProgram, ClosingTheDeviceDropsDtrAndAnotherHostCanOpenIt) {
-  std::string dir = TempDir();
+  ScratchDir scratch;
+  const std::string& dir = scratch.Path();
   std::string log = dir + "/t.jsonl";
   Simulator sim({"--transcript", log, "--dialect", "is-101"});
   ASSERT_FALSE(sim.Device().empty()) << sim.Errors();
@@ -279,7 +276,8 @@ TEST(ModemSimProgram, ClosingTheDeviceDropsDtrAndAnotherHostCanOpenIt) {
 TEST(ModemSimProgram, TransmitIsPacedAndKeptAsAWavFile) {
   for (const char* dialect : {"rockwell", "usr"}) {
     SCOPED_TRACE(dialect);
-    std::string dir = TempDir();
+    ScratchDir scratch;
+  const std::string& dir = scratch.Path();
     Simulator sim({"--dialect", dialect, "--heard-dir", dir + "/heard"});
     Port port(sim.Device());
     ASSERT_TRUE(port.IsOpen()) << port.Error() << sim.Errors();
@@ -318,7 +316,8 @@ TEST(ModemSimProgram, TransmitIsPacedAndKeptAsAWavFile) {
 }
 
 TEST(ModemSimProgram, ReceiveStreamsTheCallerAndEndsOnCancel) {
-  std::string dir = TempDir();
+  ScratchDir scratch;
+  const std::string& dir = scratch.Path();
   std::vector<uint8_t> voice;
   for (int i = 0; i < 7200 * 2; ++i)
     voice.push_back(static_cast<uint8_t>(128 + 90 * std::sin(i * 0.07) + (i % 3)));
@@ -351,7 +350,8 @@ TEST(ModemSimProgram, ReceiveStreamsTheCallerAndEndsOnCancel) {
 // The real driver on the pseudo-terminal, on the real clock: a prompt reaches the line
 // byte for byte without a gap, and a caller comes back sample for sample.
 TEST(ModemSimProgram, DriverPlaysAndRecordsThroughThePty) {
-  std::string dir = TempDir();
+  ScratchDir scratch;
+  const std::string& dir = scratch.Path();
   std::vector<uint8_t> voice;
   for (int i = 0; i < 7200 * 2; ++i)
     voice.push_back(static_cast<uint8_t>(128 + 100 * std::sin(i * 0.09)));
@@ -410,7 +410,8 @@ TEST(ModemSimProgram, DriverPlaysAndRecordsThroughThePty) {
 }
 
 TEST(ModemSimProgram, RefusesBadOptionsAndWillNotReplaceFiles) {
-  std::string dir = TempDir();
+  ScratchDir scratch;
+  const std::string& dir = scratch.Path();
   {
     Simulator sim({"--dialect", "hayes"});
     EXPECT_EQ(sim.Device(), "");

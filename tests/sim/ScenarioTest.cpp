@@ -9,6 +9,7 @@
 namespace telvara::sim {
 namespace {
 
+using testing::ScratchDir;
 using testing::SimHost;
 
 TEST(ScenarioParse, DurationsTakeUnitsAndRefuseNonsense) {
@@ -48,8 +49,8 @@ TEST(ScenarioParse, ErrorsNameTheLineAndLoadNothing) {
 }
 
 TEST(ScenarioParse, ReadsEveryStepAndFindsVoicesBesideTheFile) {
-  char pattern[] = "/tmp/scenario-test-XXXXXX";
-  std::string dir = ::mkdtemp(pattern);
+  ScratchDir scratch;
+  const std::string& dir = scratch.Path();
   std::string error;
   ASSERT_TRUE(WriteWavFile(dir + "/hello.wav", {1, 2, 3}, 7200, error)) << error;
   std::ofstream(dir + "/s.scn") << "# whole line comments only\r\n"
@@ -249,8 +250,8 @@ TEST(WavData, RefusesWhatCannotBePlayed) {
 }
 
 TEST(WavData, WritesAPaddedFileAndNeverReplacesOne) {
-  char pattern[] = "/tmp/wav-test-XXXXXX";
-  std::string dir = ::mkdtemp(pattern);
+  ScratchDir scratch;
+  const std::string& dir = scratch.Path();
   std::string error;
   std::string path = dir + "/a.wav";
   ASSERT_TRUE(WriteWavFile(path, {1, 2, 3}, 8000, error));

@@ -1,8 +1,11 @@
 #pragma once
 // Test helper: plays the host of the in-process simulated modem on a virtual clock,
 // with an EventLoop and a VirtualWaiter as the program would have them.
+#include <filesystem>
 #include <memory>
 #include <string>
+
+#include <stdlib.h>
 
 #include "SimStream.h"
 #include "platform/EventLoop.h"
@@ -84,6 +87,25 @@ class SimHost {
   VirtualClock clock_;
   EventLoop loop_;
   SimStream stream_;
+};
+
+// A fresh folder under /tmp, removed with everything in it when the test ends.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    std::string pattern = "/tmp/telvara-sim-test-XXXXXX";
+    if (::mkdtemp(pattern.data())) path_ = pattern;
+  }
+  ~ScratchDir() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
 };
 
 // Removes the DLE shielding of a received voice stream: the samples, and the event
