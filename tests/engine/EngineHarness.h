@@ -52,7 +52,7 @@ class EngineHarness {
       }
       (void)port;
       (void)baud;
-      r.stream = std::make_unique<Borrowed>(injecting_);
+      r.stream = std::make_unique<LentStream>(injecting_);
       return r;
     };
     env.programDir = dir_ + "/";
@@ -109,21 +109,6 @@ class EngineHarness {
   const std::string& Dir() const { return dir_; }
 
  private:
-  // The driver owns the stream it opens; this one lends the harness's.
-  class Borrowed final : public ByteStream {
-   public:
-    explicit Borrowed(ByteStream& s) : s_(s) {}
-    long Read(void* b, std::size_t n) override { return s_.Read(b, n); }
-    long Write(const void* d, std::size_t n) override { return s_.Write(d, n); }
-    int InputQueued() override { return s_.InputQueued(); }
-    int OutputQueued() override { return s_.OutputQueued(); }
-    bool SetDtr(bool raised) override { return s_.SetDtr(raised); }
-    int PollFd() const override { return -1; }
-
-   private:
-    ByteStream& s_;
-  };
-
   VirtualClock clock_;
   VirtualWaiter* waiter_;
   EventLoop loop_;

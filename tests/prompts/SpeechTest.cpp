@@ -33,7 +33,7 @@ class SpeechTest : public ::testing::Test {
         line_(stream_, stream_),
         modem_([this](int, int) {
           PortOpenResult r;
-          r.stream = std::make_unique<Lent>(line_);
+          r.stream = std::make_unique<telvara::testing::LentStream>(line_);
           return r;
         }),
         prompts_(modem_, clock_, [this](const std::string& s) { status_.push_back(s); }) {
@@ -94,20 +94,6 @@ class SpeechTest : public ::testing::Test {
     std::time_t t = (3 + wday) * 86400 + hour * 3600 + minute * 60;
     clock_.SetWall(t);
   }
-
-  class Lent final : public ByteStream {
-   public:
-    explicit Lent(ByteStream& s) : s_(s) {}
-    long Read(void* b, std::size_t n) override { return s_.Read(b, n); }
-    long Write(const void* d, std::size_t n) override { return s_.Write(d, n); }
-    int InputQueued() override { return s_.InputQueued(); }
-    int OutputQueued() override { return s_.OutputQueued(); }
-    bool SetDtr(bool r) override { return s_.SetDtr(r); }
-    int PollFd() const override { return -1; }
-
-   private:
-    ByteStream& s_;
-  };
 
   VirtualClock clock_;
   VirtualWaiter* waiter_;

@@ -39,4 +39,19 @@ class InjectingStream final : public ByteStream, public VirtualDevice {
   std::string injected_;
 };
 
+// The driver owns the stream it opens; this one lends a test's stream to it.
+class LentStream final : public ByteStream {
+ public:
+  explicit LentStream(ByteStream& s) : s_(s) {}
+  long Read(void* b, std::size_t n) override { return s_.Read(b, n); }
+  long Write(const void* d, std::size_t n) override { return s_.Write(d, n); }
+  int InputQueued() override { return s_.InputQueued(); }
+  int OutputQueued() override { return s_.OutputQueued(); }
+  bool SetDtr(bool raised) override { return s_.SetDtr(raised); }
+  int PollFd() const override { return -1; }
+
+ private:
+  ByteStream& s_;
+};
+
 }  // namespace telvara::testing
