@@ -4,7 +4,6 @@
 
 #include <map>
 #include <set>
-#include <vector>
 
 #include "SimHost.h"
 
@@ -66,35 +65,8 @@ TEST(SimCommands, OverlongAndMalformedLinesAnswerError) {
   EXPECT_EQ(host.Command("AT"), "AT\r\r\nOK\r\n");
 }
 
-// The start-up sequence of each dialect: init string, echo off, voice mode, flow
-// control, back to class 0; all answered OK and recorded in the transcript.
-TEST(SimCommands, StartUpSequenceOfEachDialect) {
-  const std::map<Dialect, std::pair<std::string, std::string>> kVoiceAndFlow = {
-      {Dialect::Rockwell, {"AT#CLS=8", "AT&K3"}},
-      {Dialect::IS101, {"AT+FCLASS=8", "AT+FLO=2"}},
-      {Dialect::USRobotics, {"AT#CLS=8", "AT&H1&R2&I0"}},
-      {Dialect::Cirrus, {"AT#VCL=1", "AT\\Q3"}},
-      {Dialect::Sierra, {"AT+FCLASS=8", "AT&K3"}},
-      {Dialect::UMC, {"AT#CLS=8", "AT\\Q3"}},
-  };
-  for (Dialect d : kAllDialects) {
-    SCOPED_TRACE(DialectName(d));
-    SimHost host(d);
-    const auto& [voice, flow] = kVoiceAndFlow.at(d);
-    EXPECT_EQ(host.Command("AT&F&C1&D2"), "AT&F&C1&D2\r\r\nOK\r\n");
-    EXPECT_EQ(host.Command("ATE0V1"), "ATE0V1\r\r\nOK\r\n");
-    EXPECT_EQ(host.Command(voice), "\r\nOK\r\n");
-    EXPECT_TRUE(host.Modem().InVoiceClass());
-    EXPECT_EQ(host.Command(flow), "\r\nOK\r\n");
-    EXPECT_EQ(host.Command("AT+FCLASS=0"), "\r\nOK\r\n");
-    EXPECT_FALSE(host.Modem().InVoiceClass());
-    std::vector<std::string> expected = {"AT&F&C1&D2", "ATE0V1", voice, flow, "AT+FCLASS=0"};
-    EXPECT_EQ(host.Stream().GetTranscript().Texts("command"), expected);
-  }
-}
-
-// Every command of the dialect tables, per dialect and operation; results in voice
-// class. A command spelled by another dialect only answers ERROR.
+// Every command of the dialect tables, per dialect and operation, voice mode last;
+// results in voice class. A command spelled by another dialect only answers ERROR.
 struct TableCommand {
   std::string command;
   std::string result;
@@ -147,15 +119,6 @@ std::map<Dialect, std::vector<std::string>> PhaseCommands() {
   };
 }
 
-std::string VoiceModeCommand(Dialect d) {
-  switch (d) {
-    case Dialect::Cirrus: return "AT#VCL=1";
-    case Dialect::IS101:
-    case Dialect::Sierra: return "AT+FCLASS=8";
-    default: return "AT#CLS=8";
-  }
-}
-
 // The commands of one line: "AT#BDR=8#VBS=2" gives "#BDR=8" and "#VBS=2".
 std::set<std::string> Tokens(const std::string& line) {
   std::set<std::string> tokens;
@@ -178,7 +141,7 @@ TEST(SimCommands, EveryTableCommandIsAcceptedExactlyAndOtherDialectsRefuseIt) {
     SCOPED_TRACE(DialectName(d));
     SimHost host(d);
     host.Command("ATE0");
-    ASSERT_EQ(host.Command(VoiceModeCommand(d)), "\r\nOK\r\n");
+    ASSERT_EQ(host.Command(tables[d].back().command), "\r\nOK\r\n");  // voice mode
     std::set<std::string> own;
     for (const TableCommand& c : tables[d]) {
       for (const std::string& t : Tokens(c.command)) own.insert(t);
@@ -211,6 +174,10 @@ TEST(SimCommands, VoiceCommandsNeedTheVoiceClass) {
   EXPECT_EQ(host.Command("AT&K3"), "\r\nOK\r\n");  // flow control is not a voice command
   EXPECT_EQ(host.Command("AT#CLS=8#VLS=0"), "\r\nOK\r\n");
   EXPECT_EQ(host.Command("AT+FCLASS?"), "\r\n8\r\n\r\nOK\r\n");
+  EXPECT_TRUE(host.Modem().InVoiceClass());
+  EXPECT_EQ(host.Command("AT+FCLASS=0"), "\r\nOK\r\n");
+  EXPECT_FALSE(host.Modem().InVoiceClass());
+  EXPECT_EQ(host.Command("AT#VLS=0"), "\r\nERROR\r\n");
 }
 
 TEST(SimCommands, ScriptedRepliesOverrideACommand) {
@@ -259,17 +226,6 @@ TEST(SimRings, AnsweringInVoiceModeGivesVconAndStopsTheRings) {
   auto& t = host.Stream().GetTranscript();
   EXPECT_EQ(t.Count("answer"), 1u);
   EXPECT_EQ(t.Count("ring"), 2u);
-}
-
-TEST(SimRings, IS101AnswersWithVls1AndOk) {
-  SimHost host(Dialect::IS101);
-  host.Command("ATE0");
-  host.Command("AT+FCLASS=8");
-  ASSERT_EQ(host.Stream().AddScenario("ring 2"), "");
-  ASSERT_EQ(host.ReadUntil("RING\r\n", 1000), "\r\nRING\r\n");
-  EXPECT_EQ(host.Command("AT+VLS=1"), "\r\nOK\r\n");
-  EXPECT_TRUE(host.Modem().OffHook());
-  EXPECT_EQ(host.Modem().SignalCount(SimSignal::Answer), 1u);
 }
 
 TEST(SimRings, DataAnswerToAVoiceCallerFailsAndAKeyAbortsIt) {

@@ -42,26 +42,19 @@ class SimHost {
     }
   }
 
-  // Everything the modem sends in the next `ms` milliseconds.
-  std::string ReadFor(uint32_t ms) {
-    uint32_t until = clock_.Now() + ms;
-    std::string got;
-    while (!TickReached(clock_.Now(), until)) {
-      if (!ReadSome(got)) loop_.WaitUntil(until, WaitFor::Input);
-    }
-    ReadSome(got);
-    return got;
-  }
-
-  // Reads until `needle` has arrived or `ms` passed; everything read.
+  // Reads until `needle` has arrived or `ms` passed (with all that was due by then).
   std::string ReadUntil(const std::string& needle, uint32_t ms) {
     uint32_t until = clock_.Now() + ms;
     std::string got;
-    while (got.find(needle) == std::string::npos && !TickReached(clock_.Now(), until)) {
-      if (!ReadSome(got)) loop_.WaitUntil(until, WaitFor::Input);
+    while (got.find(needle) == std::string::npos) {
+      if (ReadSome(got)) continue;
+      if (TickReached(clock_.Now(), until)) break;
+      loop_.WaitUntil(until, WaitFor::Input);
     }
     return got;
   }
+  // Everything the modem sends in the next `ms` milliseconds.
+  std::string ReadFor(uint32_t ms) { return ReadUntil(std::string(1, '\0') + "never", ms); }
 
   // Sends a command line and gives what came back within 1 s.
   std::string Command(const std::string& line) {
