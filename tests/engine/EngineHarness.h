@@ -44,15 +44,10 @@ class EngineHarness {
     env.loop = &loop_;
     env.window = &window_;
     env.profile = profile_.get();
-    env.openPort = [this, portMissing](int port, int baud) {
+    env.openPort = [this, portMissing](int, int) {
       PortOpenResult r;
-      if (portMissing) {
-        r.error = "no such device";
-        return r;
-      }
-      (void)port;
-      (void)baud;
-      r.stream = std::make_unique<LentStream>(injecting_);
+      if (portMissing) r.error = "no such device";
+      else r.stream = std::make_unique<LentStream>(injecting_);
       return r;
     };
     env.programDir = dir_ + "/";
@@ -102,7 +97,6 @@ class EngineHarness {
   VirtualClock& Clock() { return clock_; }
   COrvanelView& View() { return *view_; }
   sim::SimModem& Modem() { return stream_.Modem(); }
-  sim::SimStream& Stream() { return stream_; }
   InjectingStream& Line() { return injecting_; }
   WindowModel& Window() { return window_; }
   EventLoop& Loop() { return loop_; }

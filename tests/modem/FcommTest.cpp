@@ -18,7 +18,7 @@ TEST(BaudTable, SpeedsInHundredsMapToTheirRatesAndAnythingElseTo19200) {
   for (auto [speed, baud] : table) EXPECT_EQ(BaudForSpeed(speed), baud) << speed;
 }
 
-TEST_F(Channel, OpenCommGivesThePortAndBaudToTheOpenerAndCloseDropsDtr) {
+TEST_F(Channel, OpenCommGivesThePortAndBaudToTheOpenerCloseDropsDtrAndFailureSaysWhy) {
   ASSERT_EQ(driver->OpenComm(3, 1000), 1);
   EXPECT_EQ(modem.openedPort, 3);
   EXPECT_EQ(modem.openedBaud, 19200);
@@ -32,9 +32,7 @@ TEST_F(Channel, OpenCommGivesThePortAndBaudToTheOpenerAndCloseDropsDtr) {
   EXPECT_EQ(driver->SendLine("ATZ"), 0);
   EXPECT_EQ(driver->HangUp(), 0);
   EXPECT_TRUE(modem.writes.empty());
-}
-
-TEST_F(Channel, OpenCommFailureKeepsTheOpenersReason) {
+  // A failure keeps the opener's reason.
   modem.failOpen = true;
   EXPECT_EQ(driver->OpenComm(2, 1152), 0);
   EXPECT_FALSE(driver->IsOpen());

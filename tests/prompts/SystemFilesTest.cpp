@@ -177,81 +177,53 @@ void Put32(Bytes& b, std::size_t at, std::uint32_t v) {
 }
 
 // The checks themselves must tell a good file from the usual ways a tool gets it wrong.
-TEST(WavChecks, AcceptTheLayoutWithAndWithoutPadByte) {
-    EXPECT_EQ(LayoutProblem(MakeWav(Tone(0.5, 40))), "");
+TEST(WavChecks, TellTheLayoutFromHeadersThatWouldBePlayedAsSound) {
+    const Bytes good = MakeWav(Tone(0.5, 40));
     const Bytes odd = MakeWav(Joined({Tone(0.5, 40), Bytes{128}}));
     ASSERT_EQ(odd.size(), kHeaderSize + 3601 + 1);
-    EXPECT_EQ(LayoutProblem(odd), "");
-    EXPECT_EQ(LayoutProblem(MakeWav({})), "");
-}
+    for (const Bytes& b : {good, odd, MakeWav({})}) EXPECT_EQ(LayoutProblem(b), "");
 
-TEST(WavChecks, RejectHeadersThatWouldBePlayedAsSound) {
-    const Bytes good = MakeWav(Tone(0.5, 40));
-
-    Bytes extensible = good;  // a longer format chunk moves the data chunk
-    Put32(extensible, 16, 18);
-    extensible.insert(extensible.begin() + 36, {0, 0});
-    Put32(extensible, 4, static_cast<std::uint32_t>(extensible.size() - 8));
-    EXPECT_NE(LayoutProblem(extensible), "");
-
-    Bytes listChunk = good;  // an extra chunk before the data
     const Bytes list = {'L', 'I', 'S', 'T', 4, 0, 0, 0, 'I', 'N', 'F', 'O'};
-    listChunk.insert(listChunk.begin() + 36, list.begin(), list.end());
-    Put32(listChunk, 4, static_cast<std::uint32_t>(listChunk.size() - 8));
-    EXPECT_NE(LayoutProblem(listChunk), "");
-
-    Bytes trailing = good;  // a chunk after the data would be streamed as samples
-    trailing.insert(trailing.end(), list.begin(), list.end());
-    Put32(trailing, 4, static_cast<std::uint32_t>(trailing.size() - 8));
-    EXPECT_NE(LayoutProblem(trailing), "");
-
-    Bytes truncated = good;
-    truncated.erase(truncated.end() - 10, truncated.end());
-    EXPECT_NE(LayoutProblem(truncated), "");
-
-    Bytes riffOff = good;
-    Put32(riffOff, 4, static_cast<std::uint32_t>(good.size()));
-    EXPECT_NE(LayoutProblem(riffOff), "");
-
-    EXPECT_NE(LayoutProblem(Bytes(good.begin(), good.begin() + 40)), "");
-}
-
-TEST(WavChecks, RejectOddDataWithoutOrWithBadPadByte) {
-    const Bytes odd = MakeWav(Joined({Tone(0.5, 40), Bytes{128}}));
-    Bytes noPad = odd;
-    noPad.pop_back();
-    Put32(noPad, 4, static_cast<std::uint32_t>(noPad.size() - 8));
-    EXPECT_NE(LayoutProblem(noPad), "");
-    Bytes loudPad = odd;
-    loudPad.back() = 0x80;
-    EXPECT_NE(LayoutProblem(loudPad), "");
-}
-
-TEST(WavChecks, RejectOtherFormats) {
-    const Bytes good = MakeWav(Tone(0.5, 40));
+    auto edited = [](Bytes b, auto&& edit) {
+        edit(b);
+        Put32(b, 4, static_cast<std::uint32_t>(b.size() - 8));
+        return b;
+    };
     auto changed = [&](std::size_t at, std::uint8_t value) { Bytes b = good; b[at] = value; return b; };
-    EXPECT_NE(LayoutProblem(changed(20, 3)), "");     // float, not PCM
-    EXPECT_NE(LayoutProblem(changed(22, 2)), "");     // stereo
-    EXPECT_NE(LayoutProblem(changed(24, 0x40)), "");  // another sample rate
-    EXPECT_NE(LayoutProblem(changed(28, 0x40)), "");  // another byte rate
-    EXPECT_NE(LayoutProblem(changed(32, 2)), "");     // block align
-    EXPECT_NE(LayoutProblem(changed(34, 16)), "");    // 16 bit
-    EXPECT_NE(LayoutProblem(changed(36, 'D')), "");   // data tag
+    const std::pair<const char*, Bytes> bad[] = {
+        {"longer format chunk", edited(good, [](Bytes& b) { Put32(b, 16, 18); b.insert(b.begin() + 36, {0, 0}); })},
+        {"chunk before the data", edited(good, [&](Bytes& b) { b.insert(b.begin() + 36, list.begin(), list.end()); })},
+        {"chunk after the data", edited(good, [&](Bytes& b) { b.insert(b.end(), list.begin(), list.end()); })},
+        {"odd data without pad", edited(odd, [](Bytes& b) { b.pop_back(); })},
+        {"pad byte not 0", [&] { Bytes b = odd; b.back() = 0x80; return b; }()},
+        {"truncated", Bytes(good.begin(), good.end() - 10)},
+        {"RIFF size off", [&] { Bytes b = good; Put32(b, 4, static_cast<std::uint32_t>(good.size())); return b; }()},
+        {"shorter than a header", Bytes(good.begin(), good.begin() + 40)},
+        {"float", changed(20, 3)},
+        {"stereo", changed(22, 2)},
+        {"sample rate", changed(24, 0x40)},
+        {"byte rate", changed(28, 0x40)},
+        {"block align", changed(32, 2)},
+        {"16 bit", changed(34, 16)},
+        {"data tag", changed(36, 'D')},
+    };
+    for (const auto& [what, b] : bad) EXPECT_NE(LayoutProblem(b), "") << what;
 }
 
 TEST(WavChecks, SoundMeasureIgnoresSilenceAndFaintNoise) {
     EXPECT_DOUBLE_EQ(SoundSeconds(Silence(2.0)), 0.0);
     EXPECT_DOUBLE_EQ(SoundSeconds(Tone(2.0, 1)), 0.0);
-    EXPECT_NEAR(SoundSeconds(Joined({Silence(0.2), Tone(0.5, 30), Silence(0.3)})), 0.5, 0.011);
     const Bytes padded = Joined({Silence(0.2), Tone(0.5, 30), Silence(0.3)});
+    EXPECT_NEAR(SoundSeconds(padded), 0.5, 0.011);
     EXPECT_NEAR(LeadingSilenceSeconds(padded), 0.2, 0.011);
     EXPECT_NEAR(TrailingSilenceSeconds(padded), 0.3, 0.011);
 }
 
 // The shipped files.
-TEST(SystemFiles, EveryRequiredFileIsPresent) {
-    for (const auto& name : RequiredNames())
-        EXPECT_TRUE(fs::is_regular_file(kSystemDir / name)) << "missing system/" << name;
+TEST(SystemFiles, EveryRequiredFileIsPresentAndTheBuildPutsItBesideTheProgram) {
+    for (const fs::path& dir : {kSystemDir, fs::path(TELVARA_BINARY_DIR) / "system"})
+        for (const auto& name : RequiredNames())
+            EXPECT_TRUE(fs::is_regular_file(dir / name)) << "missing " << (dir / name);
 }
 
 TEST(SystemFiles, EveryFileHasTheExactHeaderLayout) {
@@ -300,12 +272,6 @@ TEST(SystemFiles, NoTwoFilesHoldTheSameRecording) {
         const auto [it, fresh] = seen.emplace(Samples(file), path);
         EXPECT_TRUE(fresh) << path << " holds the same samples as " << it->second;
     }
-}
-
-TEST(SystemFiles, TheBuildPutsThemBesideTheProgram) {
-    const fs::path built = fs::path(TELVARA_BINARY_DIR) / "system";
-    for (const auto& name : RequiredNames())
-        EXPECT_TRUE(fs::is_regular_file(built / name)) << "missing " << (built / name);
 }
 
 TEST(SimulatorVoices, CallerVoiceIsSeveralSentencesInTheSameFormat) {

@@ -5,10 +5,6 @@
 namespace telvara {
 namespace {
 
-ParseResult FeedAll(HttpRequestParser& parser, std::string_view text) {
-  return parser.Feed(text);
-}
-
 TEST(HttpRequestParser, CompletesARequestFedByteByByte) {
   std::string text =
       "POST /api/command?x=1 HTTP/1.1\r\nHost: 127.0.0.1:7200\r\nContent-Type: application/json\r\n"
@@ -29,7 +25,7 @@ TEST(HttpRequestParser, CompletesARequestFedByteByByte) {
 
 TEST(HttpRequestParser, AcceptsBareLineFeeds) {
   HttpRequestParser parser;
-  ASSERT_EQ(FeedAll(parser, "GET / HTTP/1.1\nHost: localhost\n\n"), ParseResult::Complete);
+  ASSERT_EQ(parser.Feed("GET / HTTP/1.1\nHost: localhost\n\n"), ParseResult::Complete);
   EXPECT_EQ(*parser.Request().Header("host"), "localhost");
 }
 

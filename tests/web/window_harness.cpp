@@ -1,12 +1,10 @@
 // A stand-in engine for the browser test: serves a WindowModel that goes through the
-// start-up window's texts, then shows the main window with a status, two messages and
-// a message box, and answers the page's commands in the status box. Prints the
-// window's address as its first line. SIGTERM or SIGINT close it as Exit does.
+// start-up window's texts (once a page follows the window, or after 30 s), then shows
+// the main window with a status, two messages and a message box, and answers the
+// page's commands in the status box. Prints the window's address as its first line;
+// SIGTERM or SIGINT close it as Exit does.
 //
-//   window_harness [--listen HOST:PORT] [--web DIR] [--step MS] [--no-wait]
-//
-// The start-up waits (up to 30 s) until a page follows the window, so that the test
-// sees every start-up text; --no-wait starts at once.
+//   window_harness [--listen HOST:PORT] [--step MS]
 #include <pthread.h>
 #include <signal.h>
 
@@ -32,32 +30,23 @@ const char* const kStartupTexts[] = {
 struct Options {
   std::string host = "127.0.0.1";
   int port = 0;
-  std::string webDir = TELVARA_SOURCE_DIR "/web";
   uint32_t stepMs = 500;
-  bool waitForPage = true;
 };
 
 bool ParseArguments(int argc, char** argv, Options& options) {
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    bool hasValue = i + 1 < argc;
-    if (arg == "--listen" && hasValue) {
-      std::string value = argv[++i];
-      std::size_t colon = value.rfind(':');
-      if (colon == std::string::npos) return false;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    std::string arg = argv[i], value = argv[i + 1];
+    std::size_t colon = value.rfind(':');
+    if (arg == "--listen" && colon != std::string::npos) {
       options.host = value.substr(0, colon);
       options.port = std::atoi(value.c_str() + colon + 1);
-    } else if (arg == "--web" && hasValue) {
-      options.webDir = argv[++i];
-    } else if (arg == "--step" && hasValue) {
-      options.stepMs = static_cast<uint32_t>(std::atoi(argv[++i]));
-    } else if (arg == "--no-wait") {
-      options.waitForPage = false;
+    } else if (arg == "--step") {
+      options.stepMs = static_cast<uint32_t>(std::atoi(value.c_str()));
     } else {
       return false;
     }
   }
-  return true;
+  return argc % 2 == 1;
 }
 
 // The engine side: runs on the main thread, like the program's engine thread.
@@ -72,9 +61,7 @@ class Harness {
     window_.SetTitle("Telvara for Win95/NT");
     window_.SetHeader("Time        Date      Length    Filename    Caller ID  Status");
     window_.ShowStartup("Telvara for Win 95/NT", "Starting up");
-    if (options.waitForPage) {
-      for (int i = 0; i < 600 && server_.EventStreams() == 0 && !loop_.QuitRequested(); ++i) Wait(50);
-    }
+    for (int i = 0; i < 600 && server_.EventStreams() == 0 && !loop_.QuitRequested(); ++i) Wait(50);
     for (const char* text : kStartupTexts) {
       Wait(options.stepMs);
       window_.SetStartupStatus(text);
@@ -122,9 +109,6 @@ class Harness {
           }
         }
         break;
-      case command::kPlayAnnouncement: window_.SetStatus("Play Announcement"); break;
-      case command::kRecordAnnouncement: window_.SetStatus("Record Announcement"); break;
-      case command::kSetupModem: window_.SetStatus("Set up Modem"); break;
       case command::kAbout:
         window_.OpenBox("About Telvara", "Telvara for Win 95/NT\nVersion 1.0", {"OK"}, false);
         break;
@@ -143,7 +127,7 @@ class Harness {
 int main(int argc, char** argv) {
   Options options;
   if (!ParseArguments(argc, argv, options)) {
-    std::cerr << "usage: window_harness [--listen HOST:PORT] [--web DIR] [--step MS] [--no-wait]\n";
+    std::cerr << "usage: window_harness [--listen HOST:PORT] [--step MS]\n";
     return 2;
   }
   // Signals are blocked before any thread starts; one thread waits for them and posts
@@ -160,7 +144,7 @@ int main(int argc, char** argv) {
   WebServerOptions webOptions;
   webOptions.host = options.host;
   webOptions.port = options.port;
-  webOptions.webDir = options.webDir;
+  webOptions.webDir = TELVARA_SOURCE_DIR "/web";
   WebServer server(window, loop, webOptions);
   WebStartResult started = server.Start();
   if (!started.ok) {
