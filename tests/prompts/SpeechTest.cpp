@@ -10,6 +10,7 @@
 
 #include "InjectingStream.h"
 #include "SimStream.h"
+#include "WavData.h"
 #include "modem/FMODEM.h"
 #include "platform/EventLoop.h"
 #include "platform/VirtualWaiter.h"
@@ -67,10 +68,8 @@ class SpeechTest : public ::testing::Test {
   void AddFile(const std::string& relative, const std::string& name) {
     uint8_t marker = static_cast<uint8_t>(0x20 + markers_.size());
     markers_[marker] = name;
-    std::string header = "RIFF\x88\x00\x00\x00WAVEfmt ";
-    header.append("\x10\x00\x00\x00\x01\x00\x01\x00\x20\x1c\x00\x00\x20\x1c\x00\x00\x01\x00\x08\x00", 20);
-    header.append("data\x64\x00\x00\x00", 8);
-    std::ofstream(dir_ + "/" + relative, std::ios::binary) << header << std::string(100, static_cast<char>(marker));
+    std::string error;
+    EXPECT_TRUE(sim::WriteWavFile(dir_ + "/" + relative, std::vector<uint8_t>(100, marker), 7200, error)) << error;
   }
 
   // The files played in each voice phase since the last call.
