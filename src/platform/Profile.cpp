@@ -190,6 +190,14 @@ bool Profile::Save() {
     ::unlink(temp.c_str());
     return false;
   }
+  // The rename itself is durable only once the directory is on disk.
+  std::size_t slash = path_.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : path_.substr(0, slash + 1);
+  int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    ::fsync(dirFd);
+    ::close(dirFd);
+  }
   return true;
 }
 

@@ -82,7 +82,9 @@ PortOpenResult SerialPort::Open(const std::string& path, int baud) {
   return result;
 }
 
-SerialPort::~SerialPort() = default;
+// A pseudo-terminal keeps exclusive mode after its last close; clear it so that the
+// device can be opened again (by us after a restart, or by another program).
+SerialPort::~SerialPort() { ioctl(fd_.Get(), TIOCNXCL); }
 
 long SerialPort::Read(void* buffer, std::size_t max) {
   if (max == 0) return 0;

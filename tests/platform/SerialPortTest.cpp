@@ -61,6 +61,12 @@ TEST(SerialPort, OpenIsExclusive) {
   if (geteuid() != 0) {
     EXPECT_FALSE(SerialPort::Open(pty.path, 115200).stream);
   }
+  // Closing gives the device up: it can be opened again.
+  int fd = dup(first.stream->PollFd());
+  first.stream.reset();
+  ASSERT_EQ(ioctl(fd, TIOCGEXCL, &exclusive), 0);
+  EXPECT_EQ(exclusive, 0);
+  close(fd);
 }
 
 TEST(SerialPort, MissingOrWrongDevicesFailWithAReason) {
