@@ -59,12 +59,14 @@ EventLoop::EventLoop(Clock& clock, std::unique_ptr<Waiter> waiter)
 
 EventLoop::~EventLoop() = default;
 
-void EventLoop::Post(Message message) {
+bool EventLoop::Post(Message message) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (posted_.size() >= kMaxPosted && message.kind != Message::Kind::Close) return false;
     posted_.push_back(std::move(message));
   }
   waiter_->Wake();
+  return true;
 }
 
 void EventLoop::PostClose() {

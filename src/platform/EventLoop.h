@@ -65,8 +65,11 @@ class EventLoop {
   EventLoop(const EventLoop&) = delete;
   EventLoop& operator=(const EventLoop&) = delete;
 
-  // Any thread.
-  void Post(Message message);
+  // Any thread. Post refuses a message (false) while kMaxPosted wait undispatched, so a
+  // flood of commands during a long call cannot grow the queue without bound; a close
+  // is always taken.
+  static constexpr std::size_t kMaxPosted = 1024;
+  bool Post(Message message);
   void PostClose();
 
   // Engine thread.

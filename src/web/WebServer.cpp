@@ -357,7 +357,7 @@ HttpResponse WebServer::PostCommand(const HttpRequest& request) {
   message.kind = Message::Kind::Command;
   message.id = parsed.id;
   message.data = std::move(parsed.data);
-  loop_.Post(std::move(message));
+  if (!loop_.Post(std::move(message))) return Text(503, "Telvara is busy; try again");
   HttpResponse response;
   response.status = 204;
   return response;

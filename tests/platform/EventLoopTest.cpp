@@ -110,6 +110,18 @@ TEST(PostedMessages, ComeBeforeTimersAndInOrder) {
   EXPECT_EQ(order, (std::vector<int>{7, 8, -1}));
 }
 
+TEST(PostedMessages, AFloodIsRefusedButACloseIsAlwaysTaken) {
+  VirtualLoop v;
+  Message m;
+  for (std::size_t i = 0; i < EventLoop::kMaxPosted; ++i) ASSERT_TRUE(v.loop.Post(m));
+  EXPECT_FALSE(v.loop.Post(m));
+  v.loop.PostClose();
+  std::size_t taken = 0;
+  while (v.loop.PumpOne()) ++taken;
+  EXPECT_EQ(taken, EventLoop::kMaxPosted + 1);
+  EXPECT_TRUE(v.loop.QuitRequested());
+}
+
 TEST(RealLoop, PostFromAnotherThreadWakesABlockedWait) {
   RealClock clock;
   EventLoop loop(clock, std::make_unique<PollWaiter>(clock));
