@@ -1,3 +1,4 @@
+#include <algorithm>
 #include "Scenario.h"
 
 #include <sys/stat.h>
@@ -261,8 +262,8 @@ ScenarioParse ParseScenario(std::string_view text, const std::string& baseDir) {
     pos = end + 1;
     ++number;
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    size_t first = line.find_first_not_of(" \t");
-    if (first == std::string::npos || line[first] == '#') {
+    std::vector<std::string> words = Words(line);
+    if (words.empty() || words[0][0] == '#') {
       if (end == text.size()) break;
       continue;
     }
@@ -278,7 +279,7 @@ ScenarioParse ParseScenario(std::string_view text, const std::string& baseDir) {
       result.steps.clear();
       return result;
     }
-    step.source = line.substr(first);
+    step.source = line.substr(line.find_first_not_of(" \t\r\v\f"));
     step.lineNumber = number;
     result.steps.push_back(std::move(step));
     if (end == text.size()) break;
@@ -314,6 +315,15 @@ ScenarioRunner::ScenarioRunner(std::string name, uint64_t now)
 
 void ScenarioRunner::Append(std::vector<ScenarioStep> steps, const SimModem& modem) {
   bool idle = index_ >= steps_.size();
+  // Steps already run are kept only for a repeat; otherwise a long-lived control
+  // socket would keep every line it was ever sent.
+  bool repeats = std::any_of(steps_.begin(), steps_.end(), [](const ScenarioStep& s) {
+    return s.action == ScenarioStep::Action::Repeat;
+  });
+  if (idle && !repeats) {
+    steps_.clear();
+    index_ = 0;
+  }
   for (ScenarioStep& s : steps) steps_.push_back(std::move(s));
   if (idle) {
     base_ = modem.Now();

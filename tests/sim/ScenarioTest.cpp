@@ -46,6 +46,10 @@ TEST(ScenarioParse, ErrorsNameTheLineAndLoadNothing) {
   }
   std::string huge(5000, 'x');
   EXPECT_EQ(ParseScenario("note " + huge, ".").error, "line 1: too long");
+  // Lines of other white space are blank lines, not empty steps.
+  ScenarioParse blank = ParseScenario("\v\n \r\n\f\n\t# c\nring 1\n", ".");
+  EXPECT_EQ(blank.error, "");
+  EXPECT_EQ(blank.steps.size(), 1u);
 }
 
 TEST(ScenarioParse, ReadsEveryStepAndFindsVoicesBesideTheFile) {
