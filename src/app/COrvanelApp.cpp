@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -63,18 +64,23 @@ class SignalWatcher {
     thread_ = std::thread([this, &loop] {
       for (;;) {
         int sig = 0;
-        if (sigwait(&set_, &sig) != 0 || sig == SIGUSR1) return;
-        loop.PostClose();
+        if (sigwait(&set_, &sig) != 0) continue;
+        if (sig != SIGUSR1)
+          loop.PostClose();
+        else if (ending_)  // ours; a SIGUSR1 from outside is ignored
+          return;
       }
     });
   }
   ~SignalWatcher() {
+    ending_ = true;
     pthread_kill(thread_.native_handle(), SIGUSR1);
     thread_.join();
   }
 
  private:
   sigset_t set_;
+  std::atomic<bool> ending_{false};
   std::thread thread_;
 };
 

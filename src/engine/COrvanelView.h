@@ -61,7 +61,8 @@ class COrvanelView {
 
   void ShowStatus(const std::string& text);
   // An OK-only box: shown without stopping the engine, since its answer changes nothing.
-  void MessageBox(const std::string& text, const std::string& title = "Telvara for Win95/NT");
+  // Without a title of its own it carries the application's title.
+  void MessageBox(const std::string& text, const std::string& title = "Telvara for Win 95/NT");
   void StartLineWatch();
   void StopLineWatch();
   int ReturnToIdle();

@@ -66,7 +66,7 @@ void COrvanelView::PrepareDirectories() {
   MessageBox("Directory \"" + inbox + "\" does not exist. Telvara will create a new directory.",
              "File Path Not Found");
   // Recordings would fail one by one later; say now why.
-  if (mkdir(inbox.c_str(), 0755) != 0 && errno != EEXIST)
+  if (mkdir(inbox.c_str(), 0755) != 0 && !(stat(inbox.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
     MessageBox("Directory \"" + inbox + "\" could not be created: " + std::strerror(errno),
                "File Path Not Found");
 }

@@ -42,10 +42,11 @@ void PollWaiter::Block(uint32_t until, WaitFor what) {
     uint64_t value;
     [[maybe_unused]] ssize_t n = read(wakeFd_, &value, sizeof value);
   }
-  // A hung-up or failed stream descriptor stays "ready"; sleep out the time left
-  // instead of letting the caller's loop spin on it.
-  if (r > 0 && count == 2 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) &&
-      !(fds[1].revents & (POLLIN | POLLOUT))) {
+  // A hung-up or failed stream descriptor (a USB modem unplugged, the far side of a
+  // pseudo-terminal gone) stays "ready" for ever while reads give nothing; sleep out
+  // the time left instead of letting the caller's loop spin on it. Callers read before
+  // they wait, so no data is lost.
+  if (r > 0 && count == 2 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) {
     now = clock_.Now();
     if (!TickReached(now, until)) {
       pollfd wake = {wakeFd_, POLLIN, 0};

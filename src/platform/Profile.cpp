@@ -1,6 +1,7 @@
 #include "platform/Profile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -162,12 +163,16 @@ bool Profile::Save() {
   if (path_.empty()) return true;
   std::string text;
   for (const std::string& line : lines_) text += line + "\n";
-  std::string temp = path_ + ".tmp";
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  // A fresh temp name (never a link someone left there); the profile keeps its mode,
+  // and a new one is private, since it may hold the window's password.
+  std::string temp = path_ + ".XXXXXX";
+  int fd = ::mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) {
-    writeError_ = temp + ": " + std::strerror(errno);
+    writeError_ = path_ + ": cannot write beside it: " + std::strerror(errno);
     return false;
   }
+  struct stat old {};
+  ::fchmod(fd, ::stat(path_.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0600);
   std::size_t done = 0;
   while (done < text.size()) {
     ssize_t n = ::write(fd, text.data() + done, text.size() - done);

@@ -52,15 +52,25 @@ PortOpenResult SerialPort::Open(const std::string& path, int baud) {
     result.error = Errno("cannot lock", path);
     return result;
   }
+  // Any failure from here on gives the device up again.
+  struct Unlock {
+    int fd;
+    bool armed = true;
+    ~Unlock() {
+      if (armed) ioctl(fd, TIOCNXCL);
+    }
+  } unlock{fd.Get()};
   termios tio{};
   if (tcgetattr(fd.Get(), &tio) != 0) {
     result.error = Errno("cannot read the line settings of", path);
     return result;
   }
   cfmakeraw(&tio);
+  // No software flow control: XON/XOFF bytes would be taken out of, or put into, voice.
+  tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
   tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB);
-  tio.c_cflag |= CS8 | CREAD | CLOCAL | CRTSCTS;
-  tio.c_cflag &= ~static_cast<tcflag_t>(HUPCL);  // DTR is ours to raise and lower
+  // HUPCL: should the program die, the last close drops DTR and the modem hangs up.
+  tio.c_cflag |= CS8 | CREAD | CLOCAL | CRTSCTS | HUPCL;
   tio.c_cc[VMIN] = 0;
   tio.c_cc[VTIME] = 0;
   speed_t speed = StandardSpeed(baud);
@@ -76,6 +86,7 @@ PortOpenResult SerialPort::Open(const std::string& path, int baud) {
     result.error = Errno("the device refused the baud rate " + std::to_string(baud) + ":", path);
     return result;
   }
+  unlock.armed = false;
   auto port = std::unique_ptr<SerialPort>(new SerialPort(std::move(fd)));
   port->SetDtr(true);  // a pseudo-terminal has no DTR; that is no failure
   result.stream = std::move(port);
@@ -89,6 +100,8 @@ SerialPort::~SerialPort() { ioctl(fd_.Get(), TIOCNXCL); }
 long SerialPort::Read(void* buffer, std::size_t max) {
   if (max == 0) return 0;
   ssize_t n = ::read(fd_.Get(), buffer, max);
+  // With VMIN and VTIME 0 a terminal with nothing waiting reads 0 (or EAGAIN); a
+  // hung-up line reads 0 too, and PollWaiter keeps that from becoming a spin.
   if (n >= 0) return n;
   if (errno == EAGAIN || errno == EINTR) return 0;
   // The slave side of a closed pseudo-terminal reads EIO: no data, and an error.

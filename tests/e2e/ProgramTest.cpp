@@ -91,11 +91,13 @@ TEST_F(ProgramTest, StartsAnswersAtTheRingCountAndStopsCleanlyOnSigterm) {
   EXPECT_TRUE(std::filesystem::exists(dir_ + "/orvanel.log"));
 }
 
-TEST_F(ProgramTest, SigintStopsItToo) {
+TEST_F(ProgramTest, SigintStopsItTooAndAStraySigusr1ChangesNothing) {
   ASSERT_TRUE(StartModem("", "is-101"));
   WriteProfile("[MODEM]\nTYPE=1\n[PORTS]\nCOM2=" + dir_ + "/modem\n");
   auto t = StartTelvara();
   ASSERT_TRUE(t->WaitFor("Stand by", 15000)) << t->Output();
+  t->Signal(SIGUSR1);
+  usleep(100000);
   t->Signal(SIGINT);
   EXPECT_EQ(t->Wait(10000), 0);
 }

@@ -69,10 +69,21 @@ TEST(Startup, MissingInboxIsReportedOnceAndCreated) {
   EXPECT_EQ(h.View().systemDir, h.Dir() + "/system/");
 }
 
+TEST(Startup, AnInboxThatIsAFileIsReportedNotIgnored) {
+  EngineHarness h(sim::Dialect::Rockwell);
+  std::filesystem::remove(h.Dir() + "/inbox");
+  std::ofstream(h.Dir() + "/inbox") << "x";
+  h.Start();
+  ASSERT_EQ(h.Boxes().size(), 2u);
+  EXPECT_NE(h.Boxes()[1].find("could not be created"), std::string::npos);
+  EXPECT_EQ(h.Window().Current().boxes[0].title, "File Path Not Found");
+}
+
 TEST(Startup, OpenComFailedLeavesThePortClosedAndRefusesLineWork) {
   EngineHarness h(sim::Dialect::Rockwell, "", /*portMissing=*/true);
   ASSERT_EQ(h.Start(), 0);
   EXPECT_EQ(h.Boxes(), (Strings{"OpenCom Failed"}));
+  EXPECT_EQ(h.Window().Current().boxes[0].title, "Telvara for Win 95/NT");
   EXPECT_EQ(h.View().lineBusy, 1);
   EXPECT_EQ(h.View().watching, 0);
   EXPECT_EQ(h.View().timerId, 0);

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -16,6 +17,15 @@ std::string ReadAll(const std::string& path) {
   std::stringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+// A temporary file of a profile write ("<path>.<something>") still beside it.
+bool TempLeftBeside(const std::string& path) {
+  std::filesystem::path p(path);
+  std::string prefix = p.filename().string() + ".";
+  for (const auto& e : std::filesystem::directory_iterator(p.parent_path()))
+    if (e.path().filename().string().rfind(prefix, 0) == 0) return true;
+  return false;
 }
 
 class ProfileTest : public ::testing::Test {
@@ -60,7 +70,20 @@ TEST_F(ProfileTest, WritingKeepsEveryOtherLineAndReplacesInPlace) {
   Profile again(path_);
   EXPECT_EQ(again.GetInt("MODEM", "RINGS", 0), 3);
   EXPECT_EQ(again.GetString("NEW", "KEY", ""), "v");
-  EXPECT_NE(access((path_ + ".tmp").c_str(), F_OK), 0);  // no temporary file is left
+  EXPECT_FALSE(TempLeftBeside(path_));
+}
+
+TEST_F(ProfileTest, WritingKeepsTheFileModeAndANewProfileIsPrivate) {
+  Profile fresh(path_);
+  ASSERT_TRUE(fresh.WriteString("WEB", "PASSWORD", "secret"));
+  struct stat st {};
+  ASSERT_EQ(stat(path_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  chmod(path_.c_str(), 0640);
+  Profile again(path_);
+  ASSERT_TRUE(again.WriteInt("MODEM", "RINGS", 2));
+  ASSERT_EQ(stat(path_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
 TEST_F(ProfileTest, AValueCannotInjectALine) {
@@ -80,7 +103,7 @@ TEST_F(ProfileTest, AFailedWriteIsReportedAndLeavesNothingBehind) {
   EXPECT_FALSE(p.WriteError().empty());
   EXPECT_EQ(p.GetInt("MODEM", "RINGS", 0), 5);  // kept in memory
   EXPECT_EQ(ReadAll(dir + "/keep"), "x");
-  EXPECT_NE(access((dir + ".tmp").c_str(), F_OK), 0);
+  EXPECT_FALSE(TempLeftBeside(dir));
   Profile nowhere("/nonexistent-telvara-dir/t.ini");
   EXPECT_FALSE(nowhere.WriteInt("MODEM", "RINGS", 5));
   unlink((dir + "/keep").c_str());

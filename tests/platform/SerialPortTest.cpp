@@ -7,6 +7,7 @@
 
 #include <fstream>
 
+#include "platform/EventLoop.h"
 #include "platform/Profile.h"
 #include "platform/SerialPort.h"
 
@@ -49,6 +50,23 @@ TEST(SerialPort, MovesBytesBothWaysWithoutBlocking) {
   EXPECT_EQ(std::string(buf, 4), "ATZ\r");
   EXPECT_GE(r.stream->OutputQueued(), 0);
   EXPECT_EQ(r.stream->PollFd() >= 0, true);
+}
+
+TEST(SerialPort, AHungUpLineMakesAWaitSleepNotSpin) {
+  Pty pty;
+  PortOpenResult r = SerialPort::Open(pty.path, 115200);
+  ASSERT_TRUE(r.stream);
+  RealClock clock;
+  EventLoop loop(clock, std::make_unique<PollWaiter>(clock));
+  loop.GetWaiter().Watch(r.stream.get());
+  close(pty.master);  // the far side goes: the descriptor reports a hang-up for ever
+  pty.master = open("/dev/null", O_RDONLY);
+  char buf[8];
+  r.stream->Read(buf, sizeof buf);
+  uint32_t start = clock.Now();
+  loop.WaitUntil(start + 200, WaitFor::Input);
+  EXPECT_GE(clock.Now() - start, 190u);
+  loop.GetWaiter().Watch(nullptr);
 }
 
 TEST(SerialPort, OpenIsExclusive) {
