@@ -1,5 +1,7 @@
 #include "store/LogFile.h"
 
+#include <cstdlib>
+
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -109,9 +111,16 @@ FileReadResult LogFile::ReadAll(const std::string& path, std::size_t maxBytes) {
   return result;
 }
 
-FileWriteResult LogFile::ReplaceAtomically(const std::string& path,
+FileWriteResult LogFile::ReplaceAtomically(const std::string& named,
                                            const std::vector<std::uint8_t>& bytes) {
   FileWriteResult result;
+  // A log that is a symbolic link is saved where the link points, so the link stays.
+  std::string path = named;
+  if (char* real = ::realpath(named.c_str(), nullptr)) {
+    struct stat link;
+    if (::lstat(named.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) path = real;
+    std::free(real);
+  }
   auto fail = [&](int error, const std::string& temp) {
     result.ok = false;
     result.error = SystemError(error);

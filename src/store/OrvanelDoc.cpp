@@ -1,5 +1,7 @@
 #include "store/OrvanelDoc.h"
 
+#include <algorithm>
+
 #include <unistd.h>
 
 #include "store/LogFile.h"
@@ -46,8 +48,14 @@ SaveResult COrvanelDoc::RemoveMessage(int index) {
   // The log goes first: a crash in between leaves a stray WAV file, not an entry
   // without its file.
   SaveResult saved = MarkModified();
-  // A name from outside (a log, a caller) never makes us delete beyond the inbox.
-  if (CMessage::IsPlainFileName(message->fileName)) ::unlink((inboxDir_ + message->fileName).c_str());
+  // A name from outside (a log, a caller) never makes us delete beyond the inbox, and a
+  // file another entry still names (an old log may hold two calls of the same second)
+  // stays for that entry.
+  bool shared = std::any_of(messages_.begin(), messages_.end(), [&](const auto& m) {
+    return m->fileName == message->fileName;
+  });
+  if (!shared && CMessage::IsPlainFileName(message->fileName))
+    ::unlink((inboxDir_ + message->fileName).c_str());
   return saved;
 }
 
@@ -127,8 +135,9 @@ StartupResult COrvanelDoc::OpenAtStartup(const std::string& commandLinePath, std
   if (!commandLinePath.empty()) {
     OpenResult opened = OnOpenDocument(commandLinePath);
     if (opened.Ok()) return result;
+    // Left where it is: nothing is ever written to it (the standard log is used), and
+    // it may be any file someone named, not a log of ours.
     AddSentence(result.notice, opened.error);
-    if (opened.status != OpenStatus::Missing) MoveAside(commandLinePath, now, result);
     AddSentence(result.notice, "Using " + Quoted(standard) + " instead.");
   }
 
