@@ -114,6 +114,11 @@ AccessVerdict WebAccess::Check(const HttpRequest& request, bool changesSomething
   }
   if (!password_.empty() && !PasswordMatches(request)) return AccessVerdict::NeedPassword;
   if (changesSomething && !SameOrigin(request)) return AccessVerdict::CrossSite;
+  // A browser says when another site makes the request (an event stream opened from a
+  // foreign page could hold the window's connections); only the page itself, or the
+  // user typing the address, may read.
+  const std::string* site = request.Header("sec-fetch-site");
+  if (site && *site != "same-origin" && *site != "none") return AccessVerdict::CrossSite;
   return AccessVerdict::Allowed;
 }
 

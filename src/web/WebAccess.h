@@ -8,6 +8,7 @@
 //   name is not looked at).
 // - A request that changes something must come from the page's own origin: its Origin
 //   (or, without one, its Referer) names the host that the request was sent to.
+// - A request a browser marks as made by another site (Sec-Fetch-Site) is refused.
 #include <optional>
 #include <string>
 #include <string_view>

@@ -79,5 +79,17 @@ TEST(WebAccess, ChangesComeOnlyFromTheOwnOrigin) {
             AccessVerdict::CrossSite);
 }
 
+TEST(WebAccess, ReadsMarkedAsAnotherSitesAreRefused) {
+  WebAccess access("", true);
+  auto read = [&](const char* site) {
+    return access.Check(Request({{"host", "127.0.0.1:7200"}, {"sec-fetch-site", site}}), false);
+  };
+  EXPECT_EQ(read("same-origin"), AccessVerdict::Allowed);
+  EXPECT_EQ(read("none"), AccessVerdict::Allowed);
+  EXPECT_EQ(read("cross-site"), AccessVerdict::CrossSite);
+  EXPECT_EQ(read("same-site"), AccessVerdict::CrossSite);
+  EXPECT_EQ(access.Check(Request({{"host", "127.0.0.1:7200"}}), false), AccessVerdict::Allowed);
+}
+
 }  // namespace
 }  // namespace telvara
