@@ -109,7 +109,12 @@ int COrvanelApp::Run() {
   }
   // Signals are blocked before any other thread starts, so only the watcher takes them.
   RealClock clock;
-  EventLoop loop(clock, std::make_unique<PollWaiter>(clock));
+  auto waiter = std::make_unique<PollWaiter>(clock);
+  if (!waiter->Ok()) {
+    std::cerr << "telvara: cannot make the engine's wake-up descriptor\n";
+    return 2;
+  }
+  EventLoop loop(clock, std::move(waiter));
   SetWaitLoop(&loop);
   SignalWatcher signals(loop);
 

@@ -46,6 +46,8 @@ class PollWaiter final : public Waiter {
  public:
   explicit PollWaiter(const Clock& clock);
   ~PollWaiter() override;
+  // False when the wake-up descriptor could not be made (posts would not wake a wait).
+  bool Ok() const { return wakeFd_ >= 0; }
   void Block(uint32_t until, WaitFor what) override;
   void Wake() override;
   void Watch(ByteStream* stream) override;
