@@ -74,7 +74,6 @@ class COrvanelView {
   // Fills the window's list from the document, once at start.
   int FillMessageList();
   static std::string RowIdentity(const CMessage& message);
-  FMODEM* Modem() { return modem_.get(); }
 
   // The view's state, as the design names it; read by tests and by the other parts of
   // the engine.

@@ -21,8 +21,6 @@ void PumpMessage() { WaitLoop().PumpOne(); }
 
 void SetDeadline(uint32_t units) { g_deadline = GetTicks() + UnitsToMs(units); }
 
-uint32_t GetDeadline() { return g_deadline; }
-
 bool DeadlinePassed() {
   if (TickReached(GetTicks(), g_deadline)) return true;
   PumpMessage();

@@ -18,7 +18,6 @@ uint32_t GetTicks();
 // Dispatches at most one pending message; never blocks.
 void PumpMessage();
 void SetDeadline(uint32_t units);
-uint32_t GetDeadline();
 // True at or past the deadline; otherwise pumps one message and returns false.
 bool DeadlinePassed();
 // Waits the units, dispatching messages, blocked in poll() between them.
