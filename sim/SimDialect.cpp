@@ -144,15 +144,15 @@ std::vector<Entry> MakeIS101() {
   return t;
 }
 
-const std::vector<Entry>& Table(Dialect d) {
+const std::vector<Entry>& Table(ModemType d) {
   static const std::vector<Entry> kIS101 = MakeIS101();
   switch (d) {
-    case Dialect::Rockwell: return kRockwell;
-    case Dialect::IS101: return kIS101;
-    case Dialect::USRobotics: return kUSRobotics;
-    case Dialect::Cirrus: return kCirrus;
-    case Dialect::Sierra: return kSierra;
-    case Dialect::UMC: return kUMC;
+    case Rockwell: return kRockwell;
+    case IS_101: return kIS101;
+    case USRobotics: return kUSRobotics;
+    case Cirrus: return kCirrus;
+    case Sierra: return kSierra;
+    case UMC: return kUMC;
   }
   return kRockwell;
 }
@@ -191,36 +191,36 @@ std::string Lower(std::string_view s) {
 
 }  // namespace
 
-std::optional<Dialect> ParseDialect(std::string_view text) {
+std::optional<ModemType> ParseDialect(std::string_view text) {
   std::string s = Lower(text);
-  if (s == "0" || s == "rockwell") return Dialect::Rockwell;
-  if (s == "1" || s == "is101") return Dialect::IS101;
-  if (s == "2" || s == "usr" || s == "usrobotics") return Dialect::USRobotics;
-  if (s == "3" || s == "cirrus") return Dialect::Cirrus;
-  if (s == "4" || s == "sierra") return Dialect::Sierra;
-  if (s == "5" || s == "umc") return Dialect::UMC;
+  if (s == "0" || s == "rockwell") return Rockwell;
+  if (s == "1" || s == "is101") return IS_101;
+  if (s == "2" || s == "usr" || s == "usrobotics") return USRobotics;
+  if (s == "3" || s == "cirrus") return Cirrus;
+  if (s == "4" || s == "sierra") return Sierra;
+  if (s == "5" || s == "umc") return UMC;
   return std::nullopt;
 }
 
-const char* DialectName(Dialect dialect) {
+const char* DialectName(ModemType dialect) {
   switch (dialect) {
-    case Dialect::Rockwell: return "Rockwell";
-    case Dialect::IS101: return "IS_101";
-    case Dialect::USRobotics: return "US Robotics";
-    case Dialect::Cirrus: return "Cirrus";
-    case Dialect::Sierra: return "Sierra";
-    case Dialect::UMC: return "UMC";
+    case Rockwell: return "Rockwell";
+    case IS_101: return "IS_101";
+    case USRobotics: return "US Robotics";
+    case Cirrus: return "Cirrus";
+    case Sierra: return "Sierra";
+    case UMC: return "UMC";
   }
   return "?";
 }
 
-int LineRate(Dialect dialect) { return dialect == Dialect::USRobotics ? 8000 : 7200; }
+int LineRate(ModemType dialect) { return dialect == USRobotics ? 8000 : 7200; }
 
-const char* VoiceConnectResult(Dialect dialect) {
-  return dialect == Dialect::IS101 ? "OK" : "VCON";
+const char* VoiceConnectResult(ModemType dialect) {
+  return dialect == IS_101 ? "OK" : "VCON";
 }
 
-std::optional<DialectCommand> LookUpDialectCommand(Dialect dialect, std::string_view token) {
+std::optional<DialectCommand> LookUpDialectCommand(ModemType dialect, std::string_view token) {
   int value = 0;
   for (const std::vector<Entry>* table : {&kCommon, &Table(dialect)}) {
     for (const Entry& e : *table) {

@@ -6,18 +6,19 @@
 #include <string>
 #include <string_view>
 
+#include "modem/VoiceProtocol.h"
+
 namespace telvara::sim {
 
-enum class Dialect { Rockwell = 0, IS101 = 1, USRobotics = 2, Cirrus = 3, Sierra = 4, UMC = 5 };
 
 // "rockwell", "is-101", "usr", ... or the profile's TYPE number 0..5.
-std::optional<Dialect> ParseDialect(std::string_view text);
-const char* DialectName(Dialect dialect);
+std::optional<ModemType> ParseDialect(std::string_view text);
+const char* DialectName(ModemType dialect);
 // Samples per second on the line: US Robotics voice runs at 8000 only.
-int LineRate(Dialect dialect);
+int LineRate(ModemType dialect);
 // The result that says "voice connection made" (answer, end of a voice phase):
 // VCON in the '#' dialects, OK in IS-101.
-const char* VoiceConnectResult(Dialect dialect);
+const char* VoiceConnectResult(ModemType dialect);
 
 enum class VoiceAction {
   EnterVoice,          // voice class
@@ -46,6 +47,6 @@ struct DialectCommand {
 
 // Looks one command of a command line (e.g. "#VLS=0", "&K3", "+VSM=0,7200", "\Q3")
 // up in the dialect's table. The token is upper case, without the "AT".
-std::optional<DialectCommand> LookUpDialectCommand(Dialect dialect, std::string_view token);
+std::optional<DialectCommand> LookUpDialectCommand(ModemType dialect, std::string_view token);
 
 }  // namespace telvara::sim

@@ -6,9 +6,6 @@
 namespace telvara::sim {
 namespace {
 
-constexpr uint8_t kDle = 0x10;
-constexpr uint8_t kEtx = 0x03;
-constexpr uint8_t kCan = 0x18;
 constexpr uint8_t kBackspace = 0x08;
 constexpr uint64_t kFarAway = 24ull * 3600 * 1000;
 
@@ -42,7 +39,7 @@ bool IsSuccessfulDial(const std::string& result) {
 
 }  // namespace
 
-SimModem::SimModem(Dialect dialect, uint32_t startTick) : dialect_(dialect), lastTick_(startTick) {
+SimModem::SimModem(ModemType dialect, uint32_t startTick) : dialect_(dialect), lastTick_(startTick) {
   ResetSettings();
   transcript_.Add(0, "start", DialectName(dialect_), {{"rate", int64_t{Rate()}}});
 }
@@ -161,7 +158,7 @@ void SimModem::EmitEvent(char code) {
     Out(std::move(bytes));
   }
   std::string e;
-  e += static_cast<char>(kDle);
+  e += static_cast<char>(kDLE);
   e += code;
   Out(std::move(e));
   transcript_.Add(now_, "event", std::string(1, code));
@@ -231,7 +228,7 @@ size_t SimModem::HostWrite(const uint8_t* data, size_t count) {
 void SimModem::InputByte(uint8_t b) {
   switch (mode_) {
     case Mode::VoiceRx:
-      if (b == kCan) EndReceive("cancel");
+      if (b == kCAN) EndReceive("cancel");
       return;  // anything else is ignored while the modem sends voice
     case Mode::DataOnline:
       return;  // data for the far end, which this simulator does not model
@@ -881,8 +878,8 @@ void SimModem::EndReceive(const std::string& reason) {
     // What was still due goes out, then the end mark and the result.
     std::string bytes, reports;
     rx_->ProduceTo(now_, true, bytes, reports);
-    bytes += static_cast<char>(kDle);
-    bytes += static_cast<char>(kEtx);
+    bytes += static_cast<char>(kDLE);
+    bytes += static_cast<char>(kETX);
     Out(std::move(bytes));
   }
   VoicePhase phase = std::move(phase_);

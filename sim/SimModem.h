@@ -59,12 +59,12 @@ class SimModem {
   static constexpr size_t kOutputLimit = 1 << 20;  // undelivered bytes kept for the host
   static constexpr size_t kLineLimit = 255;        // command line characters
 
-  SimModem(Dialect dialect, uint32_t startTick);
+  SimModem(ModemType dialect, uint32_t startTick);
   ~SimModem();
   SimModem(const SimModem&) = delete;
   SimModem& operator=(const SimModem&) = delete;
 
-  Dialect GetDialect() const { return dialect_; }
+  ModemType GetDialect() const { return dialect_; }
   int Rate() const { return LineRate(dialect_); }
 
   // --- time ---
@@ -170,7 +170,7 @@ class SimModem {
   void ScheduleBusy(int callId, uint64_t delay);
   std::shared_ptr<const std::vector<uint8_t>> PhaseVoice() const;
 
-  Dialect dialect_;
+  ModemType dialect_;
   uint32_t lastTick_;
   uint64_t now_ = 0;
   uint64_t timerSeq_ = 0;

@@ -109,7 +109,7 @@ std::optional<ProgramOptions> ParseOptions(const std::vector<std::string>& args,
       return std::nullopt;
     }
     if (isDialect) {
-      std::optional<Dialect> d = ParseDialect(value);
+      std::optional<ModemType> d = ParseDialect(value);
       if (!d) {
         error = "unknown dialect " + value;
         return std::nullopt;

@@ -17,7 +17,7 @@
 namespace telvara::sim {
 
 struct ProgramOptions {
-  Dialect dialect = Dialect::Rockwell;
+  ModemType dialect = Rockwell;
   std::string scenario;    // scenario file
   bool repeat = false;     // run the scenario again and again
   std::string control;     // control socket path

@@ -4,7 +4,7 @@
 
 namespace telvara::sim {
 
-SimStream::SimStream(const Clock& clock, Dialect dialect, SimStreamOptions options)
+SimStream::SimStream(const Clock& clock, ModemType dialect, SimStreamOptions options)
     : clock_(clock), options_(options), modem_(dialect, clock.Now()) {}
 
 std::string SimStream::AddScenario(const std::string& text, const std::string& name) {

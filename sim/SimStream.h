@@ -22,7 +22,7 @@ struct SimStreamOptions {
 
 class SimStream final : public ByteStream, public VirtualDevice {
  public:
-  SimStream(const Clock& clock, Dialect dialect, SimStreamOptions options = {});
+  SimStream(const Clock& clock, ModemType dialect, SimStreamOptions options = {});
 
   SimModem& Modem() { return modem_; }
   Transcript& GetTranscript() { return modem_.GetTranscript(); }

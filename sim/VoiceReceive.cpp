@@ -2,10 +2,9 @@
 
 #include <cstdlib>
 
+#include "modem/VoiceProtocol.h"
+
 namespace telvara::sim {
-namespace {
-constexpr char kDle = 0x10;
-}  // namespace
 
 VoiceReceive::VoiceReceive(uint64_t now, int rate,
                            std::shared_ptr<const std::vector<uint8_t>> voice,
@@ -28,7 +27,7 @@ void VoiceReceive::ProduceTo(uint64_t now, bool flush, std::string& out, std::st
     int level = std::abs(static_cast<int>(s) - kSilence);
     if (level > peak) peak = level;
     out += static_cast<char>(s);
-    if (s == kDle) out += kDle;
+    if (s == kDLE) out += static_cast<char>(kDLE);
   }
   if (silencePeriodMs_ == 0) return;
   uint64_t span = now - lastClassified_;
@@ -41,7 +40,7 @@ void VoiceReceive::ProduceTo(uint64_t now, bool flush, std::string& out, std::st
   silentMs_ += span;
   if (silentMs_ >= silencePeriodMs_) {
     char code = voiceHeard_ ? 'q' : 's';
-    out += kDle;
+    out += static_cast<char>(kDLE);
     out += code;
     reports += code;
     silentMs_ = 0;

@@ -3,10 +3,6 @@
 #include <algorithm>
 
 namespace telvara::sim {
-namespace {
-constexpr uint8_t kDle = 0x10;
-constexpr uint8_t kEtx = 0x03;
-}  // namespace
 
 VoiceTransmit::VoiceTransmit(uint64_t now, int rate) : phaseStart_(now), rate_(rate) {}
 
@@ -30,22 +26,16 @@ size_t VoiceTransmit::Accept(const uint8_t* data, size_t count, uint64_t now,
   size_t i = 0;
   while (i < count && buffer_.size() < kCapacity) {
     uint8_t b = data[i++];
-    if (dlePending_) {
-      dlePending_ = false;
-      if (b == kDle) {
-        buffer_.push_back(kDle);
-      } else if (b == kEtx) {
-        endSeen_ = true;
-        endTime_ = now;
-        afterEnd.append(reinterpret_cast<const char*>(data + i), count - i);
-        i = count;
-      } else {
-        ++ignoredCodes_;  // other shielded codes mean nothing to this modem
-      }
-    } else if (b == kDle) {
-      dlePending_ = true;
-    } else {
+    DleDecoder::Kind kind = decoder_.Feed(b);
+    if (kind == DleDecoder::Kind::Data) {
       buffer_.push_back(b);
+    } else if (kind == DleDecoder::Kind::Event && b == kETX) {
+      endSeen_ = true;
+      endTime_ = now;
+      afterEnd.append(reinterpret_cast<const char*>(data + i), count - i);
+      i = count;
+    } else if (kind == DleDecoder::Kind::Event) {
+      ++ignoredCodes_;  // other shielded codes mean nothing to this modem
     }
   }
   if (buffer_.size() > before) {

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "modem/VoiceProtocol.h"
+
 namespace telvara::sim {
 
 class VoiceTransmit {
@@ -52,7 +54,7 @@ class VoiceTransmit {
   int rate_;
   std::deque<uint8_t> buffer_;
   std::vector<uint8_t> played_;
-  bool dlePending_ = false;
+  DleDecoder decoder_;
   bool endSeen_ = false;
   bool ctsDown_ = false;
   std::optional<uint64_t> first_;

@@ -10,10 +10,10 @@ if [ -f tests/browser/package-lock.json ]; then
   (cd tests/browser && npm ci --no-audit --no-fund --loglevel=error)
 fi
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTELVARA_WERROR=ON >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
 
-cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DTELVARA_SANITIZE=ON -DTELVARA_BENCH=OFF >/dev/null
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DTELVARA_SANITIZE=ON -DTELVARA_WERROR=ON -DTELVARA_BENCH=OFF >/dev/null
 cmake --build build-sanitize -j"$jobs"
 ctest --test-dir build-sanitize --output-on-failure -j"$jobs" -LE browser

@@ -17,7 +17,6 @@
 #include "platform/EventLoop.h"
 #include "platform/Profile.h"
 #include "platform/SerialPort.h"
-#include "platform/Wait.h"
 #include "platform/WindowModel.h"
 #include "store/OrvanelDoc.h"
 #include "web/WebServer.h"
@@ -115,7 +114,6 @@ int COrvanelApp::Run() {
     return 2;
   }
   EventLoop loop(clock, std::move(waiter));
-  SetWaitLoop(&loop);
   SignalWatcher signals(loop);
 
   Profile profile(home + "telvara.ini");
@@ -141,7 +139,6 @@ int COrvanelApp::Run() {
   StartupResult opened = document.OpenAtStartup(options_.logFile, clock.WallNow());
 
   ViewEnvironment env;
-  env.clock = &clock;
   env.loop = &loop;
   env.window = &window;
   env.profile = &profile;
@@ -152,17 +149,14 @@ int COrvanelApp::Run() {
   view.SetDocument(&document);
   if (!opened.notice.empty()) view.MessageBox(opened.notice, "Message Log");
 
-  loop.SetHandler([&](const Message& m) {
+  loop.SetHandler([&](const LoopMessage& m) {
     switch (m.kind) {
-      case Message::Kind::Timer: view.OnTimer(m.id); break;
-      case Message::Kind::Command: view.OnCommand(m); break;
+      case LoopMessage::Kind::Timer: view.OnTimer(m.id); break;
+      case LoopMessage::Kind::Command: view.OnCommand(m); break;
       default: break;
     }
   });
-  if (view.OnCreate() != 0) {
-    web.Stop();
-    return 1;
-  }
+  view.OnCreate();
   view.FillMessageList();
   loop.Run();
 
@@ -172,7 +166,6 @@ int COrvanelApp::Run() {
   view.OnDestroy();
   window.SetClosing();
   web.Stop();
-  SetWaitLoop(nullptr);
   return 0;
 }
 

@@ -13,23 +13,20 @@
 #include <string>
 
 #include "platform/ByteStream.h"
+#include "platform/EventLoop.h"
 #include "settings/ModemSettings.h"
 
 namespace telvara {
 
-class Clock;
 class CMessage;
 class COrvanelDoc;
 class CStartupWnd;
-class EventLoop;
 class FMODEM;
 class Profile;
 class WindowModel;
-struct Message;
 
 // What the view needs from the program around it.
 struct ViewEnvironment {
-  Clock* clock = nullptr;
   EventLoop* loop = nullptr;
   WindowModel* window = nullptr;
   Profile* profile = nullptr;
@@ -52,12 +49,14 @@ class COrvanelView {
   COrvanelView(const COrvanelView&) = delete;
   COrvanelView& operator=(const COrvanelView&) = delete;
 
-  // Start-up: 0 when the view was created, -1 when it was refused.
-  int OnCreate();
+  // Start-up. It never refuses the view: what the design refuses it for (an object
+  // that cannot be allocated) throws here, and every other failure is shown and lived
+  // with.
+  void OnCreate();
   void OnDestroy();
   void OnTimer(int timerId);
   // Buttons, menu commands and message-box answers from the window.
-  void OnCommand(const Message& message);
+  void OnCommand(const LoopMessage& message);
 
   void ShowStatus(const std::string& text);
   // An OK-only box: shown without stopping the engine, since its answer changes nothing.
@@ -99,6 +98,7 @@ class COrvanelView {
   void InitializeModem();
 
   ViewEnvironment env_;
+  LoopTimer ringTimer_;
   COrvanelDoc* document_ = nullptr;
   std::unique_ptr<FMODEM> modem_;
   std::unique_ptr<CStartupWnd> startupWindow_;

@@ -7,7 +7,7 @@
 
 namespace telvara {
 
-void COrvanelView::OnCommand(const Message& message) {
+void COrvanelView::OnCommand(const LoopMessage& message) {
   switch (message.id) {
     case command::kBoxAnswer: {
       // "<box id> <button>": an OK-only box just closes.

@@ -10,7 +10,7 @@ void COrvanelView::AnswerCall() {
   lineBusy = 1;
   StopLineWatch();
   SetScreenSaverActive(false);
-  if (modem_->SetVoiceMode() != 1) ShowStatus("Set modem to voice mode failed");
+  if (modem_->SetVoiceMode() != ResultOk) ShowStatus("Set modem to voice mode failed");
   if (modem_->SetFlowControl() != 1) ShowStatus("Set hardware flow control failed");
   if (modem_->Answer())
     TakeCall();

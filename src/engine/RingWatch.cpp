@@ -9,9 +9,9 @@ namespace telvara {
 void COrvanelView::OnTimer(int /*timerId*/) {
   if (!watching || lineBusy || inTimer) return;
   inTimer = 1;
-  lastResult = modem_->WaitResult("QQ", kPollUnits);
+  lastResult = modem_->WaitResult(kNoStopText, kPollUnits);
   uint32_t now = Now();
-  if (lastResult == 0) {
+  if (lastResult == ResultNone) {
     if (ringCount != 0 && now - lastRingTime > kRingWindowMs) {
       ringCount = 0;
       ShowStatus("Stand by");
@@ -32,7 +32,7 @@ void COrvanelView::OnTimer(int /*timerId*/) {
         }
       }
     }
-  } else if (lastResult == 7) {  // RING
+  } else if (lastResult == ResultRing) {
     ShowStatus("Phone ringing.");
     if (now - lastRingTime <= kRingWindowMs)
       ++ringCount;

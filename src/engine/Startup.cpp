@@ -11,18 +11,18 @@
 #include "platform/Clock.h"
 #include "platform/EventLoop.h"
 #include "platform/Profile.h"
-#include "platform/Wait.h"
 #include "platform/WindowModel.h"
 
 namespace telvara {
 
-COrvanelView::COrvanelView(ViewEnvironment env) : env_(std::move(env)) {}
+COrvanelView::COrvanelView(ViewEnvironment env)
+    : env_(std::move(env)), ringTimer_(*env_.loop, TimerId::RingWatch) {}
 
 COrvanelView::~COrvanelView() {
   if (modem_) modem_->CloseComm();
 }
 
-uint32_t COrvanelView::Now() const { return env_.clock->Now(); }
+uint32_t COrvanelView::Now() const { return env_.loop->Ticks(); }
 
 void COrvanelView::ShowStatus(const std::string& text) {
   env_.window->SetStatus(text);
@@ -36,8 +36,8 @@ void COrvanelView::MessageBox(const std::string& text, const std::string& title)
 
 void COrvanelView::StartLineWatch() {
   if (timerId != 0) return;
-  if (env_.loop->SetTimer(1, kTimerPeriodMs)) {
-    timerId = 1;
+  if (ringTimer_.Start(kTimerPeriodMs)) {
+    timerId = static_cast<int>(ringTimer_.Id());
     watching = 1;
   }
 }
@@ -45,7 +45,7 @@ void COrvanelView::StartLineWatch() {
 void COrvanelView::StopLineWatch() {
   if (timerId == 0) return;
   watching = 0;
-  env_.loop->KillTimer(timerId);
+  ringTimer_.Stop();
   timerId = 0;
 }
 
@@ -72,18 +72,18 @@ void COrvanelView::PrepareDirectories() {
 }
 
 void COrvanelView::InitializeModem() {
-  if (modem_->SendCommand(settings.initString) == 1) {
+  if (modem_->SendCommand(settings.initString) == ResultOk) {
     modem_->SendCommand("ATE0V1");
   } else {
     modem_->HangUp();
-    if (modem_->SendCommand(settings.initString) == 1)
+    if (modem_->SendCommand(settings.initString) == ResultOk)
       modem_->SendCommand("ATE0V1");
     else
       MessageBox("Modem Initialize Failed.");
   }
 }
 
-int COrvanelView::OnCreate() {
+void COrvanelView::OnCreate() {
   startupWindow_ = std::make_unique<CStartupWnd>(*env_.window);
   if (!startupWindow_->Create()) MessageBox("WindowCreation Failed");
   auto text = [this](const std::string& t) {
@@ -97,7 +97,7 @@ int COrvanelView::OnCreate() {
   text("Read in settings");
   settings = LoadSettings(*env_.profile);
 
-  modem_ = std::make_unique<FMODEM>(env_.openPort);
+  modem_ = std::make_unique<FMODEM>(*env_.loop, env_.openPort);
   modem_->SetFaultReporter([this](const std::string& fault) { ShowStatus(fault); });
 
   text("Open comm port");
@@ -108,7 +108,7 @@ int COrvanelView::OnCreate() {
     // The port stays closed for the whole run; the status box says why.
     ShowStatus("OpenCom Failed: COM" + std::to_string(settings.port) + ": " + modem_->OpenError());
     startupWindow_.reset();
-    return 0;
+    return;
   }
 
   text("Initializing modem");
@@ -117,7 +117,7 @@ int COrvanelView::OnCreate() {
   modem_->SetModemType(static_cast<unsigned>(settings.modemType));
 
   text("Trying to set modem to voice mode");
-  if (modem_->SetVoiceMode() == 1) {
+  if (modem_->SetVoiceMode() == ResultOk) {
     text("Modem Set to voice mode");
     if (modem_->SetFlowControl() != 1) text("Set hardware flow control failed");
   } else {
@@ -131,13 +131,12 @@ int COrvanelView::OnCreate() {
   ReturnToIdle();
   ringCount = -1;
   if (watching) {
-    if (env_.loop->SetTimer(1, kTimerPeriodMs))
-      timerId = 1;
+    if (ringTimer_.Start(kTimerPeriodMs))
+      timerId = static_cast<int>(ringTimer_.Id());
     else
       watching = 0;
   }
   startupWindow_.reset();
-  return 0;
 }
 
 void COrvanelView::OnDestroy() {
@@ -146,7 +145,7 @@ void COrvanelView::OnDestroy() {
   if (modem_) {
     modem_->ReleaseWave();
     modem_->CloseComm();  // drops DTR: a modem set up with &D2 goes on hook
-    Delay(10);
+    env_.loop->Delay(10);
     modem_.reset();
   }
 }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "platform/Wait.h"
 
 namespace telvara {
 namespace {
@@ -40,7 +39,7 @@ int BaudForSpeed(int speed) {
   }
 }
 
-FCOMM::FCOMM(PortOpener opener) : opener_(std::move(opener)) {}
+FCOMM::FCOMM(EventLoop& loop, PortOpener opener) : loop_(loop), opener_(std::move(opener)) {}
 
 FCOMM::~FCOMM() {
   if (open_) CloseComm();
@@ -50,11 +49,10 @@ void FCOMM::ReportFault(const std::string& text) {
   if (faultReporter_) faultReporter_(text);
 }
 
-void FCOMM::BlockUntil(uint32_t tick, WaitFor what) { WaitLoop().GetWaiter().Block(tick, what); }
-
 // ---- the port ------------------------------------------------------------------------
 
 int FCOMM::OpenComm(int port, int speed) {
+  loop_.CheckEngineThread();
   if (open_) CloseComm();
   openError_.clear();
   if (!opener_) {
@@ -69,18 +67,19 @@ int FCOMM::OpenComm(int port, int speed) {
   stream_ = std::move(r.stream);
   portStuck_ = false;
   open_ = true;
-  WaitLoop().GetWaiter().Watch(stream_.get());
+  loop_.GetWaiter().Watch(stream_.get());
   return 1;
 }
 
 void FCOMM::CloseComm() {
   if (stream_) {
     stream_->SetDtr(false);
-    WaitLoop().GetWaiter().Watch(nullptr);
+    loop_.GetWaiter().Watch(nullptr);
   }
   open_ = false;
   stream_.reset();
   pacer_.Stop();
+  decoder_.Reset();
 }
 
 // ---- reading -------------------------------------------------------------------------
@@ -101,24 +100,26 @@ void FCOMM::QueueEvent(uint8_t code) {
   eventWrite_ = (eventWrite_ + 1) % 256;
 }
 
+bool FCOMM::NextDecoded(uint8_t& byte, DleDecoder::Kind& kind) {
+  for (;;) {
+    if (inputPos_ >= inputCount_) return false;
+    byte = input_[inputPos_++];
+    kind = decoder_.Feed(byte);
+    if (kind != DleDecoder::Kind::Pending) return true;
+  }
+}
+
 int FCOMM::ReadByte() {
   if (inputPos_ >= inputCount_) Refill();
-  while (inputPos_ < inputCount_) {
-    uint8_t byte = input_[inputPos_++];
-    if (dlePending_) {
-      dlePending_ = false;
-      if (byte == kDLE) return static_cast<int8_t>(kDLE);
-      QueueEvent(byte);
-      return kReadEvent;
-    }
-    if (byte == kDLE) {
-      dlePending_ = true;
-      continue;
-    }
-    // Bytes come back as signed chars: 0x80 and above read negative.
-    return static_cast<int8_t>(byte);
+  uint8_t byte;
+  DleDecoder::Kind kind;
+  if (!NextDecoded(byte, kind)) return kReadNothing;
+  if (kind == DleDecoder::Kind::Event) {
+    QueueEvent(byte);
+    return kReadEvent;
   }
-  return kReadNothing;
+  // Bytes come back as signed chars: 0x80 and above read negative.
+  return static_cast<int8_t>(byte);
 }
 
 int FCOMM::ReadBlock(int max, uint8_t* buffer) {
@@ -126,17 +127,12 @@ int FCOMM::ReadBlock(int max, uint8_t* buffer) {
   if (max <= 0 || buffer == nullptr) return 0;
   bool refilled = false;
   for (;;) {
-    while (inputPos_ < inputCount_) {
-      uint8_t byte = input_[inputPos_++];
-      if (dlePending_) {
-        dlePending_ = false;
-        if (byte != kDLE) {
-          QueueEvent(byte);
-          return count;
-        }
-      } else if (byte == kDLE) {
-        dlePending_ = true;
-        continue;
+    uint8_t byte;
+    DleDecoder::Kind kind;
+    while (NextDecoded(byte, kind)) {
+      if (kind == DleDecoder::Kind::Event) {
+        QueueEvent(byte);
+        return count;
       }
       buffer[count++] = byte;
       if (count >= max) return count;
@@ -176,24 +172,24 @@ int FCOMM::FlushEvents() {
 int FCOMM::ReadLine(int size, std::string& line) {
   line.clear();
   if (size < 2) return 0;
-  uint32_t start = GetTicks();
+  uint32_t start = Ticks();
   int c;
   for (;;) {
     c = ReadByte();
     if (c >= 32 && c <= 127) break;
-    if (TickReached(GetTicks(), start + kFirstCharMs)) return 0;
-    PumpMessage();
-    if (c == kReadNothing) WaitUntil(start + kFirstCharMs, WaitFor::Input);
+    if (TickReached(Ticks(), start + kFirstCharMs)) return 0;
+    loop_.PumpOne();
+    if (c == kReadNothing) loop_.WaitUntil(start + kFirstCharMs, WaitFor::Input);
   }
   line.push_back(static_cast<char>(c));
-  uint32_t lineStart = GetTicks();
+  uint32_t lineStart = Ticks();
   for (;;) {
     c = ReadByte();
     if (c == '\r' || c == '\n') break;
     if (c < 0 || c > 255) {
-      if (TickReached(GetTicks(), lineStart + kLineMs)) break;
-      PumpMessage();
-      if (c == kReadNothing) WaitUntil(lineStart + kLineMs, WaitFor::Input);
+      if (TickReached(Ticks(), lineStart + kLineMs)) break;
+      loop_.PumpOne();
+      if (c == kReadNothing) loop_.WaitUntil(lineStart + kLineMs, WaitFor::Input);
       continue;
     }
     if (static_cast<int>(line.size()) >= size - 1) break;
@@ -213,10 +209,10 @@ ModemResult FCOMM::Classify(const std::string& line) const {
 }
 
 ModemResult FCOMM::WaitResult(const std::string& stop, int units) {
-  SetDeadline(static_cast<uint32_t>(std::max(units, 0)));
+  loop_.SetDeadline(static_cast<uint32_t>(std::max(units, 0)));
   stopText_ = stop.substr(0, kStopTextMax);
   for (;;) {
-    if (DeadlinePassed()) return ResultNone;
+    if (loop_.DeadlinePassed()) return ResultNone;
     if (ReadLine(kLineSize, lineBuffer_) == 0) continue;
     ModemResult r = Classify(lineBuffer_);
     if (r != ResultNone) return r;
@@ -233,11 +229,11 @@ int FCOMM::SendLine(const std::string& text) {
 }
 
 ModemResult FCOMM::SendCommand(const std::string& command) {
-  Delay(2);
+  loop_.Delay(2);
   // A command the port never took has no answer to wait for.
   if (!SendLine(command)) return ResultNone;
-  ModemResult r = WaitResult("QQ", 400);
-  Delay(2);
+  ModemResult r = WaitResult(kNoStopText, 400);
+  loop_.Delay(2);
   return r;
 }
 
@@ -245,21 +241,21 @@ ModemResult FCOMM::SendCommand(const std::string& command) {
 
 int FCOMM::WriteByte(uint8_t byte) {
   if (!open_) return 0;
-  uint32_t start = GetTicks();
+  uint32_t start = Ticks();
   for (;;) {
     long n = stream_->Write(&byte, 1);
     if (n == 1) return 1;
     if (n < 0) return 0;
-    if (TickReached(GetTicks(), start + kWriteByteMs)) return 0;
-    BlockUntil(start + kWriteByteMs, WaitFor::OutputRoom);
+    if (TickReached(Ticks(), start + kWriteByteMs)) return 0;
+    loop_.BlockUntil(start + kWriteByteMs, WaitFor::OutputRoom);
   }
 }
 
 bool FCOMM::WriteByteRetrying(uint8_t byte) {
   if (!open_) return false;
-  uint32_t start = GetTicks();
+  uint32_t start = Ticks();
   for (;;) {
-    uint32_t attempt = GetTicks();
+    uint32_t attempt = Ticks();
     if (WriteByte(byte)) {
       portStuck_ = false;
       return true;
@@ -267,20 +263,20 @@ bool FCOMM::WriteByteRetrying(uint8_t byte) {
     // A port already known to be stuck gets one attempt, so that a sequence of
     // writes (a command, the hang-up stages) does not wait the bound for each byte.
     if (portStuck_) return false;
-    if (TickReached(GetTicks(), start + kStuckPortMs)) {
+    if (TickReached(Ticks(), start + kStuckPortMs)) {
       portStuck_ = true;
       ReportFault("The modem port took no data for 5 seconds");
       return false;
     }
     // A write that failed outright (not just held up) is retried after the time a
     // held-up one would have taken, not at once.
-    if (!TickReached(GetTicks(), attempt + kWriteByteMs))
-      BlockUntil(std::min(attempt + kWriteByteMs, start + kStuckPortMs), WaitFor::Messages);
+    if (!TickReached(Ticks(), attempt + kWriteByteMs))
+      loop_.BlockUntil(std::min(attempt + kWriteByteMs, start + kStuckPortMs), WaitFor::Messages);
   }
 }
 
 void FCOMM::BeginLinePacing(int samplesPerSecond, uint32_t aheadMs) {
-  pacer_.Start(samplesPerSecond, aheadMs, GetTicks());
+  pacer_.Start(samplesPerSecond, aheadMs, Ticks());
 }
 
 int FCOMM::WriteBlock(int count, const uint8_t* bytes) {
@@ -293,12 +289,12 @@ int FCOMM::WriteBlock(int count, const uint8_t* bytes) {
       ++samples;
     }
   }
-  uint32_t start = GetTicks();
+  uint32_t start = Ticks();
   uint32_t lastRoom = start;
   // Wait until the output queue takes the whole block below the limit and the line's
   // pace allows it, dispatching messages meanwhile.
   for (;;) {
-    uint32_t now = GetTicks();
+    uint32_t now = Ticks();
     int queued = stream_->OutputQueued();
     bool room = queued >= 0 && queued + count < kOutputQueueLimit;
     uint32_t ready = pacer_.ReadyTick(samples, now);
@@ -310,17 +306,17 @@ int FCOMM::WriteBlock(int count, const uint8_t* bytes) {
       portStuck_ = true;
       return 0;
     }
-    PumpMessage();
+    loop_.PumpOne();
     if (!open_) return 0;  // a dispatched message closed the port
     if (!paced) {
-      WaitUntil(ready, WaitFor::Messages);
+      loop_.WaitUntil(ready, WaitFor::Messages);
     } else {
       // The queue drains at about a byte per sample of the line; look again when the
       // excess should be gone. (Not on output readiness: a port can be writable while
       // its queue count stays above the limit, and the loop would spin.)
       int excess = queued >= 0 ? queued + count - kOutputQueueLimit + 1 : 1;
       uint32_t ms = static_cast<uint32_t>(excess) * 1000u / 7200u;
-      WaitUntil(now + std::clamp<uint32_t>(ms, 5, 50), WaitFor::Messages);
+      loop_.WaitUntil(now + std::clamp<uint32_t>(ms, 5, 50), WaitFor::Messages);
     }
   }
   int done = 0;
@@ -332,12 +328,12 @@ int FCOMM::WriteBlock(int count, const uint8_t* bytes) {
     }
     done += static_cast<int>(n);
     if (done >= count) break;
-    if (TickReached(GetTicks(), start + kWriteBlockMs)) {
+    if (TickReached(Ticks(), start + kWriteBlockMs)) {
       ReportFault("The modem port held up the sound data for 3.5 seconds");
       pacer_.Sent(samples);
       return 0;
     }
-    BlockUntil(start + kWriteBlockMs, WaitFor::OutputRoom);
+    loop_.BlockUntil(start + kWriteBlockMs, WaitFor::OutputRoom);
   }
   portStuck_ = false;
   pacer_.Sent(samples);
@@ -351,23 +347,23 @@ int FCOMM::SendCancel() { return WriteByteRetrying(kCAN) ? 1 : 0; }
 int FCOMM::HangUp() {
   if (!open_) return 0;
   // 1. Ask politely.
-  Delay(5);
+  loop_.Delay(5);
   SendLine("ATH0");
-  if (WaitResult("QQ", 300) == ResultOk) return 1;
+  if (WaitResult(kNoStopText, 300) == ResultOk) return 1;
   // 2. Drop DTR: a modem set up with &D2 goes on hook.
   if (stream_) stream_->SetDtr(false);
-  Delay(100);
+  loop_.Delay(100);
   if (stream_) stream_->SetDtr(true);
-  WaitResult("QQ", 200);
-  Delay(5);
+  WaitResult(kNoStopText, 200);
+  loop_.Delay(5);
   if (SendCommand("ATH0") == ResultOk) return 1;
   // 3. End a voice transmission in progress.
   if (WriteByteRetrying(kDLE)) WriteByteRetrying(kETX);
-  WaitResult("QQ", 200);
+  WaitResult(kNoStopText, 200);
   if (SendCommand("ATH0") == ResultOk) return 1;
   // 4. End a voice reception in progress.
   SendCancel();
-  WaitResult("QQ", 200);
+  WaitResult(kNoStopText, 200);
   return SendCommand("ATH0") == ResultOk ? 1 : 0;
 }
 

@@ -2,7 +2,7 @@
 // FCOMM: the serial channel of the modem driver. Reads the modem's byte stream without
 // blocking, separates DLE-shielded event codes from data, assembles and classifies
 // result lines, sends AT commands and carries the escalating hang-up. Every wait blocks
-// in the wait loop (platform/Wait.h) until input, a message or its time limit.
+// in the engine's loop, which it is given, until input, a message or its time limit.
 // Engine thread only.
 #include <array>
 #include <cstdint>
@@ -11,6 +11,7 @@
 #include <string>
 
 #include "modem/LinePacer.h"
+#include "modem/VoiceProtocol.h"
 #include "platform/ByteStream.h"
 #include "platform/EventLoop.h"
 
@@ -37,11 +38,6 @@ enum ModemResult : int {
   ResultStopText = 16,  // the caller's own stop text
 };
 
-// Bytes with a meaning on the line.
-constexpr uint8_t kDLE = 0x10;
-constexpr uint8_t kETX = 0x03;
-constexpr uint8_t kCAN = 0x18;
-
 // ReadByte's results beside a data byte.
 constexpr int kReadEvent = 256;    // the byte was an event code, now queued
 constexpr int kReadNothing = 512;  // no byte available
@@ -53,7 +49,7 @@ class FCOMM {
  public:
   using FaultReporter = std::function<void(const std::string&)>;
 
-  explicit FCOMM(PortOpener opener);
+  FCOMM(EventLoop& loop, PortOpener opener);
   virtual ~FCOMM();
   FCOMM(const FCOMM&) = delete;
   FCOMM& operator=(const FCOMM&) = delete;
@@ -103,14 +99,17 @@ class FCOMM {
   void BeginLinePacing(int samplesPerSecond, uint32_t aheadMs);
   void EndLinePacing() { pacer_.Stop(); }
   ByteStream* Stream() { return stream_.get(); }
-  // Blocks without dispatching messages (the loops that must not dispatch).
-  static void BlockUntil(uint32_t tick, WaitFor what);
+  EventLoop& Loop() { return loop_; }
+  uint32_t Ticks() const { return loop_.Ticks(); }
 
  private:
   bool Refill();
+  // The next byte of input, decoded; false when none is waiting.
+  bool NextDecoded(uint8_t& byte, DleDecoder::Kind& kind);
   void QueueEvent(uint8_t code);
   ModemResult Classify(const std::string& line) const;
 
+  EventLoop& loop_;
   PortOpener opener_;
   std::unique_ptr<ByteStream> stream_;
   std::string openError_;
@@ -121,7 +120,7 @@ class FCOMM {
   std::array<uint8_t, 2048> input_{};
   int inputCount_ = 0;
   int inputPos_ = 0;
-  bool dlePending_ = false;
+  DleDecoder decoder_;
 
   std::array<uint8_t, 256> events_{};
   int eventWrite_ = 0;

@@ -3,15 +3,12 @@
 #include <algorithm>
 #include <array>
 
-#include "platform/Wait.h"
 
 namespace telvara {
 namespace {
 
-constexpr int kTypes = 6;
-
 // One command per dialect, in ModemType order; nullptr where the dialect has none.
-using DialectRow = std::array<const char*, kTypes>;
+using DialectRow = std::array<const char*, kModemTypes>;
 
 const DialectRow kVoiceMode = {"AT#CLS=8", "AT+FCLASS=8", "AT#CLS=8",
                                "AT#VCL=1", "AT+FCLASS=8", "AT#CLS=8"};
@@ -91,7 +88,8 @@ const VoiceFormat* FindVoiceFormat(ModemType type, int bits, int rate) {
   return nullptr;
 }
 
-FMODEM::FMODEM(PortOpener opener) : FCOMM(std::move(opener)), wave_(std::make_unique<FWAVE>()) {
+FMODEM::FMODEM(EventLoop& loop, PortOpener opener)
+    : FCOMM(loop, std::move(opener)), wave_(std::make_unique<FWAVE>()) {
   wave_->InitHeader(bitsPerSample_, sampleRate_);
 }
 
@@ -112,7 +110,7 @@ ModemResult FMODEM::SendAndMap(const char* command) {
 // ---- type, voice mode, flow control --------------------------------------------------
 
 int FMODEM::SetModemType(uint32_t type) {
-  if (type >= kTypes) return 0;
+  if (type >= kModemTypes) return 0;
   type_ = static_cast<ModemType>(type);
   return 1;
 }
@@ -162,11 +160,11 @@ int FMODEM::Dial(const std::string& number, int units) {
   if (WriteBlock(5, kDialPrefix) != 5) return 0;
   if (!SendLine(number)) return 0;
   if (type_ == IS_101) {
-    if (WaitResult("QQ", 600) != ResultOk) return 0;
-    WaitResult("QQ", 1500);
+    if (WaitResult(kNoStopText, 600) != ResultOk) return 0;
+    WaitResult(kNoStopText, 1500);
     return 1;
   }
-  ModemResult r = WaitResult("QQ", units);
+  ModemResult r = WaitResult(kNoStopText, units);
   return r == ResultConnect || r == ResultVcon ? 1 : 0;
 }
 
@@ -175,10 +173,10 @@ ModemResult FMODEM::Beep() { return SendAndMap(kBeep[type_]); }
 // ---- play ----------------------------------------------------------------------------
 
 int FMODEM::BeginPlay() {
-  Delay(5);
+  Loop().Delay(5);
   SetVoiceFormat(bitsPerSample_, sampleRate_);
   ModemResult r = SendAndMap(kTransmit[type_]);
-  Delay(5);
+  Loop().Delay(5);
   transmitting_ = r == ResultConnect;
   if (transmitting_) BeginLinePacing(LineRate(), kPacingAheadMs);
   return transmitting_ ? 1 : 0;
@@ -206,7 +204,7 @@ int FMODEM::StreamFile(const std::string& path) {
       UngetEvent();  // the key is the caller's
       break;
     }
-    PumpMessage();
+    Loop().PumpOne();
   }
   if (!wave_->Error().empty()) ReportFault("Cannot read " + path + ": " + wave_->Error());
   wave_->Close();
@@ -218,11 +216,11 @@ bool FMODEM::WriteEndOfVoice() { return WriteByteRetrying(kDLE) && WriteByteRetr
 void FMODEM::DrainOutput() {
   ByteStream* stream = Stream();
   if (stream == nullptr) return;
-  uint32_t start = GetTicks();
+  uint32_t start = Ticks();
   for (;;) {
     int queued = stream->OutputQueued();
     if (queued == 0) return;
-    uint32_t now = GetTicks();
+    uint32_t now = Ticks();
     if (TickReached(now, start + kDrainMs)) {
       ReportFault("The modem did not take the end of the sound within 3 seconds");
       return;
@@ -230,7 +228,7 @@ void FMODEM::DrainOutput() {
     // Look again when the queue should have played out at the line's rate.
     uint32_t ms = queued > 0 ? static_cast<uint32_t>(queued) * 1000u / LineRate() : 10u;
     ms = std::clamp<uint32_t>(ms, 1, 100);
-    BlockUntil(std::min(now + ms, start + kDrainMs), WaitFor::Messages);
+    Loop().BlockUntil(std::min(now + ms, start + kDrainMs), WaitFor::Messages);
   }
 }
 
@@ -239,13 +237,13 @@ int FMODEM::EndPlay() {
   transmitting_ = false;
   WriteEndOfVoice();
   DrainOutput();
-  ModemResult r = WaitResult("QQ", 500);
+  ModemResult r = WaitResult(kNoStopText, 500);
   if (!Answered(r)) {
-    Delay(10);
+    Loop().Delay(10);
     WriteEndOfVoice();
-    r = WaitResult("QQ", 500);
+    r = WaitResult(kNoStopText, 500);
   }
-  Delay(5);
+  Loop().Delay(5);
   return Answered(r) ? 1 : 0;
 }
 
@@ -272,13 +270,13 @@ int FMODEM::RecordFile(const std::string& path) {
   }
   // Skip to the first plain byte after the result line (the LF after CONNECT); events
   // on the way are queued for the loop below.
-  uint32_t skipStart = GetTicks();
+  uint32_t skipStart = Ticks();
   for (int reads = 0; reads < 1002; ++reads) {
     int c = ReadByte();
     if (c != kReadEvent && c != kReadNothing) break;
     if (c == kReadNothing) {
-      if (TickReached(GetTicks(), skipStart + 100)) break;
-      BlockUntil(skipStart + 100, WaitFor::Input);
+      if (TickReached(Ticks(), skipStart + 100)) break;
+      Loop().BlockUntil(skipStart + 100, WaitFor::Input);
     }
   }
   return ReceiveVoice();
@@ -289,20 +287,20 @@ int FMODEM::RecordFile(const std::string& path) {
 int FMODEM::ReceiveVoice() {
   std::array<uint8_t, kRecordBlock> block;
   const uint64_t maxBytes = static_cast<uint64_t>(kRecordMaxSeconds) * LineRate();
-  uint32_t lastData = GetTicks();
+  uint32_t lastData = Ticks();
   int silenceCount = 0;
   bool storing = true;
   bool cancelled = false;
   uint32_t cancelTick = 0;
   auto cancel = [&] {
     SendCancel();
-    if (!cancelled) cancelTick = GetTicks();
+    if (!cancelled) cancelTick = Ticks();
     cancelled = true;
   };
   for (;;) {
     int n = ReadBlock(kRecordBlock, block.data());
     if (n > 0) {
-      lastData = GetTicks();
+      lastData = Ticks();
       if (storing) {
         if (wave_->Append(block.data(), n) < n) {
           storing = false;
@@ -322,7 +320,7 @@ int FMODEM::ReceiveVoice() {
     } else if (event == 's') {
       if (++silenceCount > 4) cancel();
     }
-    uint32_t now = GetTicks();
+    uint32_t now = Ticks();
     if (!cancelled && TickReached(now, lastData + kRecordNoDataMs)) {
       ReportFault("The modem sent no sound for 10 seconds; the recording was stopped");
       cancel();
@@ -332,13 +330,13 @@ int FMODEM::ReceiveVoice() {
       break;
     }
     if (n > 0 || event != 0) continue;
-    BlockUntil(cancelled ? cancelTick + kEndMarkMs : lastData + kRecordNoDataMs, WaitFor::Input);
+    Loop().BlockUntil(cancelled ? cancelTick + kEndMarkMs : lastData + kRecordNoDataMs, WaitFor::Input);
   }
   wave_->Finish();
   if (storing && !wave_->Error().empty())
     ReportFault("Cannot complete " + wave_->GetPath() + ": " + wave_->Error());
   wave_->Close();
-  return Answered(WaitResult("QQ", 500)) ? 1 : 0;
+  return Answered(WaitResult(kNoStopText, 500)) ? 1 : 0;
 }
 
 }  // namespace telvara

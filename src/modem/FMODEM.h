@@ -12,16 +12,6 @@
 
 namespace telvara {
 
-// The voice dialect; the order of the set-up dialog and of the stored setting.
-enum ModemType : uint32_t {
-  Rockwell = 0,
-  IS_101 = 1,
-  USRobotics = 2,
-  Cirrus = 3,
-  Sierra = 4,
-  UMC = 5,
-};
-
 // The argument of SelectLine; 2 and 3 exist in the dialects but are not used.
 enum LineKind : int {
   LineTelephone = 0,
@@ -44,7 +34,7 @@ const VoiceFormat* FindVoiceFormat(ModemType type, int bits, int rate);
 
 class FMODEM : public FCOMM {
  public:
-  explicit FMODEM(PortOpener opener);
+  FMODEM(EventLoop& loop, PortOpener opener);
   ~FMODEM() override;
 
   int SetModemType(uint32_t type);

@@ -4,6 +4,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <cassert>
 #include <cerrno>
 
 #include "platform/ByteStream.h"
@@ -56,14 +57,18 @@ void PollWaiter::Block(uint32_t until, WaitFor what) {
 }
 
 EventLoop::EventLoop(Clock& clock, std::unique_ptr<Waiter> waiter)
-    : clock_(clock), waiter_(std::move(waiter)) {}
+    : clock_(clock), waiter_(std::move(waiter)), engineThread_(std::this_thread::get_id()) {}
+
+void EventLoop::CheckEngineThread() const {
+  assert(std::this_thread::get_id() == engineThread_ && "engine-only call from another thread");
+}
 
 EventLoop::~EventLoop() = default;
 
-bool EventLoop::Post(Message message) {
+bool EventLoop::Post(LoopMessage message) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (posted_.size() >= kMaxPosted && message.kind != Message::Kind::Close) return false;
+    if (posted_.size() >= kMaxPosted && message.kind != LoopMessage::Kind::Close) return false;
     posted_.push_back(std::move(message));
   }
   waiter_->Wake();
@@ -71,8 +76,8 @@ bool EventLoop::Post(Message message) {
 }
 
 void EventLoop::PostClose() {
-  Message m;
-  m.kind = Message::Kind::Close;
+  LoopMessage m;
+  m.kind = LoopMessage::Kind::Close;
   Post(std::move(m));
 }
 
@@ -81,15 +86,19 @@ bool EventLoop::HasPosted() {
   return !posted_.empty();
 }
 
-bool EventLoop::SetTimer(int id, uint32_t periodMs) {
+bool EventLoop::SetTimer(TimerId id, uint32_t periodMs) {
+  CheckEngineThread();
   if (periodMs == 0) return false;
   timers_[id] = Timer{periodMs, clock_.Now() + periodMs};
   return true;
 }
 
-void EventLoop::KillTimer(int id) { timers_.erase(id); }
+void EventLoop::KillTimer(TimerId id) {
+  CheckEngineThread();
+  timers_.erase(id);
+}
 
-bool EventLoop::TakePosted(Message& out) {
+bool EventLoop::TakePosted(LoopMessage& out) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (posted_.empty()) return false;
   out = std::move(posted_.front());
@@ -97,15 +106,15 @@ bool EventLoop::TakePosted(Message& out) {
   return true;
 }
 
-bool EventLoop::TakeDueTimer(Message& out) {
+bool EventLoop::TakeDueTimer(LoopMessage& out) {
   uint32_t now = clock_.Now();
   for (auto& [id, timer] : timers_) {
     if (TickReached(now, timer.due)) {
       // The next tick counts from now: a late timer is not made up for, as a window
       // timer would not be.
       timer.due = now + timer.period;
-      out.kind = Message::Kind::Timer;
-      out.id = id;
+      out.kind = LoopMessage::Kind::Timer;
+      out.id = static_cast<int>(id);
       return true;
     }
   }
@@ -122,18 +131,20 @@ bool EventLoop::NextTimerDue(uint32_t& due) const {
 }
 
 bool EventLoop::PumpOne() {
-  Message m;
+  CheckEngineThread();
+  LoopMessage m;
   if (!TakePosted(m) && !TakeDueTimer(m)) return false;
-  if (m.kind == Message::Kind::Invoke) {
+  if (m.kind == LoopMessage::Kind::Invoke) {
     if (m.invoke) m.invoke();
   } else if (handler_) {
     handler_(m);
   }
-  if (m.kind == Message::Kind::Close) quit_ = true;
+  if (m.kind == LoopMessage::Kind::Close) quit_ = true;
   return true;
 }
 
 void EventLoop::WaitUntil(uint32_t until, WaitFor what) {
+  CheckEngineThread();
   if (HasPosted()) return;
   uint32_t due;
   if (NextTimerDue(due)) {
@@ -141,6 +152,26 @@ void EventLoop::WaitUntil(uint32_t until, WaitFor what) {
     if (static_cast<int32_t>(due - until) < 0) until = due;
   }
   waiter_->Block(until, what);
+}
+
+void EventLoop::BlockUntil(uint32_t until, WaitFor what) {
+  CheckEngineThread();
+  waiter_->Block(until, what);
+}
+
+void EventLoop::SetDeadline(uint32_t units) { deadline_ = clock_.Now() + UnitsToMs(units); }
+
+bool EventLoop::DeadlinePassed() {
+  if (TickReached(clock_.Now(), deadline_)) return true;
+  PumpOne();
+  return false;
+}
+
+void EventLoop::Delay(uint32_t units) {
+  SetDeadline(units);
+  // A message dispatched here may start a wait of its own and move the deadline; the
+  // loop follows the deadline as it stands, as the single shared deadline implies.
+  while (!DeadlinePassed()) WaitUntil(deadline_, WaitFor::Messages);
 }
 
 void EventLoop::Run() {

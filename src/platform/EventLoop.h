@@ -1,11 +1,15 @@
 #pragma once
-// The engine thread's message queue, window timers and blocking wait.
+// The engine thread's message queue, window timers, the shared deadline and the
+// blocking waits.
 //
 // Post() may be called from any thread (the web server's threads post button clicks
-// and menu commands). Everything else belongs to the engine thread. PumpOne() takes at
-// most one message, posted messages first, then one due timer, as a window message
-// loop would. Waiting goes through a Waiter: poll() on descriptors in the program,
-// a virtual clock in the tests.
+// and menu commands). Everything else belongs to the engine thread, the thread that
+// made the loop (checked in debug builds). PumpOne() takes at most one message, posted
+// messages first, then one due timer, as a window message loop would. Waiting goes
+// through a Waiter: poll() on descriptors in the program, a virtual clock in the tests.
+//
+// The driver's and the engine's waits count in units of 5.5 ms (u units last
+// 5u + u/2 ms) against one deadline per loop; a new wait replaces it.
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -13,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "platform/Clock.h"
 
@@ -20,7 +25,8 @@ namespace telvara {
 
 class ByteStream;
 
-struct Message {
+// One entry of the engine's queue (not a recorded telephone message).
+struct LoopMessage {
   enum class Kind { Timer, Command, Close, Invoke };
   Kind kind = Kind::Command;
   int id = 0;                   // timer id, or the control / menu command id
@@ -58,9 +64,14 @@ class PollWaiter final : public Waiter {
   int streamFd_ = -1;
 };
 
+// The window timers' ids.
+enum class TimerId : int { RingWatch = 1 };
+
+constexpr uint32_t UnitsToMs(uint32_t units) { return 5u * units + units / 2u; }
+
 class EventLoop {
  public:
-  using Handler = std::function<void(const Message&)>;
+  using Handler = std::function<void(const LoopMessage&)>;
 
   EventLoop(Clock& clock, std::unique_ptr<Waiter> waiter);
   ~EventLoop();
@@ -71,19 +82,31 @@ class EventLoop {
   // flood of commands during a long call cannot grow the queue without bound; a close
   // is always taken.
   static constexpr std::size_t kMaxPosted = 1024;
-  bool Post(Message message);
+  bool Post(LoopMessage message);
   void PostClose();
 
   // Engine thread.
   void SetHandler(Handler handler) { handler_ = std::move(handler); }
-  // Starts (or restarts) window timer `id` with the period; true on success.
-  bool SetTimer(int id, uint32_t periodMs);
-  void KillTimer(int id);
-  bool HasTimer(int id) const { return timers_.count(id) != 0; }
+  // Starts (or restarts) window timer `id` with the period; true on success. LoopTimer
+  // is the owning way to use them.
+  bool SetTimer(TimerId id, uint32_t periodMs);
+  void KillTimer(TimerId id);
+  bool HasTimer(TimerId id) const { return timers_.count(id) != 0; }
   // Dispatches at most one message; false when there was none.
   bool PumpOne();
   // Blocks until `until`, a posted message, a due timer or (per `what`) the stream.
   void WaitUntil(uint32_t until, WaitFor what);
+  // Blocks like WaitUntil but does not end early for messages or timers (the loops
+  // that must not dispatch).
+  void BlockUntil(uint32_t until, WaitFor what);
+
+  // The shared deadline, in 5.5 ms units from now.
+  uint32_t Ticks() const { return clock_.Now(); }
+  void SetDeadline(uint32_t units);
+  // True at or past the deadline; otherwise pumps one message and returns false.
+  bool DeadlinePassed();
+  // Waits the units, dispatching messages, blocked in poll() between them.
+  void Delay(uint32_t units);
   // Dispatches messages until Quit() or a Close message has been handled.
   void Run();
   void Quit() { quit_ = true; }
@@ -92,23 +115,48 @@ class EventLoop {
 
   Clock& GetClock() { return clock_; }
   Waiter& GetWaiter() { return *waiter_; }
+  // Debug builds stop when an engine-only call comes from another thread.
+  void CheckEngineThread() const;
 
  private:
   struct Timer {
     uint32_t period;
     uint32_t due;
   };
-  bool TakePosted(Message& out);
-  bool TakeDueTimer(Message& out);
+  bool TakePosted(LoopMessage& out);
+  bool TakeDueTimer(LoopMessage& out);
   bool NextTimerDue(uint32_t& due) const;
 
   Clock& clock_;
   std::unique_ptr<Waiter> waiter_;
   Handler handler_;
   std::mutex mutex_;
-  std::deque<Message> posted_;  // guarded by mutex_
-  std::map<int, Timer> timers_;
+  std::deque<LoopMessage> posted_;  // guarded by mutex_
+  std::map<TimerId, Timer> timers_;
   bool quit_ = false;
+  uint32_t deadline_ = 0;
+  std::thread::id engineThread_;
+};
+
+// A window timer that stops when it is destroyed. Engine thread only.
+class LoopTimer {
+ public:
+  LoopTimer(EventLoop& loop, TimerId id) : loop_(loop), id_(id) {}
+  ~LoopTimer() { Stop(); }
+  LoopTimer(const LoopTimer&) = delete;
+  LoopTimer& operator=(const LoopTimer&) = delete;
+  bool Start(uint32_t periodMs) { return running_ = loop_.SetTimer(id_, periodMs); }
+  void Stop() {
+    if (running_) loop_.KillTimer(id_);
+    running_ = false;
+  }
+  bool Running() const { return running_; }
+  TimerId Id() const { return id_; }
+
+ private:
+  EventLoop& loop_;
+  TimerId id_;
+  bool running_ = false;
 };
 
 }  // namespace telvara

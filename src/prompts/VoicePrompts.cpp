@@ -3,7 +3,7 @@
 #include <ctime>
 
 #include "modem/FMODEM.h"
-#include "platform/Clock.h"
+#include "platform/EventLoop.h"
 #include "prompts/PromptTable.h"
 
 namespace telvara {
@@ -73,7 +73,7 @@ int VoicePrompts::SpeakNumber(uint32_t value) {
 }
 
 int VoicePrompts::SpeakTime() {
-  std::time_t now = clock_.WallNow();
+  std::time_t now = loop_.GetClock().WallNow();
   std::tm local{};
   localtime_r(&now, &local);
   int hour12 = local.tm_hour % 12 == 0 ? 12 : local.tm_hour % 12;

@@ -10,15 +10,15 @@
 
 namespace telvara {
 
-class Clock;
+class EventLoop;
 class FMODEM;
 
 class VoicePrompts {
  public:
   using StatusFn = std::function<void(const std::string&)>;
 
-  VoicePrompts(FMODEM& modem, const Clock& clock, StatusFn showStatus)
-      : modem_(modem), clock_(clock), showStatus_(std::move(showStatus)) {}
+  VoicePrompts(FMODEM& modem, EventLoop& loop, StatusFn showStatus)
+      : modem_(modem), loop_(loop), showStatus_(std::move(showStatus)) {}
   // Both end in '/'.
   void SetDirectories(std::string systemDir, std::string inboxDir) {
     systemDir_ = std::move(systemDir);
@@ -47,7 +47,7 @@ class VoicePrompts {
   int Play(const std::string& dir, const std::string& name, int pending);
 
   FMODEM& modem_;
-  const Clock& clock_;
+  EventLoop& loop_;
   StatusFn showStatus_;
   std::string systemDir_;
   std::string inboxDir_;

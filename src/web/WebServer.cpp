@@ -353,8 +353,8 @@ HttpResponse WebServer::PostCommand(const HttpRequest& request) {
     case CommandCheck::NoSuchBox:
       return Text(409, "That message box is not open");
   }
-  Message message;
-  message.kind = Message::Kind::Command;
+  LoopMessage message;
+  message.kind = LoopMessage::Kind::Command;
   message.id = parsed.id;
   message.data = std::move(parsed.data);
   if (!loop_.Post(std::move(message))) return Text(503, "Telvara is busy; try again");

@@ -12,16 +12,16 @@ using telvara::testing::PtyVoiceLine;
 
 namespace {
 
-struct Dialect {
+struct ModemType {
   const char* name;
   uint32_t type;
   uint32_t rate;
 };
 
-class VoiceOnPty : public ::testing::TestWithParam<Dialect> {};
+class VoiceOnPty : public ::testing::TestWithParam<ModemType> {};
 
 TEST_P(VoiceOnPty, ATenSecondPromptArrivesByteForByteAtTheLineRate) {
-  const Dialect& d = GetParam();
+  const ModemType& d = GetParam();
   PtyVoiceLine line(TELVARA_BINARY_DIR, d.name, "after 300ms ring 1\n");
   ASSERT_TRUE(line.Ready());
   ASSERT_TRUE(line.AnswerACall(d.type));
@@ -50,7 +50,7 @@ TEST_P(VoiceOnPty, ATenSecondPromptArrivesByteForByteAtTheLineRate) {
 }
 
 TEST_P(VoiceOnPty, TenSecondsOfACallerComeBackSampleForSample) {
-  const Dialect& d = GetParam();
+  const ModemType& d = GetParam();
   std::vector<uint8_t> voice = PtyVoiceLine::Voice(10 * d.rate, 11);
   char pattern[] = "/tmp/telvara-caller-XXXXXX.wav";
   int fd = mkstemps(pattern, 4);
@@ -75,7 +75,7 @@ TEST_P(VoiceOnPty, TenSecondsOfACallerComeBackSampleForSample) {
 }
 
 TEST_P(VoiceOnPty, AKeyEndsAPlayWithinASecond) {
-  const Dialect& d = GetParam();
+  const ModemType& d = GetParam();
   PtyVoiceLine line(TELVARA_BINARY_DIR, d.name, "after 300ms ring 1\nwait play\nafter 2s key 5\n");
   ASSERT_TRUE(line.Ready());
   ASSERT_TRUE(line.AnswerACall(d.type));
@@ -97,9 +97,9 @@ TEST_P(VoiceOnPty, AKeyEndsAPlayWithinASecond) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Dialects, VoiceOnPty,
-                         ::testing::Values(Dialect{"rockwell", Rockwell, 7200},
-                                           Dialect{"is-101", IS_101, 7200},
-                                           Dialect{"usr", USRobotics, 8000}),
+                         ::testing::Values(ModemType{"rockwell", Rockwell, 7200},
+                                           ModemType{"is-101", IS_101, 7200},
+                                           ModemType{"usr", USRobotics, 8000}),
                          [](const auto& info) {
                            std::string n = info.param.name;
                            n.erase(std::remove(n.begin(), n.end(), '-'), n.end());

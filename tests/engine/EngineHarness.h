@@ -18,21 +18,19 @@
 #include "platform/EventLoop.h"
 #include "platform/Profile.h"
 #include "platform/VirtualWaiter.h"
-#include "platform/Wait.h"
 #include "platform/WindowModel.h"
 
 namespace telvara::testing {
 
 class EngineHarness {
  public:
-  explicit EngineHarness(sim::Dialect dialect, const std::string& modemProfile = "",
+  explicit EngineHarness(ModemType dialect, const std::string& modemProfile = "",
                          bool portMissing = false)
       : waiter_(new VirtualWaiter(clock_)),
         loop_(clock_, std::unique_ptr<Waiter>(waiter_)),
         stream_(clock_, dialect),
         injecting_(stream_, stream_) {
     waiter_->AddDevice(&injecting_);
-    SetWaitLoop(&loop_);
     char pattern[] = "/tmp/telvara-engine-XXXXXX";
     dir_ = mkdtemp(pattern);
     std::filesystem::create_directory(dir_ + "/inbox");
@@ -40,7 +38,6 @@ class EngineHarness {
                                           << modemProfile;
     profile_ = std::make_unique<Profile>(dir_ + "/telvara.ini");
     ViewEnvironment env;
-    env.clock = &clock_;
     env.loop = &loop_;
     env.window = &window_;
     env.profile = profile_.get();
@@ -53,18 +50,17 @@ class EngineHarness {
     env.programDir = dir_ + "/";
     env.log = [this](const std::string& text) { log_.emplace_back(clock_.Now(), text); };
     view_ = std::make_unique<COrvanelView>(std::move(env));
-    loop_.SetHandler([this](const Message& m) {
-      if (m.kind == Message::Kind::Timer) view_->OnTimer(m.id);
-      if (m.kind == Message::Kind::Command) view_->OnCommand(m);
+    loop_.SetHandler([this](const LoopMessage& m) {
+      if (m.kind == LoopMessage::Kind::Timer) view_->OnTimer(m.id);
+      if (m.kind == LoopMessage::Kind::Command) view_->OnCommand(m);
     });
   }
   ~EngineHarness() {
     view_.reset();
-    SetWaitLoop(nullptr);
     std::filesystem::remove_all(dir_);
   }
 
-  int Start() { return view_->OnCreate(); }
+  void Start() { view_->OnCreate(); }
   // Dispatches messages as the program's loop would, for `ms` of virtual time.
   void RunFor(uint32_t ms) {
     uint32_t until = clock_.Now() + ms;

@@ -16,7 +16,7 @@ size_t Answers(EngineHarness& h) {
 }
 
 TEST(RingWatch, FirstRingWithinTwelveSecondsOfStartIsNotCounted) {
-  EngineHarness h(sim::Dialect::Rockwell);  // RINGS absent: one ring
+  EngineHarness h(Rockwell);  // RINGS absent: one ring
   h.Start();
   h.Modem().Ring(2);
   h.RunFor(3000);
@@ -29,7 +29,7 @@ TEST(RingWatch, FirstRingWithinTwelveSecondsOfStartIsNotCounted) {
 }
 
 TEST(RingWatch, ZeroRingsAnswersTheFirstRing) {
-  EngineHarness h(sim::Dialect::Rockwell, "RINGS=-1\n");
+  EngineHarness h(Rockwell, "RINGS=-1\n");
   h.Start();
   h.Modem().Ring(1);
   h.RunFor(3000);
@@ -37,7 +37,7 @@ TEST(RingWatch, ZeroRingsAnswersTheFirstRing) {
 }
 
 TEST(RingWatch, AnswersAtTheConfiguredCountAndReturnsToStandBy) {
-  EngineHarness h(sim::Dialect::Rockwell, "RINGS=2\n");  // three rings
+  EngineHarness h(Rockwell, "RINGS=2\n");  // three rings
   h.Start();
   h.RunFor(13000);  // past the start-up window
   h.Modem().Ring(3);
@@ -59,7 +59,7 @@ TEST(RingWatch, AnswersAtTheConfiguredCountAndReturnsToStandBy) {
 }
 
 TEST(RingWatch, RingsElevenSecondsApartAccumulateThirteenRestart) {
-  EngineHarness h(sim::Dialect::Rockwell, "RINGS=2\n");
+  EngineHarness h(Rockwell, "RINGS=2\n");
   h.Start();
   h.RunFor(13000);
   h.Modem().Ring(1);
@@ -77,7 +77,7 @@ TEST(RingWatch, RingsElevenSecondsApartAccumulateThirteenRestart) {
 }
 
 TEST(RingWatch, OtherResultLinesNeitherCountNorReset) {
-  EngineHarness h(sim::Dialect::Rockwell, "RINGS=2\n");
+  EngineHarness h(Rockwell, "RINGS=2\n");
   h.Start();
   h.RunFor(13000);
   h.Modem().Ring(1);
@@ -91,7 +91,7 @@ TEST(RingWatch, OtherResultLinesNeitherCountNorReset) {
 }
 
 TEST(RingWatch, IdleTickPollsForAboutOneHundredTenMilliseconds) {
-  EngineHarness h(sim::Dialect::Rockwell);
+  EngineHarness h(Rockwell);
   h.Start();
   size_t before = h.Commands().size();
   h.RunFor(60000);
@@ -102,7 +102,7 @@ TEST(RingWatch, IdleTickPollsForAboutOneHundredTenMilliseconds) {
 
 // The call-out schedule, in virtual time, for a notification started at T.
 TEST(CallOutSchedule, TenSecondsThenTheDelayThenTwiceMoreThenNever) {
-  EngineHarness h(sim::Dialect::Rockwell);  // DELAY absent: 300 s
+  EngineHarness h(Rockwell);  // DELAY absent: 300 s
   h.Start();
   h.RunFor(1000);
   uint32_t t = h.Clock().Now();
@@ -127,7 +127,7 @@ TEST(CallOutSchedule, TenSecondsThenTheDelayThenTwiceMoreThenNever) {
 }
 
 TEST(CallOutSchedule, AnAnsweredCallMovesTheBase) {
-  EngineHarness h(sim::Dialect::Rockwell, "RINGS=-1\nDELAY=1\n");  // 600 s
+  EngineHarness h(Rockwell, "RINGS=-1\nDELAY=1\n");  // 600 s
   h.Start();
   h.RunFor(13000);
   uint32_t t = h.Clock().Now();

@@ -44,7 +44,7 @@ TEST_F(Channel, OpenCommGivesThePortAndBaudToTheOpenerCloseDropsDtrAndFailureSay
 TEST_F(Channel, ReadByteDecodesDleDleAsDataAndQueuesOtherCodesAsEvents) {
   Open();
   modem.SendAt(Now(), std::string("A\x10\x10") + Dle('5') + "\xC8");
-  WaitUntil(Now() + 1, WaitFor::Input);
+  loop->WaitUntil(Now() + 1, WaitFor::Input);
   EXPECT_EQ(driver->ReadByte(), 'A');
   EXPECT_EQ(driver->ReadByte(), 0x10);
   EXPECT_EQ(driver->ReadByte(), kReadEvent);
@@ -57,16 +57,16 @@ TEST_F(Channel, ReadByteDecodesDleDleAsDataAndQueuesOtherCodesAsEvents) {
 TEST_F(Channel, ADleAtTheEndOfOneReadPairsWithTheFirstByteOfTheNext) {
   Open();
   modem.SendAt(Now(), "x\x10");
-  WaitUntil(Now() + 1, WaitFor::Input);
+  loop->WaitUntil(Now() + 1, WaitFor::Input);
   EXPECT_EQ(driver->ReadByte(), 'x');
   EXPECT_EQ(driver->ReadByte(), kReadNothing);
   modem.SendAfter(5, "#\x10");
-  WaitUntil(Now() + 10, WaitFor::Input);
+  loop->WaitUntil(Now() + 10, WaitFor::Input);
   EXPECT_EQ(driver->ReadByte(), kReadEvent);
   EXPECT_EQ(driver->TakeEvent(), '#');
   EXPECT_EQ(driver->ReadByte(), kReadNothing);
   modem.SendAfter(5, "\x10y");
-  WaitUntil(Now() + 10, WaitFor::Input);
+  loop->WaitUntil(Now() + 10, WaitFor::Input);
   EXPECT_EQ(driver->ReadByte(), 0x10);
   EXPECT_EQ(driver->ReadByte(), 'y');
 }
@@ -74,14 +74,14 @@ TEST_F(Channel, ADleAtTheEndOfOneReadPairsWithTheFirstByteOfTheNext) {
 TEST_F(Channel, ReadBlockStoresDataUpToAnEventAndDecodesAcrossReads) {
   Open();
   modem.SendAt(Now(), std::string("ab\x10\x10") + "c" + Dle('q') + "de\x10");
-  WaitUntil(Now() + 1, WaitFor::Input);
+  loop->WaitUntil(Now() + 1, WaitFor::Input);
   uint8_t buffer[8] = {};
   ASSERT_EQ(driver->ReadBlock(8, buffer), 4);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 4), "ab\x10" "c");
   EXPECT_EQ(driver->TakeEvent(), 'q');
   ASSERT_EQ(driver->ReadBlock(8, buffer), 2);  // the trailing DLE waits for its partner
   modem.SendAfter(5, "\x10" "fghijklmn");
-  WaitUntil(Now() + 10, WaitFor::Input);
+  loop->WaitUntil(Now() + 10, WaitFor::Input);
   ASSERT_EQ(driver->ReadBlock(3, buffer), 3);  // stops at the maximum
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 3), "\x10" "fg");
   EXPECT_EQ(driver->ReadBlock(8, buffer), 7);
@@ -94,10 +94,10 @@ TEST_F(Channel, TheRingHolds255UntakenEventsAnd256ReadAsNone) {
   std::string stream;
   for (int i = 0; i < 255; ++i) stream += Dle(static_cast<char>('A' + i % 20));
   modem.SendAt(Now(), stream);
-  WaitUntil(Now() + 1, WaitFor::Input);
+  loop->WaitUntil(Now() + 1, WaitFor::Input);
   driver->FlushEvents();  // empty to start with
   modem.SendAfter(1, stream);
-  WaitUntil(Now() + 5, WaitFor::Input);
+  loop->WaitUntil(Now() + 5, WaitFor::Input);
   while (driver->ReadByte() != kReadNothing) {
   }
   int taken = 0;
@@ -106,7 +106,7 @@ TEST_F(Channel, TheRingHolds255UntakenEventsAnd256ReadAsNone) {
 
   // 256 untaken events: the indexes meet and the queue reads empty.
   modem.SendAfter(1, stream + Dle('Z'));
-  WaitUntil(Now() + 5, WaitFor::Input);
+  loop->WaitUntil(Now() + 5, WaitFor::Input);
   EXPECT_EQ(driver->TakeEvent(), 0);  // reads no input
   while (driver->ReadByte() != kReadNothing) {
   }
@@ -122,12 +122,12 @@ TEST_F(Channel, UngetEventAtIndexZeroWrapsTo255) {
   std::string stream;
   for (int i = 0; i < 255; ++i) stream += Dle('a');
   modem.SendAt(Now(), stream);
-  WaitUntil(Now() + 1, WaitFor::Input);
+  loop->WaitUntil(Now() + 1, WaitFor::Input);
   EXPECT_EQ(driver->PollEvent(), 'a');
   while (driver->TakeEvent() != 0) {
   }
   modem.SendAfter(1, Dle('*') + Dle('b'));  // slots 255 and 0
-  WaitUntil(Now() + 5, WaitFor::Input);
+  loop->WaitUntil(Now() + 5, WaitFor::Input);
   EXPECT_EQ(driver->PollEvent(), '*');
   EXPECT_EQ(driver->TakeEvent(), 'b');  // read index is now 1
   driver->UngetEvent();
@@ -140,19 +140,19 @@ TEST_F(Channel, UngetEventAtIndexZeroWrapsTo255) {
 TEST_F(Channel, PollEventReadsOnlyWhenTheQueueIsEmptyAndFlushDiscardsEverything) {
   Open();
   modem.SendAt(Now(), "data" + Dle('1') + "more" + Dle('2'));
-  WaitUntil(Now() + 1, WaitFor::Input);
+  loop->WaitUntil(Now() + 1, WaitFor::Input);
   EXPECT_EQ(driver->PollEvent(), '1');
   EXPECT_EQ(driver->PollEvent(), '2');
   EXPECT_EQ(driver->PollEvent(), 0);
   modem.SendAfter(1, Dle('3') + "x");
-  WaitUntil(Now() + 5, WaitFor::Input);
+  loop->WaitUntil(Now() + 5, WaitFor::Input);
   EXPECT_EQ(driver->ReadByte(), kReadEvent);  // '3' is queued
   modem.SendAfter(1, Dle('4'));
-  WaitUntil(Now() + 5, WaitFor::Input);
+  loop->WaitUntil(Now() + 5, WaitFor::Input);
   EXPECT_EQ(driver->PollEvent(), '3');  // the queue was not empty: no read
   EXPECT_EQ(driver->PollEvent(), '4');
   modem.SendAfter(1, Dle('5') + Dle('6'));
-  WaitUntil(Now() + 5, WaitFor::Input);
+  loop->WaitUntil(Now() + 5, WaitFor::Input);
   EXPECT_EQ(driver->FlushEvents(), 0);
   EXPECT_EQ(driver->TakeEvent(), 0);
   EXPECT_EQ(driver->PollEvent(), 0);
@@ -254,8 +254,8 @@ TEST_F(Channel, WaitingBlocksInsteadOfPollingAndKeepsDispatchingMessages) {
   Open();
   int handled = 0;
   for (int i = 0; i < 3; ++i) {
-    Message m;
-    m.kind = Message::Kind::Invoke;
+    LoopMessage m;
+    m.kind = LoopMessage::Kind::Invoke;
     m.invoke = [&] { ++handled; };
     loop->Post(std::move(m));
   }

@@ -10,7 +10,6 @@
 #include "modem/FMODEM.h"
 #include "platform/EventLoop.h"
 #include "platform/VirtualWaiter.h"
-#include "platform/Wait.h"
 
 namespace telvara::test {
 
@@ -21,13 +20,11 @@ class ModemFixture : public ::testing::Test {
     waiterPtr = waiter.get();
     loop = std::make_unique<EventLoop>(clock, std::move(waiter));
     waiterPtr->AddDevice(&modem);
-    SetWaitLoop(loop.get());
-    driver = std::make_unique<FMODEM>(modem.Opener());
+    driver = std::make_unique<FMODEM>(*loop, modem.Opener());
     driver->SetFaultReporter([this](const std::string& text) { faults.push_back(text); });
   }
   ~ModemFixture() override {
     driver.reset();
-    SetWaitLoop(nullptr);
   }
 
   // Opens the port and sets the dialect.

@@ -362,8 +362,8 @@ TEST_F(Record, TheLoopDispatchesNoMessagesAndStillBlocks) {
   uint32_t start = Now();
   uint32_t handled = 0;
   At(start + 1000, [&] {
-    Message m;
-    m.kind = Message::Kind::Invoke;
+    LoopMessage m;
+    m.kind = LoopMessage::Kind::Invoke;
     m.invoke = [&] { handled = Now(); };
     loop->Post(std::move(m));
   });

@@ -6,7 +6,6 @@
 
 #include "platform/EventLoop.h"
 #include "platform/VirtualWaiter.h"
-#include "platform/Wait.h"
 
 using namespace telvara;
 
@@ -16,10 +15,7 @@ struct VirtualLoop {
   VirtualClock clock;
   VirtualWaiter* waiter;
   EventLoop loop;
-  VirtualLoop() : waiter(new VirtualWaiter(clock)), loop(clock, std::unique_ptr<Waiter>(waiter)) {
-    SetWaitLoop(&loop);
-  }
-  ~VirtualLoop() { SetWaitLoop(nullptr); }
+  VirtualLoop() : waiter(new VirtualWaiter(clock)), loop(clock, std::unique_ptr<Waiter>(waiter)) {}
 };
 
 TEST(WaitUnits, FiveAndAHalfMillisecondsEach) {
@@ -41,13 +37,13 @@ TEST(Delay, WaitsExactlyAndDispatchesMessagesMeanwhile) {
   VirtualLoop v;
   std::vector<uint32_t> seen;
   v.waiter->At(v.clock.Now() + 20, [&] {
-    Message m;
-    m.kind = Message::Kind::Invoke;
+    LoopMessage m;
+    m.kind = LoopMessage::Kind::Invoke;
     m.invoke = [&] { seen.push_back(v.clock.Now()); };
     v.loop.Post(std::move(m));
   });
   uint32_t start = v.clock.Now();
-  Delay(100);  // 550 ms
+  v.loop.Delay(100);  // 550 ms
   EXPECT_EQ(v.clock.Now() - start, 550u);
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0] - start, 20u);
@@ -57,62 +53,67 @@ TEST(Delay, ANestedWaitMovesTheSharedDeadline) {
   VirtualLoop v;
   uint32_t start = v.clock.Now();
   v.waiter->At(start + 10, [&] {
-    Message m;
-    m.kind = Message::Kind::Invoke;
-    m.invoke = [] { SetDeadline(200); };  // 1100 ms from t+10
+    LoopMessage m;
+    m.kind = LoopMessage::Kind::Invoke;
+    m.invoke = [&] { v.loop.SetDeadline(200); };  // 1100 ms from t+10
     v.loop.Post(std::move(m));
   });
-  Delay(20);
+  v.loop.Delay(20);
   EXPECT_EQ(v.clock.Now() - start, 1110u);
 }
 
-TEST(Timers, TickAtTheirPeriodAndStopWhenKilled) {
+TEST(Timers, TickAtTheirPeriodAndStopWhenStoppedOrDestroyed) {
   VirtualLoop v;
   int ticks = 0;
-  v.loop.SetHandler([&](const Message& m) {
-    if (m.kind == Message::Kind::Timer && m.id == 1 && ++ticks == 5) v.loop.KillTimer(1);
+  auto timer = std::make_unique<LoopTimer>(v.loop, TimerId::RingWatch);
+  v.loop.SetHandler([&](const LoopMessage& m) {
+    if (m.kind == LoopMessage::Kind::Timer && m.id == 1 && ++ticks == 5) timer->Stop();
   });
   uint32_t start = v.clock.Now();
-  ASSERT_TRUE(v.loop.SetTimer(1, 200));
-  while (v.loop.HasTimer(1)) {
+  ASSERT_TRUE(timer->Start(200));
+  while (timer->Running()) {
     if (!v.loop.PumpOne()) v.loop.WaitUntil(v.clock.Now() + 10000, WaitFor::Messages);
   }
   EXPECT_EQ(ticks, 5);
   EXPECT_EQ(v.clock.Now() - start, 1000u);
-  EXPECT_FALSE(v.loop.SetTimer(2, 0));
+  EXPECT_FALSE(v.loop.HasTimer(TimerId::RingWatch));
+  EXPECT_FALSE(timer->Start(0));
+  ASSERT_TRUE(timer->Start(200));
+  timer.reset();
+  EXPECT_FALSE(v.loop.HasTimer(TimerId::RingWatch));
 }
 
 TEST(Timers, ATimerIsDispatchedInsideADelay) {
   VirtualLoop v;
   int ticks = 0;
-  v.loop.SetHandler([&](const Message& m) {
-    if (m.kind == Message::Kind::Timer) ++ticks;
+  v.loop.SetHandler([&](const LoopMessage& m) {
+    if (m.kind == LoopMessage::Kind::Timer) ++ticks;
   });
-  v.loop.SetTimer(1, 200);
-  Delay(200);  // 1100 ms: five ticks
+  v.loop.SetTimer(TimerId::RingWatch, 200);
+  v.loop.Delay(200);  // 1100 ms: five ticks
   EXPECT_EQ(ticks, 5);
 }
 
 TEST(PostedMessages, ComeBeforeTimersAndInOrder) {
   VirtualLoop v;
   std::vector<int> order;
-  v.loop.SetHandler([&](const Message& m) { order.push_back(m.kind == Message::Kind::Timer ? -1 : m.id); });
-  v.loop.SetTimer(1, 1);
+  v.loop.SetHandler([&](const LoopMessage& m) { order.push_back(m.kind == LoopMessage::Kind::Timer ? -1 : m.id); });
+  v.loop.SetTimer(TimerId::RingWatch, 1);
   v.clock.Advance(5);
   for (int id : {7, 8}) {
-    Message m;
+    LoopMessage m;
     m.id = id;
     v.loop.Post(m);
   }
   while (v.loop.PumpOne()) {
-    if (order.size() == 3) v.loop.KillTimer(1);
+    if (order.size() == 3) v.loop.KillTimer(TimerId::RingWatch);
   }
   EXPECT_EQ(order, (std::vector<int>{7, 8, -1}));
 }
 
 TEST(PostedMessages, AFloodIsRefusedButACloseIsAlwaysTaken) {
   VirtualLoop v;
-  Message m;
+  LoopMessage m;
   for (std::size_t i = 0; i < EventLoop::kMaxPosted; ++i) ASSERT_TRUE(v.loop.Post(m));
   EXPECT_FALSE(v.loop.Post(m));
   v.loop.PostClose();
@@ -126,12 +127,12 @@ TEST(RealLoop, PostFromAnotherThreadWakesABlockedWait) {
   RealClock clock;
   EventLoop loop(clock, std::make_unique<PollWaiter>(clock));
   std::atomic<bool> handled{false};
-  loop.SetHandler([&](const Message& m) {
+  loop.SetHandler([&](const LoopMessage& m) {
     if (m.id == 42) handled = true;
   });
   std::thread poster([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    Message m;
+    LoopMessage m;
     m.id = 42;
     loop.Post(m);
   });
@@ -148,10 +149,10 @@ TEST(RealLoop, RunEndsOnCloseAndSleepsBetweenTimers) {
   RealClock clock;
   EventLoop loop(clock, std::make_unique<PollWaiter>(clock));
   int ticks = 0;
-  loop.SetHandler([&](const Message& m) {
-    if (m.kind == Message::Kind::Timer && ++ticks == 3) loop.PostClose();
+  loop.SetHandler([&](const LoopMessage& m) {
+    if (m.kind == LoopMessage::Kind::Timer && ++ticks == 3) loop.PostClose();
   });
-  loop.SetTimer(1, 20);
+  loop.SetTimer(TimerId::RingWatch, 20);
   std::clock_t cpu0 = std::clock();
   uint32_t start = clock.Now();
   loop.Run();

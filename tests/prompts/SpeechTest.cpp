@@ -14,7 +14,6 @@
 #include "modem/FMODEM.h"
 #include "platform/EventLoop.h"
 #include "platform/VirtualWaiter.h"
-#include "platform/Wait.h"
 #include "prompts/PromptTable.h"
 #include "prompts/VoicePrompts.h"
 
@@ -30,18 +29,17 @@ class SpeechTest : public ::testing::Test {
   SpeechTest()
       : waiter_(new VirtualWaiter(clock_)),
         loop_(clock_, std::unique_ptr<Waiter>(waiter_)),
-        stream_(clock_, sim::Dialect::Rockwell),
+        stream_(clock_, Rockwell),
         line_(stream_, stream_),
-        modem_([this](int, int) {
+        modem_(loop_, [this](int, int) {
           PortOpenResult r;
           r.stream = std::make_unique<telvara::testing::LentStream>(line_);
           return r;
         }),
-        prompts_(modem_, clock_, [this](const std::string& s) { status_.push_back(s); }) {
+        prompts_(modem_, loop_, [this](const std::string& s) { status_.push_back(s); }) {
     setenv("TZ", "UTC", 1);
     tzset();
     waiter_->AddDevice(&line_);
-    SetWaitLoop(&loop_);
     char pattern[] = "/tmp/telvara-speech-XXXXXX";
     dir_ = mkdtemp(pattern);
     std::filesystem::create_directories(dir_ + "/system");
@@ -61,7 +59,6 @@ class SpeechTest : public ::testing::Test {
   }
   ~SpeechTest() override {
     modem_.CloseComm();
-    SetWaitLoop(nullptr);
     std::filesystem::remove_all(dir_);
   }
 

@@ -111,7 +111,7 @@ std::vector<uint64_t> NoteTimes(SimHost& host) {
 }
 
 TEST(ScenarioRun, AfterCountsFromTheStepBeforeAndWaitFromTheEvent) {
-  SimHost host(Dialect::Rockwell);
+  SimHost host(Rockwell);
   host.Command("ATE0");
   host.Command("AT#CLS=8");
   uint64_t t0 = host.Modem().Now();
@@ -139,7 +139,7 @@ TEST(ScenarioRun, AfterCountsFromTheStepBeforeAndWaitFromTheEvent) {
 }
 
 TEST(ScenarioRun, IdleIsAStateMetAtOnceAndAlternativesTakeTheFirst) {
-  SimHost host(Dialect::Rockwell);
+  SimHost host(Rockwell);
   host.Command("ATE0");
   host.Command("AT#CLS=8");
   uint64_t t0 = host.Modem().Now();
@@ -161,7 +161,7 @@ TEST(ScenarioRun, IdleIsAStateMetAtOnceAndAlternativesTakeTheFirst) {
 }
 
 TEST(ScenarioRun, RingsAtAChosenSpacing) {
-  SimHost host(Dialect::Rockwell);
+  SimHost host(Rockwell);
   host.Command("ATE0");
   ASSERT_EQ(host.Stream().AddScenario("ring 2 every 13s"), "");
   host.ReadUntil("RING\r\n", 1000);
@@ -172,13 +172,13 @@ TEST(ScenarioRun, RingsAtAChosenSpacing) {
 }
 
 TEST(ScenarioRun, RepeatLoopsAndAPassTakesAtLeastASecond) {
-  SimHost host(Dialect::Rockwell);
+  SimHost host(Rockwell);
   uint64_t t0 = host.Modem().Now();
   ASSERT_EQ(host.Stream().AddScenario("note tick\nrepeat"), "");
   host.Idle(3500);
   EXPECT_EQ(NoteTimes(host), (std::vector<uint64_t>{t0, t0 + 1000, t0 + 2000, t0 + 3000}));
 
-  SimHost demo(Dialect::Rockwell);
+  SimHost demo(Rockwell);
   demo.Command("ATE0");
   ASSERT_EQ(demo.Stream().AddScenario("after 10s ring 1\nrepeat"), "");
   demo.ReadFor(35000);
@@ -186,7 +186,7 @@ TEST(ScenarioRun, RepeatLoopsAndAPassTakesAtLeastASecond) {
 }
 
 TEST(ScenarioRun, ResultLinesNoiseAndExit) {
-  SimHost host(Dialect::Rockwell);
+  SimHost host(Rockwell);
   host.Command("ATE0");
   ASSERT_EQ(host.Stream().AddScenario("result NO CARRIER\nnoise 300\nafter 1s exit"), "");
   std::string got = host.ReadFor(500);
@@ -198,7 +198,7 @@ TEST(ScenarioRun, ResultLinesNoiseAndExit) {
 }
 
 TEST(ScenarioRun, AppendedLinesOnAnIdleRunnerCountFromNow) {
-  SimHost host(Dialect::Rockwell);
+  SimHost host(Rockwell);
   host.Idle(5000);
   ScenarioParse first = ParseScenario("after 1s note x", ".");
   host.Modem().AppendSteps(std::move(first.steps), "control");

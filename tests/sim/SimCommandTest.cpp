@@ -12,12 +12,12 @@ namespace {
 
 using testing::SimHost;
 
-const std::vector<Dialect> kAllDialects = {Dialect::Rockwell, Dialect::IS101,
-                                           Dialect::USRobotics, Dialect::Cirrus,
-                                           Dialect::Sierra, Dialect::UMC};
+const std::vector<ModemType> kAllDialects = {Rockwell, IS_101,
+                                           USRobotics, Cirrus,
+                                           Sierra, UMC};
 
 TEST(SimCommands, EchoIsOnUntilE0AndBackAfterFactoryReset) {
-  SimHost host(Dialect::Rockwell);
+  SimHost host(Rockwell);
   EXPECT_EQ(host.Command("AT"), "AT\r\r\nOK\r\n");
   EXPECT_EQ(host.Command("ATE0V1"), "ATE0V1\r\r\nOK\r\n");
   EXPECT_EQ(host.Command("AT"), "\r\nOK\r\n");
@@ -30,7 +30,7 @@ TEST(SimCommands, EchoIsOnUntilE0AndBackAfterFactoryReset) {
 }
 
 TEST(SimCommands, ResultsComeAfterAReplyDelayAndLinesWithoutAtAreIgnored) {
-  SimHost host(Dialect::Rockwell);
+  SimHost host(Rockwell);
   host.Command("ATE0");
   uint32_t sent = host.Now();
   host.Send("AT\r");
@@ -51,7 +51,7 @@ TEST(SimCommands, ResultsComeAfterAReplyDelayAndLinesWithoutAtAreIgnored) {
 }
 
 TEST(SimCommands, OverlongAndMalformedLinesAnswerError) {
-  SimHost host(Dialect::Rockwell);
+  SimHost host(Rockwell);
   host.Command("ATE0");
   EXPECT_EQ(host.Command("AT" + std::string(5000, 'E')), "\r\nERROR\r\n");
   EXPECT_EQ(host.Command("AT"), "\r\nOK\r\n");  // the next line is fine again
@@ -71,35 +71,35 @@ struct TableCommand {
   std::string command;
   std::string result;
 };
-std::map<Dialect, std::vector<TableCommand>> DialectTables() {
+std::map<ModemType, std::vector<TableCommand>> DialectTables() {
   return {
-      {Dialect::Rockwell,
+      {Rockwell,
        {{"AT#BDR=8#VBS=2#VSR=7200", "OK"}, {"AT#BDR=16#VBS=2#VSR=11025", "OK"},
         {"AT#BDR=16#VBS=4#VSR=7200", "OK"}, {"AT#BDR=24#VBS=4#VSR=11025", "OK"},
         {"AT#BDR=48#VBS=8#VSR=7200", "OK"}, {"AT#BDR=48#VBS=8#VSR=11025", "OK"},
         {"AT#VSD=1#VSS=2#VSP=30", "OK"}, {"AT#VLS=0", "OK"}, {"AT#VLS=1", "VCON"},
         {"AT#VLS=3", "VCON"}, {"AT#VLS=2", "VCON"}, {"AT#VTS={5,1}", "OK"},
         {"AT&K3", "OK"}, {"AT#CLS=8", "OK"}}},
-      {Dialect::IS101,
+      {IS_101,
        {{"AT+VSM=141,4800", "OK"}, {"AT+VSM=141,11025", "OK"}, {"AT+VSM=2,8000", "OK"},
         {"AT+VSM=0,7200", "OK"}, {"AT+VSM=1,9600", "OK"}, {"AT+VSD=128,30", "OK"},
         {"AT+VLS=2", "OK"}, {"AT+VLS=3", "OK"}, {"AT#VLS=1", "OK"}, {"AT#VLS=2", "OK"},
         {"AT+VTS=5", "OK"}, {"AT+FLO=2", "OK"}, {"AT+FCLASS=8", "OK"}}},
-      {Dialect::USRobotics,
+      {USRobotics,
        {{"AT#VSM=129,8000#VBS=2", "OK"}, {"AT#VSM=129,8000#VBS=3", "OK"},
         {"AT#VSM=129,8000#VBS=4", "OK"}, {"AT#VSM=128,8000", "OK"},
         {"AT#VSD=1#VSS=2#VSP=30", "OK"}, {"AT#VLS=0", "OK"}, {"AT#VLS=1", "VCON"},
         {"AT#VLS=3", "VCON"}, {"AT#VLS=2", "VCON"}, {"AT#VTS={5,1}", "OK"},
         {"AT&H1&R2&I0", "OK"}, {"AT#CLS=8", "OK"}}},
-      {Dialect::Cirrus,
+      {Cirrus,
        {{"AT#VSR=9600#VSM=AD3", "OK"}, {"AT#VSR=9600#VSM=AD4", "OK"},
         {"AT#VSR=9600#VSM=CL1", "OK"}, {"AT#VLN=1", "OK"}, {"AT#VLN=2", "VCON"},
         {"AT#VLN=32", "VCON"}, {"AT#VLS=2", "VCON"}, {"AT#VBP", "OK"}, {"AT\\Q3", "OK"},
         {"AT#VCL=1", "OK"}}},
-      {Dialect::Sierra,
+      {Sierra,
        {{"AT#VSM=2", "OK"}, {"AT#VLS=4", "OK"}, {"AT#VLS=1", "VCON"}, {"AT#VLS=2", "VCON"},
         {"AT+VTS=5", "OK"}, {"AT&K3", "OK"}, {"AT+FCLASS=8", "OK"}}},
-      {Dialect::UMC,
+      {UMC,
        {{"AT#VBS=2", "OK"}, {"AT#VBS=3", "OK"}, {"AT#VBS=4", "OK"},
         {"AT#VSD=1#VSS=2#VSP=30", "OK"}, {"AT#VLS=4", "OK"}, {"AT#VLS=1", "VCON"},
         {"AT#VLS=2", "VCON"}, {"AT#VTS=[900,0,1]", "OK"}, {"AT\\Q3", "OK"},
@@ -108,14 +108,14 @@ std::map<Dialect, std::vector<TableCommand>> DialectTables() {
 }
 
 // The voice-phase, answer and class commands of each dialect (answered elsewhere).
-std::map<Dialect, std::vector<std::string>> PhaseCommands() {
+std::map<ModemType, std::vector<std::string>> PhaseCommands() {
   return {
-      {Dialect::Rockwell, {"AT#VTX", "AT#VRX"}},
-      {Dialect::IS101, {"AT+VTX", "AT+VRX", "AT+VLS=1"}},
-      {Dialect::USRobotics, {"AT#VTX", "AT#VRX"}},
-      {Dialect::Cirrus, {"AT#VPY", "AT#VRD", "AT#VIP=1"}},
-      {Dialect::Sierra, {"AT#VSV", "AT#VD1"}},
-      {Dialect::UMC, {"AT#VTX", "AT#VRX"}},
+      {Rockwell, {"AT#VTX", "AT#VRX"}},
+      {IS_101, {"AT+VTX", "AT+VRX", "AT+VLS=1"}},
+      {USRobotics, {"AT#VTX", "AT#VRX"}},
+      {Cirrus, {"AT#VPY", "AT#VRD", "AT#VIP=1"}},
+      {Sierra, {"AT#VSV", "AT#VD1"}},
+      {UMC, {"AT#VTX", "AT#VRX"}},
   };
 }
 
@@ -137,7 +137,7 @@ std::set<std::string> Tokens(const std::string& line) {
 TEST(SimCommands, EveryTableCommandIsAcceptedExactlyAndOtherDialectsRefuseIt) {
   auto tables = DialectTables();
   auto phases = PhaseCommands();
-  for (Dialect d : kAllDialects) {
+  for (ModemType d : kAllDialects) {
     SCOPED_TRACE(DialectName(d));
     SimHost host(d);
     host.Command("ATE0");
@@ -148,7 +148,7 @@ TEST(SimCommands, EveryTableCommandIsAcceptedExactlyAndOtherDialectsRefuseIt) {
       EXPECT_EQ(host.Command(c.command), "\r\n" + c.result + "\r\n") << c.command;
     }
     for (const std::string& c : phases[d]) own.insert(c.substr(2));
-    for (Dialect other : kAllDialects) {
+    for (ModemType other : kAllDialects) {
       std::vector<std::string> theirs;
       for (const TableCommand& c : tables[other]) theirs.push_back(c.command);
       for (const std::string& c : phases[other]) theirs.push_back(c);
@@ -166,7 +166,7 @@ TEST(SimCommands, EveryTableCommandIsAcceptedExactlyAndOtherDialectsRefuseIt) {
 }
 
 TEST(SimCommands, VoiceCommandsNeedTheVoiceClass) {
-  SimHost host(Dialect::Rockwell);
+  SimHost host(Rockwell);
   host.Command("ATE0");
   EXPECT_EQ(host.Command("AT#VLS=0"), "\r\nERROR\r\n");
   EXPECT_EQ(host.Command("AT#VTX"), "\r\nERROR\r\n");
@@ -181,7 +181,7 @@ TEST(SimCommands, VoiceCommandsNeedTheVoiceClass) {
 }
 
 TEST(SimCommands, ScriptedRepliesOverrideACommand) {
-  SimHost host(Dialect::Rockwell);
+  SimHost host(Rockwell);
   host.Command("ATE0");
   ASSERT_EQ(host.Stream().AddScenario("reply AT#CLS=8 ERROR\nreply AT&K3 silence\n"), "");
   EXPECT_EQ(host.Command("AT#CLS=8"), "\r\nERROR\r\n");
@@ -192,7 +192,7 @@ TEST(SimCommands, ScriptedRepliesOverrideACommand) {
 }
 
 TEST(SimRings, RingLinesComeSixSecondsApartAndStopWhenUnanswered) {
-  SimHost host(Dialect::Rockwell);
+  SimHost host(Rockwell);
   host.Command("ATE0");
   ASSERT_EQ(host.Stream().AddScenario("after 1s ring 3"), "");
   uint32_t start = host.Now();
@@ -212,7 +212,7 @@ TEST(SimRings, RingLinesComeSixSecondsApartAndStopWhenUnanswered) {
 }
 
 TEST(SimRings, AnsweringInVoiceModeGivesVconAndStopsTheRings) {
-  SimHost host(Dialect::Rockwell);
+  SimHost host(Rockwell);
   host.Command("ATE0");
   host.Command("AT#CLS=8");
   ASSERT_EQ(host.Stream().AddScenario("ring 5"), "");
@@ -229,7 +229,7 @@ TEST(SimRings, AnsweringInVoiceModeGivesVconAndStopsTheRings) {
 }
 
 TEST(SimRings, DataAnswerToAVoiceCallerFailsAndAKeyAbortsIt) {
-  SimHost host(Dialect::Rockwell);
+  SimHost host(Rockwell);
   host.Command("ATE0");
   ASSERT_EQ(host.Stream().AddScenario("ring 5"), "");
   host.ReadUntil("RING\r\n", 1000);
@@ -247,7 +247,7 @@ TEST(SimRings, DataAnswerToAVoiceCallerFailsAndAKeyAbortsIt) {
 }
 
 TEST(SimDtr, DroppingDtrHangsUpWithAndD2Only) {
-  SimHost host(Dialect::Rockwell);
+  SimHost host(Rockwell);
   host.Command("ATE0");
   host.Command("AT#CLS=8");
   host.Command("ATH1");
@@ -265,7 +265,7 @@ TEST(SimDtr, DroppingDtrHangsUpWithAndD2Only) {
 
 TEST(SimOpener, OpensOneHandleAndClosingDropsDtr) {
   VirtualClock clock;
-  SimStream stream(clock, Dialect::Rockwell);
+  SimStream stream(clock, Rockwell);
   PortOpener open = MakeSimPortOpener(stream, {3});
   PortOpenResult missing = open(3, 115200);
   EXPECT_FALSE(missing.stream);
@@ -286,7 +286,7 @@ TEST(SimOpener, OpensOneHandleAndClosingDropsDtr) {
 }
 
 TEST(SimTranscript, LinesAreJsonWithTimesAndEscapedBytes) {
-  SimHost host(Dialect::Rockwell);
+  SimHost host(Rockwell);
   host.Idle(250);
   host.Command("AT\"\x01");
   const auto& entries = host.Stream().GetTranscript().Entries();

@@ -10,19 +10,16 @@
 #include "SimStream.h"
 #include "platform/EventLoop.h"
 #include "platform/VirtualWaiter.h"
-#include "platform/Wait.h"
 
 namespace telvara::sim::testing {
 
 class SimHost {
  public:
-  explicit SimHost(Dialect dialect, SimStreamOptions options = {})
+  explicit SimHost(ModemType dialect, SimStreamOptions options = {})
       : loop_(clock_, std::make_unique<VirtualWaiter>(clock_)),
         stream_(clock_, dialect, options) {
     static_cast<VirtualWaiter&>(loop_.GetWaiter()).AddDevice(&stream_);
-    SetWaitLoop(&loop_);
   }
-  ~SimHost() { SetWaitLoop(nullptr); }
 
   VirtualClock& Clock() { return clock_; }
   SimStream& Stream() { return stream_; }

@@ -46,17 +46,17 @@ void ConnectCall(SimHost& host, const std::string& voiceCommand, const std::stri
 }
 
 struct RateCase {
-  Dialect dialect;
+  ModemType dialect;
   std::string voice, transmit, end;
   int rate;
 };
 
 TEST(SimTransmit, PlaysAtTheLineRateThroughABoundedBuffer) {
   const RateCase cases[] = {
-      {Dialect::Rockwell, "AT#CLS=8", "AT#VTX", "VCON", 7200},
-      {Dialect::USRobotics, "AT#CLS=8", "AT#VTX", "VCON", 8000},
-      {Dialect::IS101, "AT+FCLASS=8", "AT+VTX", "OK", 7200},
-      {Dialect::Sierra, "AT+FCLASS=8", "AT#VSV", "VCON", 7200},
+      {Rockwell, "AT#CLS=8", "AT#VTX", "VCON", 7200},
+      {USRobotics, "AT#CLS=8", "AT#VTX", "VCON", 8000},
+      {IS_101, "AT+FCLASS=8", "AT+VTX", "OK", 7200},
+      {Sierra, "AT+FCLASS=8", "AT#VSV", "VCON", 7200},
   };
   for (const RateCase& c : cases) {
     SCOPED_TRACE(DialectName(c.dialect));
@@ -90,7 +90,7 @@ TEST(SimTransmit, PlaysAtTheLineRateThroughABoundedBuffer) {
 
 TEST(SimTransmit, QueueCountIsTheBufferUnlessHiddenLikeAPty) {
   for (bool hide : {false, true}) {
-    SimHost host(Dialect::Rockwell, SimStreamOptions{hide});
+    SimHost host(Rockwell, SimStreamOptions{hide});
     host.Command("ATE0");
     host.Command("AT#CLS=8");
     host.Command("AT#VTX");
@@ -103,7 +103,7 @@ TEST(SimTransmit, QueueCountIsTheBufferUnlessHiddenLikeAPty) {
 }
 
 TEST(SimTransmit, CommandsBehindTheEndWaitForThePlayOutAndGapsAreCounted) {
-  SimHost host(Dialect::IS101);
+  SimHost host(IS_101);
   host.Command("ATE0");
   host.Command("AT+FCLASS=8");
   host.Command("AT+VTX");
@@ -124,7 +124,7 @@ TEST(SimTransmit, CommandsBehindTheEndWaitForThePlayOutAndGapsAreCounted) {
 }
 
 TEST(SimTransmit, KeysReachTheHostAtOnceWhilePlaying) {
-  SimHost host(Dialect::Rockwell);
+  SimHost host(Rockwell);
   ConnectCall(host, "AT#CLS=8", "ATA");
   ASSERT_EQ(host.Stream().AddScenario("wait play\nafter 700ms key 5"), "");
   host.Send("AT#VTX\r");
@@ -137,7 +137,7 @@ TEST(SimTransmit, KeysReachTheHostAtOnceWhilePlaying) {
 }
 
 TEST(SimTransmit, DtrDropEndsThePhaseWithoutAResult) {
-  SimHost host(Dialect::Rockwell);
+  SimHost host(Rockwell);
   host.Command("ATE0");
   host.Command("AT#CLS=8");
   host.Command("AT#VTX");
@@ -153,7 +153,7 @@ TEST(SimTransmit, DtrDropEndsThePhaseWithoutAResult) {
 }
 
 TEST(SimReceive, StreamsTheFarEndShieldedAtTheRateAndEndsOnCancel) {
-  SimHost host(Dialect::Rockwell);
+  SimHost host(Rockwell);
   auto voice = Tone(7200 * 3);
   host.Modem().SetVoice(voice, "tone");
   ConnectCall(host, "AT#CLS=8", "ATA");
@@ -189,7 +189,7 @@ TEST(SimReceive, StreamsTheFarEndShieldedAtTheRateAndEndsOnCancel) {
 }
 
 TEST(SimReceive, KeysArriveInlineWhereTheyWerePressed) {
-  SimHost host(Dialect::IS101);
+  SimHost host(IS_101);
   ConnectCall(host, "AT+FCLASS=8", "AT+VLS=1");
   ASSERT_EQ(host.Stream().AddScenario("wait record\nafter 500ms key 1#"), "");
   host.Send("AT+VRX\r");
@@ -207,7 +207,7 @@ TEST(SimReceive, KeysArriveInlineWhereTheyWerePressed) {
 }
 
 TEST(SimReceive, SilenceReportsSForNoVoiceAndQForVoiceThenSilence) {
-  SimHost host(Dialect::Rockwell);
+  SimHost host(Rockwell);
   host.Modem().SetVoice(Tone(7200), "one second");
   ConnectCall(host, "AT#CLS=8", "ATA");
   host.Command("AT#VSD=1#VSS=2#VSP=30");
@@ -234,7 +234,7 @@ TEST(SimReceive, SilenceReportsSForNoVoiceAndQForVoiceThenSilence) {
 }
 
 TEST(SimReceive, AFarEndThatHangsUpGoesSilentAndBusyToneRepeats) {
-  SimHost host(Dialect::Rockwell);
+  SimHost host(Rockwell);
   host.Modem().SetVoice(Tone(7200 * 20), "long");
   ConnectCall(host, "AT#CLS=8", "ATA");
   host.Command("AT#VSD=1#VSS=2#VSP=30");
@@ -258,7 +258,7 @@ TEST(SimReceive, AFarEndThatHangsUpGoesSilentAndBusyToneRepeats) {
 }
 
 TEST(SimReceive, OutputForAHostThatStopsReadingIsBounded) {
-  SimHost host(Dialect::Rockwell);
+  SimHost host(Rockwell);
   host.Command("ATE0");
   host.Command("AT#CLS=8");
   host.Send("AT#VRX\r");
@@ -268,7 +268,7 @@ TEST(SimReceive, OutputForAHostThatStopsReadingIsBounded) {
 }
 
 TEST(SimDial, OutcomesFollowTheScenario) {
-  SimHost host(Dialect::Rockwell);
+  SimHost host(Rockwell);
   host.Command("ATE0");
   host.Command("AT#CLS=8");
   ASSERT_EQ(host.Stream().AddScenario(
@@ -296,7 +296,7 @@ TEST(SimDial, OutcomesFollowTheScenario) {
 }
 
 TEST(SimDial, IS101SaysOkAndDataClassGetsNoCarrier) {
-  SimHost host(Dialect::IS101);
+  SimHost host(IS_101);
   host.Command("ATE0");
   host.Command("ATDT123");
   EXPECT_EQ(host.ReadFor(SimModem::kDialDelayMs), "\r\nNO CARRIER\r\n");

@@ -17,7 +17,6 @@
 #include "platform/Clock.h"
 #include "platform/EventLoop.h"
 #include "platform/SerialPort.h"
-#include "platform/Wait.h"
 
 namespace telvara::testing {
 
@@ -25,7 +24,6 @@ class PtyVoiceLine {
  public:
   PtyVoiceLine(const std::string& binaryDir, const std::string& dialect, const std::string& scenario)
       : loop_(clock_, std::make_unique<PollWaiter>(clock_)) {
-    SetWaitLoop(&loop_);
     char pattern[] = "/tmp/telvara-voice-XXXXXX";
     dir_ = mkdtemp(pattern);
     std::filesystem::create_directory(dir_ + "/heard");
@@ -37,12 +35,11 @@ class PtyVoiceLine {
     std::string line;
     ready_ = sim_->ReadLine(line, 10000);
     std::string link = dir_ + "/modem";
-    modem_ = std::make_unique<FMODEM>([link](int, int baud) { return SerialPort::Open(link, baud); });
+    modem_ = std::make_unique<FMODEM>(loop_, [link](int, int baud) { return SerialPort::Open(link, baud); });
   }
   ~PtyVoiceLine() {
     modem_.reset();
     StopModem();
-    SetWaitLoop(nullptr);
     std::filesystem::remove_all(dir_);
   }
 

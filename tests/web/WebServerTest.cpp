@@ -72,7 +72,7 @@ class WebServerTest : public ::testing::Test {
     options_.host = "127.0.0.1";
     options_.port = 0;
     options_.webDir = (root_ / "web").string();
-    loop_.SetHandler([this](const Message& m) { taken_.push_back(m); });
+    loop_.SetHandler([this](const LoopMessage& m) { taken_.push_back(m); });
   }
   void TearDown() override {
     server_.reset();
@@ -129,7 +129,7 @@ class WebServerTest : public ::testing::Test {
   WindowModel model_;
   WebServerOptions options_;
   std::unique_ptr<WebServer> server_;
-  std::vector<Message> taken_;
+  std::vector<LoopMessage> taken_;
   int port_ = 0;
 };
 
@@ -205,7 +205,7 @@ TEST_F(WebServerTest, CommandsReachTheLoop) {
   ASSERT_TRUE(r);
   EXPECT_EQ(r->status, 204);
   ASSERT_TRUE(TakeCommand());
-  EXPECT_EQ(taken_.back().kind, Message::Kind::Command);
+  EXPECT_EQ(taken_.back().kind, LoopMessage::Kind::Command);
   EXPECT_EQ(taken_.back().id, command::kPlayMessage);
   EXPECT_EQ(taken_.back().data, "PGMO0509.WAV 889740309");
 

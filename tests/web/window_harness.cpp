@@ -54,7 +54,7 @@ class Harness {
  public:
   Harness(EventLoop& loop, WindowModel& window, WebServer& server)
       : loop_(loop), window_(window), server_(server) {
-    loop_.SetHandler([this](const Message& m) { OnMessage(m); });
+    loop_.SetHandler([this](const LoopMessage& m) { OnMessage(m); });
   }
 
   void Run(const Options& options) {
@@ -88,8 +88,8 @@ class Harness {
     }
   }
 
-  void OnMessage(const Message& m) {
-    if (m.kind != Message::Kind::Command) return;
+  void OnMessage(const LoopMessage& m) {
+    if (m.kind != LoopMessage::Kind::Command) return;
     switch (m.id) {
       case command::kBoxAnswer: {
         std::size_t space = m.data.find(' ');
