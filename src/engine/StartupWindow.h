@@ -14,7 +14,6 @@ class CStartupWnd {
   ~CStartupWnd();
   int Create();  // nonzero on success
   void SetStatus(const std::string& text);
-  const std::string& statusText() const { return statusText_; }
 
  private:
   WindowModel& window_;

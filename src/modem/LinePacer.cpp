@@ -24,11 +24,6 @@ uint64_t LinePacer::PlayedAt(uint32_t now) {
   return played;
 }
 
-uint64_t LinePacer::Ahead(uint32_t now) {
-  if (!active_) return 0;
-  return sent_ - PlayedAt(now);
-}
-
 uint32_t LinePacer::ReadyTick(int samples, uint32_t now) {
   if (!active_ || samples <= 0) return now;
   uint64_t played = PlayedAt(now);

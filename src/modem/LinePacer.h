@@ -16,8 +16,6 @@ class LinePacer {
   // The tick from which `samples` more may be written (now when they may go at once).
   uint32_t ReadyTick(int samples, uint32_t now);
   void Sent(int samples) { sent_ += static_cast<uint64_t>(samples); }
-  // How many samples written are not yet played, as the pacer reckons it.
-  uint64_t Ahead(uint32_t now);
 
  private:
   uint64_t PlayedAt(uint32_t now);

@@ -84,11 +84,6 @@ bool Profile::Find(const std::string& section, const std::string& key, std::stri
   return false;
 }
 
-bool Profile::Has(const std::string& section, const std::string& key) const {
-  std::string v;
-  return Find(section, key, v);
-}
-
 bool Profile::ParseLeadingInt(const std::string& text, int& out) {
   std::size_t i = 0;
   while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;

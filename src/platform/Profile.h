@@ -26,7 +26,6 @@ class Profile {
   int GetInt(const std::string& section, const std::string& key, int defaultValue) const;
   std::string GetString(const std::string& section, const std::string& key,
                         const std::string& defaultValue) const;
-  bool Has(const std::string& section, const std::string& key) const;
 
   // False, with WriteError() saying why, when the file could not be written; the value
   // is kept in memory either way.

@@ -61,12 +61,6 @@ void WindowModel::DeleteRow(std::size_t index) {
   Publish();
 }
 
-void WindowModel::ReplaceRow(std::size_t index, ListRow row) {
-  if (index >= state_.rows.size()) return;
-  state_.rows[index] = std::move(row);
-  Publish();
-}
-
 const ListRow* WindowModel::Row(std::size_t index) const {
   return index < state_.rows.size() ? &state_.rows[index] : nullptr;
 }

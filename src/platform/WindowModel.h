@@ -64,7 +64,6 @@ class WindowModel {
   const std::string& Status() const { return state_.status; }
   void InsertRow(std::size_t index, ListRow row);  // an index past the end appends
   void DeleteRow(std::size_t index);               // an index past the end does nothing
-  void ReplaceRow(std::size_t index, ListRow row);
   std::size_t RowCount() const { return state_.rows.size(); }
   const ListRow* Row(std::size_t index) const;
   // Opens a box and returns its id; CloseBox removes it (the user's answer).

@@ -54,7 +54,6 @@ class COrvanelDoc {
   // programDir gets a trailing '/' when it has none.
   explicit COrvanelDoc(std::string programDir);
 
-  const std::string& GetProgramDir() const { return programDir_; }
   const std::string& GetInboxDir() const { return inboxDir_; }
   std::string GetStandardLogPath() const { return programDir_ + kLogName; }
   const std::string& GetPathName() const { return pathName_; }
