@@ -59,7 +59,7 @@ function startProgram() {
   if (process.env.TELVARA_WEB_CMD) {
     child = spawn('sh', ['-c', process.env.TELVARA_WEB_CMD], { stdio: ['ignore', 'pipe', 'inherit'] });
   } else if (process.env.TELVARA_WEB_HARNESS) {
-    child = spawn(process.env.TELVARA_WEB_HARNESS, ['--listen', '127.0.0.1:0', '--step', '400'],
+    child = spawn(process.env.TELVARA_WEB_HARNESS, [],
                   { stdio: ['ignore', 'pipe', 'inherit'] });
   } else {
     console.log('browser_window skipped: set TELVARA_WEB_URL, TELVARA_WEB_CMD or TELVARA_WEB_HARNESS');

@@ -1,19 +1,15 @@
 // A stand-in engine for the browser test: serves a WindowModel that goes through the
 // start-up window's texts (once a page follows the window, or after 30 s), then shows
 // the main window with a status, two messages and a message box, and answers the
-// page's commands in the status box. Prints the window's address as its first line;
-// SIGTERM or SIGINT close it as Exit does.
-//
-//   window_harness [--listen HOST:PORT] [--step MS]
+// page's commands in the status box. Listens on a free loopback port and prints the
+// window's address as its first line; SIGTERM or SIGINT close it as Exit does.
 #include <pthread.h>
 #include <signal.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "platform/EventLoop.h"
 #include "platform/WindowModel.h"
@@ -27,27 +23,8 @@ const char* const kStartupTexts[] = {
     "Checking directory", "Read in settings", "Open comm port", "Initializing modem",
     "Trying to set modem to voice mode", "Modem Set to voice mode", "Ready"};
 
-struct Options {
-  std::string host = "127.0.0.1";
-  int port = 0;
-  uint32_t stepMs = 500;
-};
-
-bool ParseArguments(int argc, char** argv, Options& options) {
-  for (int i = 1; i + 1 < argc; i += 2) {
-    std::string arg = argv[i], value = argv[i + 1];
-    std::size_t colon = value.rfind(':');
-    if (arg == "--listen" && colon != std::string::npos) {
-      options.host = value.substr(0, colon);
-      options.port = std::atoi(value.c_str() + colon + 1);
-    } else if (arg == "--step") {
-      options.stepMs = static_cast<uint32_t>(std::atoi(value.c_str()));
-    } else {
-      return false;
-    }
-  }
-  return argc % 2 == 1;
-}
+// How long each step of the start-up shows.
+constexpr uint32_t kStepMs = 400;
 
 // The engine side: runs on the main thread, like the program's engine thread.
 class Harness {
@@ -57,23 +34,23 @@ class Harness {
     loop_.SetHandler([this](const LoopMessage& m) { OnMessage(m); });
   }
 
-  void Run(const Options& options) {
+  void Run() {
     window_.SetTitle("Telvara for Win95/NT");
     window_.SetHeader("Time        Date      Length    Filename    Caller ID  Status");
     window_.ShowStartup("Telvara for Win 95/NT", "Starting up");
     for (int i = 0; i < 600 && server_.EventStreams() == 0 && !loop_.QuitRequested(); ++i) Wait(50);
     for (const char* text : kStartupTexts) {
-      Wait(options.stepMs);
+      Wait(kStepMs);
       window_.SetStartupStatus(text);
     }
-    Wait(options.stepMs);
+    Wait(kStepMs);
     window_.HideStartup();
     window_.InsertRow(0, {" 2:05:09pm  03/12/1998  1:15  PGMO0509.WAV               NEW",
                           "PGMO0509.WAV 889740309"});
     window_.InsertRow(1, {"11:59:59pm  12/31/1998  0:42  PZPX5959.WAV               OLD",
                           "PZPX5959.WAV 915148799"});
     window_.SetStatus("Stand by");
-    Wait(options.stepMs);
+    Wait(kStepMs);
     window_.OpenBox("Telvara", "The window harness is running.\nPress OK to answer.", {"OK"}, false);
     while (!loop_.QuitRequested()) Wait(3600 * 1000);
     window_.SetClosing();
@@ -124,12 +101,7 @@ class Harness {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  Options options;
-  if (!ParseArguments(argc, argv, options)) {
-    std::cerr << "usage: window_harness [--listen HOST:PORT] [--step MS]\n";
-    return 2;
-  }
+int main() {
   // Signals are blocked before any thread starts; one thread waits for them and posts
   // Close, as the program does.
   sigset_t signals;
@@ -142,8 +114,7 @@ int main(int argc, char** argv) {
   EventLoop loop(clock, std::make_unique<PollWaiter>(clock));
   WindowModel window;
   WebServerOptions webOptions;
-  webOptions.host = options.host;
-  webOptions.port = options.port;
+  webOptions.port = 0;
   webOptions.webDir = TELVARA_SOURCE_DIR "/web";
   WebServer server(window, loop, webOptions);
   WebStartResult started = server.Start();
@@ -160,7 +131,7 @@ int main(int argc, char** argv) {
   });
 
   Harness harness(loop, window, server);
-  harness.Run(options);
+  harness.Run();
   server.Stop();
   // Ended by Exit rather than a signal: wake the signal thread so it can be joined.
   pthread_kill(signalThread.native_handle(), SIGTERM);

@@ -1,0 +1,149 @@
+#include "web/WebRoutes.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace telvara {
+namespace {
+
+namespace fs = std::filesystem;
+constexpr AccessVerdict kAllowed = AccessVerdict::Allowed;
+const char* const kPlay = R"({"id":1002,"data":"PGMO0509.WAV 889740309"})";
+
+// A web directory with two of the page's files, a secret beside it, a window with an
+// open box (id 4, OK only), and a loop that takes what is posted unless it is full.
+class RouteTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = ::testing::TempDir() + "telvara-routes-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+    fs::create_directory(root_ / "web");
+    std::ofstream(root_ / "web" / "index.html") << "<title>page</title>";
+    std::ofstream(root_ / "web" / "app.js") << "var page = 1;";
+    std::ofstream(root_ / "secret.txt") << "TOPSECRET";
+    state_.status = "Stand by";
+    state_.boxes.push_back({4, "Telvara", "Modem Initialize Failed.", {"OK"}, false});
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  RouteResult Route(const char* method, const std::string& path, AccessVerdict access = kAllowed,
+                    const char* type = "application/json", std::string body = "") {
+    HttpRequest request;
+    request.method = method;
+    request.target = request.path = path;
+    request.version = "HTTP/1.1";
+    if (type) request.headers.emplace_back("content-type", type);
+    request.body = std::move(body);
+    WebRouter router((root_ / "web").string(), [this](LoopMessage m) {
+      if (loopFull_) return false;
+      posted_.push_back(std::move(m));
+      return true;
+    });
+    return router.Route(request, access, state_);
+  }
+
+  fs::path root_;
+  WindowState state_;
+  std::vector<LoopMessage> posted_;
+  bool loopFull_ = false;
+};
+
+struct RouteCase {
+  const char* name;
+  AccessVerdict access;
+  const char* method;
+  const char* path;
+  std::vector<std::string> shows;  // in the response as written: status line, headers, body
+  const char* type = nullptr;      // of the request's body
+  const char* body = "";
+};
+
+void PrintTo(const RouteCase& c, std::ostream* out) { *out << c.name; }
+
+class RouteAnswer : public RouteTest, public ::testing::WithParamInterface<RouteCase> {};
+
+TEST_P(RouteAnswer, For) {
+  const RouteCase& c = GetParam();
+  RouteResult r = Route(c.method, c.path, c.access, c.type, c.body);
+  EXPECT_FALSE(r.eventStream);
+  std::string written = FormatResponse(r.response);
+  for (const std::string& part : c.shows) {
+    EXPECT_NE(written.find(part), std::string::npos) << part << " in\n" << written;
+  }
+  // Only an accepted command reaches the loop.
+  EXPECT_EQ(posted_.size(), r.response.status == 204 ? 1u : 0u);
+}
+
+const char* const kJson = "application/json";
+const std::string k405 = "HTTP/1.1 405 Method Not Allowed\r\n";
+const std::string k404 = "HTTP/1.1 404 Not Found\r\n";
+
+INSTANTIATE_TEST_SUITE_P(WebRouter, RouteAnswer, ::testing::Values(
+    RouteCase{"PageAtRoot", kAllowed, "GET", "/",
+              {"HTTP/1.1 200 OK\r\n", "Content-Type: text/html; charset=utf-8\r\n", "<title>page</title>"}},
+    RouteCase{"PageByName", kAllowed, "GET", "/index.html", {"<title>page</title>"}},
+    RouteCase{"Script", kAllowed, "GET", "/app.js",
+              {"Content-Type: text/javascript; charset=utf-8\r\n", "var page = 1;"}},
+    RouteCase{"ListedButMissing", kAllowed, "GET", "/style.css", {k404, "Not found\n"}},
+    RouteCase{"NotListed", kAllowed, "GET", "/favicon.ico", {k404}},
+    RouteCase{"State", kAllowed, "GET", "/api/state",
+              {"HTTP/1.1 200 OK\r\n", "Content-Type: application/json\r\n", R"("status":"Stand by")"}},
+    RouteCase{"StatePosted", kAllowed, "POST", "/api/state", {k405, "Allow: GET\r\n"}, kJson, "{}"},
+    RouteCase{"EventsPosted", kAllowed, "POST", "/api/events", {k405, "Allow: GET\r\n"}, kJson, "{}"},
+    RouteCase{"PagePosted", kAllowed, "POST", "/", {k405, "Allow: GET\r\n"}, kJson, "{}"},
+    RouteCase{"CommandFetched", kAllowed, "GET", "/api/command", {k405, "Allow: POST\r\n"}},
+    RouteCase{"ForeignHost", AccessVerdict::BadHost, "GET", "/",
+              {"HTTP/1.1 403 Forbidden\r\n", "This window answers only to its own address\n"}},
+    RouteCase{"NoPasswordNoStream", AccessVerdict::NeedPassword, "GET", "/api/events",
+              {"HTTP/1.1 401 Unauthorized\r\n", "WWW-Authenticate: Basic realm=\"Telvara\", charset=\"UTF-8\"\r\n"}},
+    RouteCase{"CrossSite", AccessVerdict::CrossSite, "POST", "/api/command",
+              {"HTTP/1.1 403 Forbidden\r\n", "Commands are taken only from the window's own page\n"}, kJson, kPlay},
+    RouteCase{"CommandAsAForm", kAllowed, "POST", "/api/command",
+              {"HTTP/1.1 415 Unsupported Media Type\r\n", "Commands are JSON\n"}, "text/plain", kPlay},
+    RouteCase{"CommandWithoutType", kAllowed, "POST", "/api/command", {"HTTP/1.1 415 "}, nullptr, kPlay},
+    RouteCase{"CommandNotJson", kAllowed, "POST", "/api/command",
+              {"HTTP/1.1 400 Bad Request\r\n", "Malformed command\n"}, kJson, "not json"},
+    RouteCase{"CommandUnknown", kAllowed, "POST", "/api/command",
+              {"HTTP/1.1 400 ", "Unknown command\n"}, kJson, R"({"id":4242})"},
+    RouteCase{"AnswerToAClosedBox", kAllowed, "POST", "/api/command",
+              {"HTTP/1.1 409 Conflict\r\n", "That message box is not open\n"}, kJson, R"({"id":1,"data":"5 OK"})"},
+    RouteCase{"Command", kAllowed, "POST", "/api/command", {"HTTP/1.1 204 No Content\r\n"}, kJson, kPlay},
+    RouteCase{"CommandJsonWithCharset", kAllowed, "POST", "/api/command", {"HTTP/1.1 204 "},
+              "application/json; charset=utf-8", kPlay}),
+    [](const ::testing::TestParamInfo<RouteCase>& info) { return std::string(info.param.name); });
+
+TEST_F(RouteTest, ServesOnlyTheListedFilesNeverAPathFromTheRequest) {
+  for (const char* path : {"/../secret.txt", "/..%2fsecret.txt", "/%2e%2e/secret.txt",
+                           "/index.html/../../secret.txt", "//secret.txt", "/secret.txt",
+                           "/web/../secret.txt", "/app.js%00.txt", "/./index.html"}) {
+    std::string written = FormatResponse(Route("GET", path).response);
+    EXPECT_EQ(written.rfind("HTTP/1.1 404 ", 0), 0u) << path << ": " << written;
+    EXPECT_EQ(written.find("TOPSECRET"), std::string::npos) << path;
+  }
+}
+
+TEST_F(RouteTest, EventsAreLeftToTheServersStream) {
+  EXPECT_TRUE(Route("GET", "/api/events").eventStream);
+}
+
+TEST_F(RouteTest, CommandsArePostedAsSentAndA503WhenTheLoopIsFull) {
+  ASSERT_EQ(Route("POST", "/api/command", kAllowed, kJson, kPlay).response.status, 204);
+  ASSERT_EQ(Route("POST", "/api/command", kAllowed, kJson, R"({"id":1,"data":"4 OK"})").response.status, 204);
+  ASSERT_EQ(posted_.size(), 2u);
+  EXPECT_EQ(posted_[0].kind, LoopMessage::Kind::Command);
+  EXPECT_EQ(posted_[0].id, command::kPlayMessage);
+  EXPECT_EQ(posted_[0].data, "PGMO0509.WAV 889740309");
+  EXPECT_EQ(posted_[1].id, command::kBoxAnswer);
+  EXPECT_EQ(posted_[1].data, "4 OK");
+  loopFull_ = true;
+  HttpResponse busy = Route("POST", "/api/command", kAllowed, kJson, kPlay).response;
+  EXPECT_EQ(busy.status, 503);
+  EXPECT_EQ(busy.body, "Telvara is busy; try again\n");
+}
+
+}  // namespace
+}  // namespace telvara
