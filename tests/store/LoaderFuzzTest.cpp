@@ -46,18 +46,10 @@ Bytes Mutate(const std::vector<Bytes>& seeds, std::mt19937& rng) {
     std::size_t at = pick(data.size() + 1);
     auto it = data.begin() + std::ptrdiff_t(at);
     switch (pick(5)) {
-      case 0:
-        if (at < data.size()) *it ^= std::uint8_t(1u << pick(8));
-        break;
-      case 1:
-        if (at < data.size()) *it = edges[pick(sizeof edges)];
-        break;
-      case 2:
-        data.insert(it, std::uint8_t(pick(256)));
-        break;
-      case 3:
-        if (at < data.size()) data.erase(it);
-        break;
+      case 0: if (at < data.size()) *it ^= std::uint8_t(1u << pick(8)); break;
+      case 1: if (at < data.size()) *it = edges[pick(sizeof edges)]; break;
+      case 2: data.insert(it, std::uint8_t(pick(256))); break;
+      case 3: if (at < data.size()) data.erase(it); break;
       case 4: {  // cut here and go on with the tail of a seed
         const Bytes& other = seeds[pick(seeds.size())];
         data.resize(at);

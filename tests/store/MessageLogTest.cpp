@@ -1,3 +1,5 @@
+// The log's bytes. What is refused, and what then happens to the file, is in
+// OrvanelDocTest.
 #include <gtest/gtest.h>
 
 #include "StoreTestSupport.h"
@@ -44,35 +46,6 @@ TEST(MessageLog, ExampleLogsByteForByte) {
 
   EXPECT_EQ(MessageLog::Write({}), (Bytes{0x00, 0x00}));
   EXPECT_TRUE(Read({0x00, 0x00}).Ok());
-}
-
-TEST(MessageLog, RefusesMalformedLogs) {
-  const std::string name = "PGMO0509.WAV";
-  const struct {
-    Bytes bytes;
-    LogError error;
-  } cases[] = {
-      {LogBuilder().U16(1).ClassRecord(1).Message(name).bytes, LogError::WrongSchema},
-      {LogBuilder().U16(2).ClassRecord().Message(name).bytes, LogError::EndsEarly},
-      {LogBuilder().U16(1).ClassRecord(2, "CMassage").Message(name).bytes, LogError::WrongClass},
-      {LogBuilder().U16(1).ClassRecord(2, "CMessages").Message(name).bytes, LogError::WrongClass},
-      {LogBuilder().U16(1).U16(0).bytes, LogError::WrongTag},
-      {LogBuilder().U16(2).ClassRecord().Message(name).U16(0x0001).bytes, LogError::WrongTag},
-      {LogBuilder().U16(2).ClassRecord().Message(name).ClassRecord().Message(name).bytes, LogError::WrongTag},
-      {LogBuilder().U16(1).ClassRecord().Message(std::string(130, 'F')).bytes, LogError::FieldTooLong},
-      {LogBuilder().U16(1).ClassRecord().Message(name, std::string(32, 'c')).bytes, LogError::FieldTooLong},
-      {LogBuilder().U16(1).ClassRecord().Message("../telvara.ini").bytes, LogError::BadFileName},
-      {LogBuilder().U16(1).ClassRecord().Message(name, std::string("a\0b", 3)).bytes, LogError::BadCallerId},
-      {LogBuilder().U16(0).U16(0).bytes, LogError::TrailingBytes},
-      {Bytes{0x00}, LogError::EndsEarly},
-  };
-  for (const auto& c : cases) {
-    LogReadResult r = Read(c.bytes);
-    EXPECT_EQ(r.error, c.error) << r.detail;
-    EXPECT_TRUE(r.messages.empty());
-  }
-  EXPECT_EQ(Read(cases[0].bytes).detail, "message 1 of 1: schema 1 instead of 2");
-  EXPECT_EQ(Read(cases[5].bytes).detail, "message 2 of 2: tag 0x0001 instead of 0x8001");
 }
 
 TEST(MessageLog, CountsFromFFFFTakeAWideCount) {

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "StoreTestSupport.h"
+#include "store/Archive.h"
 #include "store/Message.h"
 
 using namespace telvara;
@@ -64,9 +65,9 @@ TEST_F(MessageTest, NewNameNeverTakesAFileInTheInbox) {
               first->callerId.empty() && first->listLine.empty());
 
   auto touch = [&](int minute, int second) {
-    auto two = [](int n) { return (n < 10 ? "0" : "") + std::to_string(n); };
-    std::string path = inbox.Path() + "PGMO" + two(minute) + two(second) + ".WAV";
-    ::close(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    char name[16];
+    std::snprintf(name, sizeof name, "PGMO%02d%02d.WAV", minute, second);
+    ::close(::open((inbox.Path() + name).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
   };
   touch(5, 9);
   EXPECT_EQ(CMessage::NewForCall(now, inbox.Path())->fileName, "PGMO0560.WAV");
@@ -101,5 +102,27 @@ TEST_F(MessageTest, StoringAndLoadingKeepsTheFiveFields) {
     EXPECT_EQ(in.status, out.status);
     EXPECT_EQ(in.fileName, out.fileName);
     EXPECT_EQ(in.callerId, out.callerId);
+  }
+}
+
+TEST(Archive, StringsOf255BytesAndMoreTakeTheLongFormAndLimitsAreKept) {
+  for (std::size_t length : {254u, 255u, 300u}) {
+    std::string text(length, 'q');
+    ArchiveWriter writer;
+    writer.WriteString(text);
+    const Bytes& bytes = writer.Bytes();
+    Bytes head = length < 255 ? Bytes{std::uint8_t(length)}
+                              : Bytes{0xFF, std::uint8_t(length & 0xFF), std::uint8_t(length >> 8)};
+    ASSERT_EQ(bytes.size(), head.size() + length);
+    EXPECT_TRUE(std::equal(head.begin(), head.end(), bytes.begin())) << length;
+    ArchiveReader reader(bytes.data(), bytes.size());
+    std::string back;
+    ASSERT_EQ(reader.ReadString(back, 0xFFFE), ReadStatus::Ok);
+    EXPECT_EQ(back, text);
+    EXPECT_EQ(reader.Remaining(), 0u);
+    // Over the limit is refused before the text is read, and the position stays.
+    ArchiveReader limited(bytes.data(), bytes.size());
+    EXPECT_EQ(limited.ReadString(back, length - 1), ReadStatus::TooLong);
+    EXPECT_EQ(limited.Offset(), 0u);
   }
 }
