@@ -126,6 +126,7 @@ TEST_F(OrvanelDocTest, ARefusedLogIsMovedAsideAndTheDocumentStartsEmpty) {
       {LogBuilder().U16(1).ClassRecord().Message("../telvara.ini").bytes, LogError::BadFileName, ""},
       {LogBuilder().U16(1).ClassRecord().Message(name, std::string("a\0b", 3)).bytes, LogError::BadCallerId, ""},
       {LogBuilder().U16(0).U16(0).bytes, LogError::TrailingBytes, ""},
+      {LogBuilder().U16(0xFFFF).U32(0x80000000).bytes, LogError::TooManyMessages, ""},
       {Bytes{0x00}, LogError::EndsEarly, ""},
   };
   for (int i = 0; i < int(std::size(cases)); ++i) {

@@ -1,3 +1,5 @@
+// The page's protocol: the state as JSON, the commands read from the page, and what
+// the router answers to each request.
 #include "web/WebRoutes.h"
 
 #include <gtest/gtest.h>
@@ -5,6 +7,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "web/PageProtocol.h"
 
 namespace telvara {
 namespace {
@@ -12,6 +17,50 @@ namespace {
 namespace fs = std::filesystem;
 constexpr AccessVerdict kAllowed = AccessVerdict::Allowed;
 const char* const kPlay = R"({"id":1002,"data":"PGMO0509.WAV 889740309"})";
+
+TEST(PageProtocol, StateSurvivesBytesThatAreNotUtf8) {
+  WindowState state;
+  state.version = 7;
+  state.status = std::string("Unable to play P\xff\xfe.WAV");
+  state.rows.push_back({" 2:05:09pm  03/12/1998  1:15  PGMO0509.WAV", "PGMO0509.WAV 889740309"});
+  state.boxes.push_back({3, "Telvara", "Line one\nline two", {"OK"}, true});
+  auto json = nlohmann::json::parse(StateToJson(state));
+  EXPECT_EQ(json["version"], 7);
+  EXPECT_EQ(json["status"], "Unable to play P\xEF\xBF\xBD\xEF\xBF\xBD.WAV");
+  EXPECT_EQ(json["rows"][0]["identity"], "PGMO0509.WAV 889740309");
+  EXPECT_EQ(json["boxes"][0]["text"], "Line one\nline two");
+  // One line, so that it fits a single "data:" line of an event.
+  EXPECT_EQ(StateToJson(state).find('\n'), std::string::npos);
+}
+
+// What is taken is seen posted in CommandsArePostedAsSentAndA503WhenTheLoopIsFull.
+TEST(PageProtocol, ReadsCommands) {
+  WindowState state;
+  PageCommand c;
+  ASSERT_EQ(ParsePageCommand(R"({"id":57665})", state, c), CommandCheck::Ok);
+  EXPECT_EQ(c.data, "");  // no data: an empty text
+
+  const char* malformed[] = {"", "[]", "{}", R"({"id":"1002"})", R"({"id":1002.5})",
+                             R"({"id":1002,"data":5})", R"({"id":1002,"data":"a\nb"})",
+                             "{\"id\":1002,\"data\":\"\xff\"}"};
+  for (const char* body : malformed) EXPECT_EQ(ParsePageCommand(body, state, c), CommandCheck::Malformed) << body;
+  std::string tooLong = R"({"id":1002,"data":")" + std::string(1025, 'a') + "\"}";
+  EXPECT_EQ(ParsePageCommand(tooLong, state, c), CommandCheck::Malformed);
+  for (const char* body : {R"({"id":57667})", R"({"id":-1})", R"({"id":4294968298})", R"({"id":0})"}) {
+    EXPECT_EQ(ParsePageCommand(body, state, c), CommandCheck::UnknownId) << body;
+  }
+}
+
+TEST(PageProtocol, BoxAnswersMustFitAnOpenBox) {
+  WindowState state;
+  state.boxes.push_back({4, "Change Settings", "Save the changes?", {"Yes", "No", "Cancel"}, true});
+  PageCommand c;
+  EXPECT_EQ(ParsePageCommand(R"({"id":1,"data":"4 No"})", state, c), CommandCheck::Ok);
+  for (const char* data : {"4 OK", "5 Yes", "4", "4No", " 4 No", "x No", "4 no", "04x No"}) {
+    std::string body = std::string(R"({"id":1,"data":")") + data + "\"}";
+    EXPECT_EQ(ParsePageCommand(body, state, c), CommandCheck::NoSuchBox) << data;
+  }
+}
 
 // A web directory with two of the page's files, a secret beside it, a window with an
 // open box (id 4, OK only), and a loop that takes what is posted unless it is full.
@@ -84,12 +133,12 @@ const std::string k404 = "HTTP/1.1 404 Not Found\r\n";
 
 INSTANTIATE_TEST_SUITE_P(WebRouter, RouteAnswer, ::testing::Values(
     RouteCase{"PageAtRoot", kAllowed, "GET", "/",
-              {"HTTP/1.1 200 OK\r\n", "Content-Type: text/html; charset=utf-8\r\n", "<title>page</title>"}},
+              {"HTTP/1.1 200 OK\r\n", "Content-Type: text/html; charset=utf-8\r\n", "Connection: close\r\n",
+               "Content-Length: 19\r\n\r\n<title>page</title>"}},
     RouteCase{"PageByName", kAllowed, "GET", "/index.html", {"<title>page</title>"}},
     RouteCase{"Script", kAllowed, "GET", "/app.js",
               {"Content-Type: text/javascript; charset=utf-8\r\n", "var page = 1;"}},
     RouteCase{"ListedButMissing", kAllowed, "GET", "/style.css", {k404, "Not found\n"}},
-    RouteCase{"NotListed", kAllowed, "GET", "/favicon.ico", {k404}},
     RouteCase{"State", kAllowed, "GET", "/api/state",
               {"HTTP/1.1 200 OK\r\n", "Content-Type: application/json\r\n", R"("status":"Stand by")"}},
     RouteCase{"StatePosted", kAllowed, "POST", "/api/state", {k405, "Allow: GET\r\n"}, kJson, "{}"},

@@ -9,27 +9,22 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 
 namespace telvara {
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using SteadyClock = std::chrono::steady_clock;
 
-// One connection, sending whatever the test likes.
+// One connection, sending whatever the test likes (and then nothing more).
 class RawClient {
  public:
-  explicit RawClient(int port) : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+  RawClient(int port, std::string_view text) : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<uint16_t>(port));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     EXPECT_EQ(connect(fd_.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  }
-  void Send(std::string_view text) {
     EXPECT_EQ(send(fd_.Get(), text.data(), text.size(), MSG_NOSIGNAL), ssize_t(text.size()));
   }
   // Reads until `what` has come (true), the server closes or the time is up.
@@ -64,17 +59,9 @@ class RawClient {
 class WebServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() / ("telvara-web-" + std::to_string(getpid()) + "-" +
-                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(root_);
-    std::ofstream(root_ / "index.html") << "<title>page</title>";
     options_.port = 0;
-    options_.webDir = root_.string();
+    options_.webDir = TELVARA_SOURCE_DIR "/web";
     loop_.SetHandler([this](const LoopMessage& m) { taken_.push_back(m); });
-  }
-  void TearDown() override {
-    server_.reset();
-    fs::remove_all(root_);
   }
 
   WebServer& Start() {
@@ -86,16 +73,13 @@ class WebServerTest : public ::testing::Test {
   }
   // One request (its head, without the blank line, and a body); the whole answer.
   std::string Ask(const std::string& head, const std::string& body = "") {
-    RawClient client(port_);
-    client.Send(head + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
-    return client.ReadAll();
+    return RawClient(port_, head + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body).ReadAll();
   }
   std::string Get(const std::string& path, const std::string& headers = "") {
     return Ask("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers);
   }
-  std::string Events() const { return "GET /api/events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"; }
+  static constexpr const char* kEvents = "GET /api/events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
 
-  fs::path root_;
   RealClock clock_;
   EventLoop loop_{clock_, std::make_unique<PollWaiter>(clock_)};
   WindowModel model_;
@@ -117,7 +101,7 @@ TEST_F(WebServerTest, RoutesWithTheModelTheAccessChecksAndTheLoop) {
   std::string page = Get("/");
   EXPECT_TRUE(Answered(page, "200")) << page;
   EXPECT_NE(page.find("X-Frame-Options: DENY\r\n"), std::string::npos);
-  EXPECT_NE(page.find("\r\n\r\n<title>page</title>"), std::string::npos);
+  EXPECT_NE(page.find("<title>Telvara for Win95/NT</title>"), std::string::npos);
   EXPECT_NE(Get("/api/state").find(R"("status":"Stand by")"), std::string::npos);
   std::string post = "POST /api/command HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port_) +
                      "\r\nContent-Type: application/json\r\n";
@@ -150,8 +134,7 @@ TEST_F(WebServerTest, ElsewhereThanLoopbackNeedsAPassword) {
 
 TEST_F(WebServerTest, EventStreamDeliversChangesAndEndsWhenClosing) {
   Start();
-  RawClient page(port_);
-  page.Send(Events());
+  RawClient page(port_, kEvents);
   EXPECT_TRUE(page.ReadUntil("text/event-stream"));
   EXPECT_TRUE(page.ReadUntil("event: state\ndata: {"));  // the state as it stands, at once
   model_.SetStatus("Phone ringing.");
@@ -165,12 +148,10 @@ TEST_F(WebServerTest, EventStreamDeliversChangesAndEndsWhenClosing) {
 
 TEST_F(WebServerTest, StopEndsAnOpenEventStreamAndAStalledClientAtOnce) {
   WebServer& server = Start();
-  RawClient page(port_);
-  page.Send(Events());
+  RawClient page(port_, kEvents);
   ASSERT_TRUE(page.ReadUntil("event: state"));
   EXPECT_EQ(server.EventStreams(), 1);
-  RawClient stalled(port_);  // has said nothing whole, and has 10 s to do so
-  stalled.Send("GET / HTTP/1.1\r\n");
+  RawClient stalled(port_, "GET / HTTP/1.1\r\n");  // not a whole request, with 10 s to go
   std::this_thread::sleep_for(50ms);
   auto begin = SteadyClock::now();
   server.Stop();
@@ -185,8 +166,7 @@ TEST_F(WebServerTest, StopEndsAnOpenEventStreamAndAStalledClientAtOnce) {
 TEST_F(WebServerTest, AStreamWhosePageWentIsFreedSoon) {
   WebServer& server = Start();
   {
-    RawClient page(port_);
-    page.Send(Events());
+    RawClient page(port_, kEvents);
     EXPECT_TRUE(page.ReadUntil("event: state"));
     EXPECT_EQ(server.EventStreams(), 1);
   }
@@ -199,12 +179,11 @@ TEST_F(WebServerTest, StalledClientsDoNotHoldTheServer) {
   options_.idleTimeout = 300ms;
   options_.maxConnections = 2;
   Start();
-  RawClient slow(port_);
-  slow.Send("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n");  // and never the blank line
-  RawClient silent(port_);
+  RawClient slow(port_, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n");  // and never the blank line
+  RawClient silent(port_, "");
   std::this_thread::sleep_for(50ms);
   // Both places are taken: a third client is told so at once instead of waiting.
-  RawClient third(port_);
+  RawClient third(port_, "");
   EXPECT_TRUE(Answered(third.ReadAll(1000ms), "503"));
   // The stalled ones are answered and dropped after the idle time.
   auto begin = SteadyClock::now();
