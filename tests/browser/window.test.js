@@ -1,14 +1,8 @@
-// The Telvara window in headless Chromium, as a person would see and use it.
-//
-// What to test, from the environment:
-//   TELVARA_WEB_URL      the address of a window that is already running, or
-//   TELVARA_WEB_CMD      a command (run by sh) that serves a window and prints its
-//                        address as its first line of output, or
-//   TELVARA_WEB_HARNESS  the window_harness program (set by ctest); then the texts
-//                        that the harness shows are checked too.
-// TELVARA_CHROMIUM names the browser (default /usr/bin/chromium); TELVARA_SHOTS the
-// folder for screenshots (default /tmp).
-//
+// The Telvara window in headless Chromium, as a person would see and use it. What to
+// test: TELVARA_WEB_URL, a window already running; TELVARA_WEB_CMD, a command (run by
+// sh) that serves one and prints its address first; or TELVARA_WEB_HARNESS, the
+// window_harness program, whose own texts are checked too. TELVARA_CHROMIUM names the
+// browser (default /usr/bin/chromium), TELVARA_SHOTS the folder for screenshots.
 // Exits 0 when every check passed, 1 on a failure, 77 when it cannot run here.
 'use strict';
 
@@ -67,14 +61,6 @@ function startProgram() {
   });
 }
 
-function exited(child, ms) {
-  return new Promise((resolve) => {
-    if (child.exitCode !== null || child.signalCode !== null) return resolve(true);
-    const timer = setTimeout(() => resolve(false), ms);
-    child.once('exit', () => { clearTimeout(timer); resolve(true); });
-  });
-}
-
 async function main() {
   const harness = !process.env.TELVARA_WEB_URL && !process.env.TELVARA_WEB_CMD;
   const { url, child } = await startProgram();
@@ -111,18 +97,13 @@ async function main() {
     };
     const shot = (name) => page.screenshot({ path: path.join(shots, `telvara-${name}.png`) });
     // Every text the start-up window shows, in order, however briefly.
-    await page.addInitScript(() => {
-      window.__startup = [];
-      document.addEventListener('DOMContentLoaded', () => {
-        const status = document.getElementById('startup-status');
-        const startup = document.getElementById('startup');
-        const note = () => {
-          const text = status.textContent;
-          if (!startup.hidden && window.__startup[window.__startup.length - 1] !== text) window.__startup.push(text);
-        };
-        new MutationObserver(note).observe(startup, { attributes: true, childList: true, subtree: true, characterData: true });
-      });
-    });
+    await page.addInitScript(() => document.addEventListener('DOMContentLoaded', () => {
+      const [seen, startup, status] = [window.__startup = [], document.getElementById('startup'),
+                                       document.getElementById('startup-status')];
+      new MutationObserver(() => {
+        if (!startup.hidden && seen[seen.length - 1] !== status.textContent) seen.push(status.textContent);
+      }).observe(startup, { attributes: true, childList: true, subtree: true, characterData: true });
+    }));
     await page.goto(url);
 
     // The start-up window.
@@ -190,11 +171,12 @@ async function main() {
 
     // Menu prompts while an item is under the pointer.
     await page.click('#menubar .menu[data-key="f"] .menutitle');
-    await page.hover('#menubar .item[data-command="57665"]');
-    await checkTexts(['#prompt', 'Quit the Telvara program', 'the Exit prompt']);
-    await page.hover('#menubar .menu[data-key="s"] .menutitle');
-    await page.hover('#menubar .item[data-command="32771"]');
-    await checkTexts(['#prompt', 'Set up the Telvara program', 'the Set up Modem prompt']);
+    for (const [menu, item, prompt, what] of [['f', 57665, 'Quit the Telvara program', 'the Exit prompt'],
+                                              ['s', 32771, 'Set up the Telvara program', 'the Set up Modem prompt']]) {
+      await page.hover(`#menubar .menu[data-key="${menu}"] .menutitle`);
+      await page.hover(`#menubar .item[data-command="${item}"]`);
+      await checkTexts(['#prompt', prompt, what]);
+    }
     await page.keyboard.press('Escape');
     await checkTexts(['#prompt', 'For Help, press F1', 'the idle prompt again']);
 
@@ -223,8 +205,12 @@ async function main() {
 
     // The program stops: the window says so plainly.
     if (child) {
+      const ended = new Promise((resolve) => {
+        child.once('exit', () => resolve(true));
+        setTimeout(() => resolve(false), 10000).unref();
+      });
       child.kill('SIGTERM');
-      check(await exited(child, 10000), 'the program ends on SIGTERM');
+      check(await ended, 'the program ends on SIGTERM');
       await page.waitForSelector('#offline', { state: 'visible' }).catch(() => {});
       const said = await text('#offline-text');
       check(await page.isVisible('#offline') && /stopped|does not answer/.test(said),
@@ -238,19 +224,11 @@ async function main() {
   }
 }
 
-const deadline = setTimeout(() => {
-  console.log('FAIL the browser test took longer than 150 s');
-  if (program) program.kill('SIGKILL');
-  process.exit(1);
-}, 150000);
-main().then(() => {
-  clearTimeout(deadline);
+function end(error) {
+  if (error) check(false, error.stack || error);
+  if (program && program.exitCode === null && program.signalCode === null) program.kill('SIGKILL');
   console.log(`browser_window: ${passed} passed, ${failed} failed`);
   process.exit(failed === 0 ? 0 : 1);
-}, (error) => {
-  clearTimeout(deadline);
-  if (program && program.exitCode === null && program.signalCode === null) program.kill('SIGKILL');
-  console.log(`FAIL ${error.stack || error}`);
-  console.log(`browser_window: ${passed} passed, ${failed + 1} failed`);
-  process.exit(1);
-});
+}
+setTimeout(() => end('the browser test took longer than 150 s'), 150000).unref();
+main().then(() => end(), end);
