@@ -1,8 +1,5 @@
 // The real telvara against telvara-modemsim on a pseudo-terminal.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 #include <filesystem>
 #include <fstream>
@@ -49,22 +46,15 @@ class ProgramTest : public ::testing::Test {
   std::unique_ptr<Process> modem_;
 };
 
-// Asks the window's address for its page; the status line of the reply.
+// Asks the window's address (http://127.0.0.1:PORT/) for its page, through bash's
+// /dev/tcp; the status line of the reply.
 std::string HttpGet(const std::string& url) {
-  int port = std::stoi(url.substr(url.rfind(':') + 1));
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return "";
-  std::string req = "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n\r\n";
-  [[maybe_unused]] ssize_t w = write(s, req.data(), req.size());
-  char buf[64] = {};
-  ssize_t n = read(s, buf, sizeof buf - 1);
-  close(s);
-  std::string got(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
-  return got.substr(0, got.find('\r'));
+  std::string port = url.substr(17, url.size() - 18), line;
+  Process get({"/bin/bash", "-c",
+               "exec 3<>/dev/tcp/127.0.0.1/$0 && printf 'GET / HTTP/1.1\\r\\nHost: 127.0.0.1\\r\\n\\r\\n' >&3 && head -1 <&3",
+               port});
+  get.ReadLine(line, 5000);
+  return line.substr(0, line.find('\r'));
 }
 
 TEST_F(ProgramTest, StartsAnswersAtTheRingCountAndStopsCleanlyOnSigterm) {

@@ -185,26 +185,19 @@ TEST_F(OrvanelDocTest, CommandLineLogAndItsFallBack) {
   EXPECT_EQ(ReadFile(named), Bytes{9});
 }
 
-TEST_F(OrvanelDocTest, ALogThatIsALinkIsSavedWhereItPoints) {
+// A save replaces the file a link points to, with its mode; one that fails is told and
+// kept for the next.
+TEST_F(OrvanelDocTest, SavingKeepsALinkAndTheModeAndAFailedSaveIsReportedAndKeptModified) {
   const std::string real = dir_.Path() + "real.log";
   WriteFile(real, LogBuilder::Log(1));
+  ::chmod(real.c_str(), 0640);
   fs::create_symlink(real, LogPath());
   COrvanelDoc doc(dir_.Path());
   ASSERT_EQ(doc.OpenAtStartup("", now_).outcome, StartupOutcome::Opened);
   ASSERT_TRUE(doc.RemoveMessage(0).Ok());
   EXPECT_TRUE(fs::is_symlink(LogPath()));
   EXPECT_EQ(ReadFile(real), (Bytes{0, 0}));
-}
-
-TEST_F(OrvanelDocTest, SavingKeepsTheModeAndAFailedSaveIsReportedAndKeptModified) {
-  WriteFile(LogPath(), LogBuilder::Log(1));
-  ::chmod(LogPath().c_str(), 0640);
-  COrvanelDoc doc(dir_.Path());
-  ASSERT_EQ(doc.OpenAtStartup("", now_).outcome, StartupOutcome::Opened);
-  ASSERT_TRUE(doc.RemoveMessage(0).Ok());
-  struct stat st;
-  ASSERT_EQ(::stat(LogPath().c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(fs::status(real).permissions(), fs::perms(0640));
 
   fs::remove(LogPath());
   fs::create_directory(LogPath());  // a directory cannot be replaced by a file
@@ -212,7 +205,6 @@ TEST_F(OrvanelDocTest, SavingKeepsTheModeAndAFailedSaveIsReportedAndKeptModified
   EXPECT_FALSE(saved.Ok());
   EXPECT_NE(saved.error.find(LogPath()), std::string::npos) << saved.error;
   EXPECT_TRUE(doc.IsModified());
-  EXPECT_EQ(doc.GetMessageCount(), 1);
   fs::remove(LogPath());
   ASSERT_TRUE(doc.SaveIfModified().Ok());
   EXPECT_FALSE(doc.IsModified());
