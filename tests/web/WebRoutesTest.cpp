@@ -79,8 +79,8 @@ class RouteTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(root_); }
 
-  RouteResult Route(const char* method, const std::string& path, AccessVerdict access = kAllowed,
-                    const char* type = "application/json", std::string body = "") {
+  RouteResult Route(const char* method, const std::string& path, std::string body = "{}",
+                    AccessVerdict access = kAllowed, const char* type = "application/json") {
     HttpRequest request;
     request.method = method;
     request.target = request.path = path;
@@ -107,8 +107,8 @@ struct RouteCase {
   const char* method;
   const char* path;
   std::vector<std::string> shows;  // in the response as written: status line, headers, body
-  const char* type = nullptr;      // of the request's body
-  const char* body = "";
+  const char* body = "{}";
+  const char* type = "application/json";  // of the body
 };
 
 void PrintTo(const RouteCase& c, std::ostream* out) { *out << c.name; }
@@ -117,7 +117,7 @@ class RouteAnswer : public RouteTest, public ::testing::WithParamInterface<Route
 
 TEST_P(RouteAnswer, For) {
   const RouteCase& c = GetParam();
-  RouteResult r = Route(c.method, c.path, c.access, c.type, c.body);
+  RouteResult r = Route(c.method, c.path, c.body, c.access, c.type);
   EXPECT_FALSE(r.eventStream);
   std::string written = FormatResponse(r.response);
   for (const std::string& part : c.shows) {
@@ -127,42 +127,35 @@ TEST_P(RouteAnswer, For) {
   EXPECT_EQ(posted_.size(), r.response.status == 204 ? 1u : 0u);
 }
 
-const char* const kJson = "application/json";
-const std::string k405 = "HTTP/1.1 405 Method Not Allowed\r\n";
-const std::string k404 = "HTTP/1.1 404 Not Found\r\n";
+const std::string k200 = "HTTP/1.1 200 OK\r\n", k204 = "HTTP/1.1 204 No Content\r\n",
+                  k400 = "HTTP/1.1 400 Bad Request\r\n", k403 = "HTTP/1.1 403 Forbidden\r\n",
+                  k404 = "HTTP/1.1 404 Not Found\r\n", k405 = "HTTP/1.1 405 Method Not Allowed\r\n";
 
 INSTANTIATE_TEST_SUITE_P(WebRouter, RouteAnswer, ::testing::Values(
-    RouteCase{"PageAtRoot", kAllowed, "GET", "/",
-              {"HTTP/1.1 200 OK\r\n", "Content-Type: text/html; charset=utf-8\r\n", "Connection: close\r\n",
-               "Content-Length: 19\r\n\r\n<title>page</title>"}},
-    RouteCase{"PageByName", kAllowed, "GET", "/index.html", {"<title>page</title>"}},
-    RouteCase{"Script", kAllowed, "GET", "/app.js",
-              {"Content-Type: text/javascript; charset=utf-8\r\n", "var page = 1;"}},
+    RouteCase{"PageAtRoot", kAllowed, "GET", "/", {k200, "Content-Type: text/html; charset=utf-8\r\n",
+              "Connection: close\r\n", "Content-Length: 19\r\n\r\n<title>page</title>"}},
+    RouteCase{"PageByName", kAllowed, "GET", "/index.html", {k200, "<title>page</title>"}},
+    RouteCase{"Script", kAllowed, "GET", "/app.js", {"Content-Type: text/javascript; charset=utf-8\r\n", "var page = 1;"}},
     RouteCase{"ListedButMissing", kAllowed, "GET", "/style.css", {k404, "Not found\n"}},
-    RouteCase{"State", kAllowed, "GET", "/api/state",
-              {"HTTP/1.1 200 OK\r\n", "Content-Type: application/json\r\n", R"("status":"Stand by")"}},
-    RouteCase{"StatePosted", kAllowed, "POST", "/api/state", {k405, "Allow: GET\r\n"}, kJson, "{}"},
-    RouteCase{"EventsPosted", kAllowed, "POST", "/api/events", {k405, "Allow: GET\r\n"}, kJson, "{}"},
-    RouteCase{"PagePosted", kAllowed, "POST", "/", {k405, "Allow: GET\r\n"}, kJson, "{}"},
+    RouteCase{"State", kAllowed, "GET", "/api/state", {k200, "Content-Type: application/json\r\n", R"("status":"Stand by")"}},
+    RouteCase{"StatePosted", kAllowed, "POST", "/api/state", {k405, "Allow: GET\r\n"}},
+    RouteCase{"EventsPosted", kAllowed, "POST", "/api/events", {k405, "Allow: GET\r\n"}},
+    RouteCase{"PagePosted", kAllowed, "POST", "/", {k405, "Allow: GET\r\n"}},
     RouteCase{"CommandFetched", kAllowed, "GET", "/api/command", {k405, "Allow: POST\r\n"}},
-    RouteCase{"ForeignHost", AccessVerdict::BadHost, "GET", "/",
-              {"HTTP/1.1 403 Forbidden\r\n", "This window answers only to its own address\n"}},
+    RouteCase{"ForeignHost", AccessVerdict::BadHost, "GET", "/", {k403, "This window answers only to its own address\n"}},
     RouteCase{"NoPasswordNoStream", AccessVerdict::NeedPassword, "GET", "/api/events",
               {"HTTP/1.1 401 Unauthorized\r\n", "WWW-Authenticate: Basic realm=\"Telvara\", charset=\"UTF-8\"\r\n"}},
     RouteCase{"CrossSite", AccessVerdict::CrossSite, "POST", "/api/command",
-              {"HTTP/1.1 403 Forbidden\r\n", "Commands are taken only from the window's own page\n"}, kJson, kPlay},
+              {k403, "Commands are taken only from the window's own page\n"}, kPlay},
     RouteCase{"CommandAsAForm", kAllowed, "POST", "/api/command",
-              {"HTTP/1.1 415 Unsupported Media Type\r\n", "Commands are JSON\n"}, "text/plain", kPlay},
-    RouteCase{"CommandWithoutType", kAllowed, "POST", "/api/command", {"HTTP/1.1 415 "}, nullptr, kPlay},
-    RouteCase{"CommandNotJson", kAllowed, "POST", "/api/command",
-              {"HTTP/1.1 400 Bad Request\r\n", "Malformed command\n"}, kJson, "not json"},
-    RouteCase{"CommandUnknown", kAllowed, "POST", "/api/command",
-              {"HTTP/1.1 400 ", "Unknown command\n"}, kJson, R"({"id":4242})"},
+              {"HTTP/1.1 415 Unsupported Media Type\r\n", "Commands are JSON\n"}, kPlay, "text/plain"},
+    RouteCase{"CommandWithoutType", kAllowed, "POST", "/api/command", {"HTTP/1.1 415 "}, kPlay, nullptr},
+    RouteCase{"CommandNotJson", kAllowed, "POST", "/api/command", {k400, "Malformed command\n"}, "not json"},
+    RouteCase{"CommandUnknown", kAllowed, "POST", "/api/command", {k400, "Unknown command\n"}, R"({"id":4242})"},
     RouteCase{"AnswerToAClosedBox", kAllowed, "POST", "/api/command",
-              {"HTTP/1.1 409 Conflict\r\n", "That message box is not open\n"}, kJson, R"({"id":1,"data":"5 OK"})"},
-    RouteCase{"Command", kAllowed, "POST", "/api/command", {"HTTP/1.1 204 No Content\r\n"}, kJson, kPlay},
-    RouteCase{"CommandJsonWithCharset", kAllowed, "POST", "/api/command", {"HTTP/1.1 204 "},
-              "application/json; charset=utf-8", kPlay}),
+              {"HTTP/1.1 409 Conflict\r\n", "That message box is not open\n"}, R"({"id":1,"data":"5 OK"})"},
+    RouteCase{"Command", kAllowed, "POST", "/api/command", {k204}, kPlay},
+    RouteCase{"CommandJsonWithCharset", kAllowed, "POST", "/api/command", {k204}, kPlay, "application/json; charset=utf-8"}),
     [](const ::testing::TestParamInfo<RouteCase>& info) { return std::string(info.param.name); });
 
 TEST_F(RouteTest, ServesOnlyTheListedFilesNeverAPathFromTheRequest) {
@@ -180,8 +173,8 @@ TEST_F(RouteTest, EventsAreLeftToTheServersStream) {
 }
 
 TEST_F(RouteTest, CommandsArePostedAsSentAndA503WhenTheLoopIsFull) {
-  ASSERT_EQ(Route("POST", "/api/command", kAllowed, kJson, kPlay).response.status, 204);
-  ASSERT_EQ(Route("POST", "/api/command", kAllowed, kJson, R"({"id":1,"data":"4 OK"})").response.status, 204);
+  ASSERT_EQ(Route("POST", "/api/command", kPlay).response.status, 204);
+  ASSERT_EQ(Route("POST", "/api/command", R"({"id":1,"data":"4 OK"})").response.status, 204);
   ASSERT_EQ(posted_.size(), 2u);
   EXPECT_EQ(posted_[0].kind, LoopMessage::Kind::Command);
   EXPECT_EQ(posted_[0].id, command::kPlayMessage);
@@ -189,7 +182,7 @@ TEST_F(RouteTest, CommandsArePostedAsSentAndA503WhenTheLoopIsFull) {
   EXPECT_EQ(posted_[1].id, command::kBoxAnswer);
   EXPECT_EQ(posted_[1].data, "4 OK");
   loopFull_ = true;
-  HttpResponse busy = Route("POST", "/api/command", kAllowed, kJson, kPlay).response;
+  HttpResponse busy = Route("POST", "/api/command", kPlay).response;
   EXPECT_EQ(busy.status, 503);
   EXPECT_EQ(busy.body, "Telvara is busy; try again\n");
 }
