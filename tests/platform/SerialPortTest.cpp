@@ -73,18 +73,6 @@ TEST(SerialPort, OpenIsExclusiveUntilClosed) {
   close(fd);
 }
 
-TEST(SerialPort, MissingOrWrongDevicesFailWithAReason) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"/dev/telvara-no-such-device", "/dev/telvara-no-such-device"},
-      {"/dev/null", "not a serial device"},
-      {"", "no device"}};
-  for (auto [path, reason] : cases) {
-    PortOpenResult r = SerialPort::Open(path, 19200);
-    EXPECT_FALSE(r.stream) << path;
-    EXPECT_NE(r.error.find(reason), std::string::npos) << r.error;
-  }
-}
-
 // Raw 8N1 with RTS/CTS, and HUPCL so that the last close drops DTR; the rate by its
 // Bnnn constant, or by termios2 where there is none.
 TEST(SerialPort, SetsRawEightBitsHardwareFlowAndTheRate) {
@@ -102,7 +90,7 @@ TEST(SerialPort, SetsRawEightBitsHardwareFlowAndTheRate) {
   }
 }
 
-TEST(SerialDevicePath, PortsSectionThenTtyS) {
+TEST(SerialPort, TheDeviceFromThePortsSectionThenTtySAndFailuresWithAReason) {
   std::string path = ::testing::TempDir() + "ports_" + std::to_string(getpid()) + ".ini";
   std::ofstream(path) << "[PORTS]\nCOM2=/dev/pts/7\n";
   Profile p(path);
@@ -111,10 +99,17 @@ TEST(SerialDevicePath, PortsSectionThenTtyS) {
   EXPECT_EQ(SerialDevicePath(p, 4), "/dev/ttyS3");
   EXPECT_EQ(SerialDevicePath(p, 0), "");
   EXPECT_EQ(SerialDevicePath(p, -3), "");
-  PortOpenResult r = MakeSerialPortOpener(p)(0, 19200);
-  EXPECT_FALSE(r.stream);
-  EXPECT_NE(r.error.find("COM0"), std::string::npos);
   unlink(path.c_str());
+  const std::pair<std::string, std::string> failures[] = {
+      {"/dev/telvara-no-such-device", "/dev/telvara-no-such-device"}, {"/dev/null", "not a serial device"}};
+  for (auto [device, reason] : failures) {
+    PortOpenResult r = SerialPort::Open(device, 19200);
+    EXPECT_FALSE(r.stream);
+    EXPECT_NE(r.error.find(reason), std::string::npos) << r.error;
+  }
+  PortOpenResult r = MakeSerialPortOpener(p)(0, 19200);  // names no device
+  EXPECT_FALSE(r.stream);
+  EXPECT_NE(r.error.find("COM0"), std::string::npos) << r.error;
 }
 
 }  // namespace
