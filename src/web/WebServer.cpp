@@ -1,12 +1,10 @@
 #include "web/WebServer.h"
 
-#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,30 +22,6 @@ using Headers = std::vector<std::pair<std::string, std::string>>;
 // How long an event stream waits on the model before it looks at the stop flag and
 // the peer again.
 constexpr std::chrono::milliseconds kStreamSlice{250};
-constexpr off_t kMaxPageFile = 4 * 1024 * 1024;
-
-struct PageFile {
-  const char* path;
-  const char* file;
-  const char* type;
-};
-
-// The only files the server reads: a request names one of these, never a path.
-constexpr PageFile kPageFiles[] = {
-    {"/", "index.html", "text/html; charset=utf-8"},
-    {"/index.html", "index.html", "text/html; charset=utf-8"},
-    {"/style.css", "style.css", "text/css; charset=utf-8"},
-    {"/app.js", "app.js", "text/javascript; charset=utf-8"},
-    {"/icon.svg", "icon.svg", "image/svg+xml"},
-};
-
-Headers CommonHeaders() {
-  return {{"Cache-Control", "no-store"},
-          {"X-Content-Type-Options", "nosniff"},
-          {"X-Frame-Options", "DENY"},
-          {"Referrer-Policy", "same-origin"},
-          {"Content-Security-Policy", "default-src 'self'; frame-ancestors 'none'"}};
-}
 
 bool IsLoopback(const sockaddr* address) {
   if (address->sa_family == AF_INET) {
@@ -64,31 +38,13 @@ bool IsLoopback(const sockaddr* address) {
 
 std::string ErrorText(int error) { return std::strerror(error); }
 
-// Reads a whole regular file; nullopt when it is missing, not a file or too large.
-std::optional<std::string> ReadPageFile(const std::string& path) {
-  UniqueFileDescriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-  if (!fd.IsValid()) return std::nullopt;
-  struct stat st;
-  if (fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxPageFile) {
-    return std::nullopt;
-  }
-  std::string content;
-  char chunk[8192];
-  for (;;) {
-    ssize_t n = read(fd.Get(), chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return std::nullopt;
-    if (n == 0) break;
-    content.append(chunk, static_cast<std::size_t>(n));
-    if (content.size() > static_cast<std::size_t>(kMaxPageFile)) return std::nullopt;
-  }
-  return content;
-}
-
 }  // namespace
 
 WebServer::WebServer(const WindowModel& model, EventLoop& loop, WebServerOptions options)
-    : model_(model), loop_(loop), options_(std::move(options)) {}
+    : model_(model),
+      loop_(loop),
+      options_(std::move(options)),
+      router_(options_.webDir, [&loop](LoopMessage message) { return loop.Post(std::move(message)); }) {}
 
 WebServer::~WebServer() { Stop(); }
 
@@ -213,7 +169,7 @@ void WebServer::AcceptLoop() {
     ReapWorkers(false);
     if (static_cast<int>(workers_.size()) >= options_.maxConnections) {
       Connection refused(std::move(socket), stopFd_.Borrow());
-      Send(refused, Text(503, "Too many connections"));
+      Send(refused, PlainText(503, "Too many connections"));
       continue;
     }
     auto done = std::make_shared<std::atomic<bool>>(false);
@@ -241,126 +197,29 @@ void WebServer::Serve(UniqueFileDescriptor socket) {
     while (parsed == ParseResult::Incomplete) {
       chunk.clear();
       IoResult io = connection.ReadSome(chunk, deadline);
-      if (io == IoResult::TimedOut) return Send(connection, Text(408, "Request timed out"));
+      if (io == IoResult::TimedOut) return Send(connection, PlainText(408, "Request timed out"));
       if (io != IoResult::Done) return;
       parsed = parser.Feed(chunk);
     }
     if (parsed == ParseResult::Bad) {
-      Send(connection, Text(parser.ErrorStatus(), std::string(StatusText(parser.ErrorStatus()))));
+      Send(connection, PlainText(parser.ErrorStatus(), std::string(StatusText(parser.ErrorStatus()))));
       return connection.Linger();
     }
-    bool eventStream = false;
-    HttpResponse response = Route(parser.Request(), eventStream);
-    if (eventStream) return StreamEvents(connection);
-    Send(connection, std::move(response));
+    const HttpRequest& request = parser.Request();
+    RouteResult routed =
+        router_.Route(request, access_->Check(request, request.method != "GET"), *model_.Snapshot());
+    if (routed.eventStream) return StreamEvents(connection);
+    Send(connection, std::move(routed.response));
   } catch (const std::exception&) {
     // Out of memory or a failed system call: this connection ends, the server goes on.
   }
 }
 
-HttpResponse WebServer::Text(int status, std::string text) const {
-  HttpResponse response;
-  response.status = status;
-  response.contentType = "text/plain; charset=utf-8";
-  response.body = std::move(text) + "\n";
-  return response;
-}
-
 void WebServer::Send(Connection& connection, HttpResponse response) const {
-  Headers headers = CommonHeaders();
+  Headers headers = StandardHeaders();
   headers.insert(headers.end(), response.headers.begin(), response.headers.end());
   response.headers = std::move(headers);
   connection.WriteAll(FormatResponse(response), options_.idleTimeout);
-}
-
-HttpResponse WebServer::Route(const HttpRequest& request, bool& eventStream) {
-  bool isGet = request.method == "GET";
-  bool isPost = request.method == "POST";
-  switch (access_->Check(request, !isGet)) {
-    case AccessVerdict::Allowed:
-      break;
-    case AccessVerdict::BadHost:
-      return Text(403, "This window answers only to its own address");
-    case AccessVerdict::NeedPassword: {
-      HttpResponse response = Text(401, "The password is required");
-      response.headers.emplace_back("WWW-Authenticate", "Basic realm=\"Telvara\", charset=\"UTF-8\"");
-      return response;
-    }
-    case AccessVerdict::CrossSite:
-      return Text(403, "Commands are taken only from the window's own page");
-  }
-
-  auto methodNotAllowed = [this](const char* allow) {
-    HttpResponse response = Text(405, "Method not allowed");
-    response.headers.emplace_back("Allow", allow);
-    return response;
-  };
-  if (request.path == "/api/state") {
-    if (!isGet) return methodNotAllowed("GET");
-    HttpResponse response;
-    response.contentType = "application/json";
-    response.body = StateToJson(*model_.Snapshot());
-    return response;
-  }
-  if (request.path == "/api/events") {
-    if (!isGet) return methodNotAllowed("GET");
-    eventStream = true;
-    return {};
-  }
-  if (request.path == "/api/command") {
-    if (!isPost) return methodNotAllowed("POST");
-    return PostCommand(request);
-  }
-  for (const PageFile& file : kPageFiles) {
-    if (request.path == file.path) {
-      if (!isGet) return methodNotAllowed("GET");
-      return StaticFile(request.path);
-    }
-  }
-  return Text(404, "Not found");
-}
-
-HttpResponse WebServer::StaticFile(const std::string& path) {
-  for (const PageFile& file : kPageFiles) {
-    if (path != file.path) continue;
-    std::string dir = options_.webDir;
-    if (!dir.empty() && dir.back() != '/') dir += '/';
-    std::optional<std::string> content = ReadPageFile(dir + file.file);
-    if (!content) return Text(404, "Not found");
-    HttpResponse response;
-    response.contentType = file.type;
-    response.body = std::move(*content);
-    return response;
-  }
-  return Text(404, "Not found");
-}
-
-HttpResponse WebServer::PostCommand(const HttpRequest& request) {
-  // Only JSON: a cross-site form cannot send it without the browser asking first, and
-  // that question (OPTIONS) is never answered.
-  const std::string* type = request.Header("content-type");
-  if (!type || type->substr(0, type->find(';')) != "application/json") {
-    return Text(415, "Commands are JSON");
-  }
-  PageCommand parsed;
-  switch (ParsePageCommand(request.body, *model_.Snapshot(), parsed)) {
-    case CommandCheck::Ok:
-      break;
-    case CommandCheck::Malformed:
-      return Text(400, "Malformed command");
-    case CommandCheck::UnknownId:
-      return Text(400, "Unknown command");
-    case CommandCheck::NoSuchBox:
-      return Text(409, "That message box is not open");
-  }
-  LoopMessage message;
-  message.kind = LoopMessage::Kind::Command;
-  message.id = parsed.id;
-  message.data = std::move(parsed.data);
-  if (!loop_.Post(std::move(message))) return Text(503, "Telvara is busy; try again");
-  HttpResponse response;
-  response.status = 204;
-  return response;
 }
 
 void WebServer::StreamEvents(Connection& connection) {
@@ -370,7 +229,7 @@ void WebServer::StreamEvents(Connection& connection) {
     ~Count() { streams.fetch_sub(1); }
   } count{streams_};
 
-  std::string head = FormatHead(200, "text/event-stream; charset=utf-8", CommonHeaders());
+  std::string head = FormatHead(200, "text/event-stream; charset=utf-8", StandardHeaders());
   head += "\r\nretry: 1000\n\n";
   if (connection.WriteAll(head, options_.idleTimeout) != IoResult::Done) return;
   auto lastWrite = SteadyClock::now();

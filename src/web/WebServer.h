@@ -3,10 +3,9 @@
 // per connection) never touch engine objects: they read the WindowModel's published
 // snapshots and post what the user did into the engine's EventLoop.
 //
-// Routes: GET / and the page's few static files (a fixed list, read from the web
-// directory); GET /api/state, the window state as JSON; GET /api/events, a stream of
-// server-sent events with the state each time its version changes; POST /api/command,
-// {"id": <command id>, "data": "<text>"}, posted to the loop as a Command message.
+// What each request gets is WebRouter's to say (web/WebRoutes.h); this class holds
+// the sockets, connections and threads, and keeps up the event streams (the state
+// each time its version changes).
 //
 // Start(), Stop() and the destructor belong to the thread that owns the server (the
 // engine thread in the program); Port(), Url() and EventStreams() may be read from any.
@@ -24,6 +23,7 @@
 #include "web/Connection.h"
 #include "web/HttpMessage.h"
 #include "web/WebAccess.h"
+#include "web/WebRoutes.h"
 
 namespace telvara {
 
@@ -70,16 +70,13 @@ class WebServer {
   void AcceptLoop();
   void ReapWorkers(bool all);
   void Serve(UniqueFileDescriptor socket);
-  HttpResponse Route(const HttpRequest& request, bool& eventStream);
-  HttpResponse StaticFile(const std::string& path);
-  HttpResponse PostCommand(const HttpRequest& request);
   void StreamEvents(Connection& connection);
-  HttpResponse Text(int status, std::string text) const;
   void Send(Connection& connection, HttpResponse response) const;
 
   const WindowModel& model_;
   EventLoop& loop_;
   WebServerOptions options_;
+  WebRouter router_;
   std::optional<WebAccess> access_;
   UniqueFileDescriptor listen_;
   UniqueFileDescriptor stopFd_;

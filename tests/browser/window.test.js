@@ -1,14 +1,8 @@
-// The Telvara window in headless Chromium, as a person would see and use it.
-//
-// What to test, from the environment:
-//   TELVARA_WEB_URL      the address of a window that is already running, or
-//   TELVARA_WEB_CMD      a command (run by sh) that serves a window and prints its
-//                        address as its first line of output, or
-//   TELVARA_WEB_HARNESS  the window_harness program (set by ctest); then the texts
-//                        that the harness shows are checked too.
-// TELVARA_CHROMIUM names the browser (default /usr/bin/chromium); TELVARA_SHOTS the
-// folder for screenshots (default /tmp).
-//
+// The Telvara window in headless Chromium, as a person would see and use it. What to
+// test: TELVARA_WEB_URL, a window already running; TELVARA_WEB_CMD, a command (run by
+// sh) that serves one and prints its address first; or TELVARA_WEB_HARNESS, the
+// window_harness program, whose own texts are checked too. TELVARA_CHROMIUM names the
+// browser (default /usr/bin/chromium), TELVARA_SHOTS the folder for screenshots.
 // Exits 0 when every check passed, 1 on a failure, 77 when it cannot run here.
 'use strict';
 
@@ -19,52 +13,41 @@ const path = require('path');
 const readline = require('readline');
 
 const SKIP = 77;
+function skip(why) {
+  console.log(`browser_window skipped: ${why}`);
+  process.exit(SKIP);
+}
 let chromium;
 try {
   ({ chromium } = require('playwright-core'));
 } catch (e) {
-  console.log('browser_window skipped: playwright-core is not installed (run "npm ci" in tests/browser)');
-  process.exit(SKIP);
+  skip('playwright-core is not installed (run "npm ci" in tests/browser)');
 }
 const browserPath = process.env.TELVARA_CHROMIUM || '/usr/bin/chromium';
-if (!fs.existsSync(browserPath)) {
-  console.log(`browser_window skipped: no browser at ${browserPath}`);
-  process.exit(SKIP);
-}
+if (!fs.existsSync(browserPath)) skip(`no browser at ${browserPath}`);
 
 const STARTUP_TEXTS = [
   'Starting up', 'Checking directory', 'Read in settings', 'Open comm port', 'Initializing modem',
   'Trying to set modem to voice mode', 'Modem Set to voice mode', 'Ready',
 ];
-const HEADER = 'Time        Date      Length    Filename    Caller ID  Status';
 const shots = process.env.TELVARA_SHOTS || os.tmpdir();
 
 let program = null;  // the child process under test, killed if the test overruns
 let passed = 0;
 let failed = 0;
 function check(ok, what, detail) {
-  if (ok) {
-    passed += 1;
-    console.log(`ok   ${what}`);
-  } else {
-    failed += 1;
-    console.log(`FAIL ${what}${detail === undefined ? '' : ': ' + JSON.stringify(detail)}`);
-  }
+  if (ok) passed += 1;
+  else failed += 1;
+  console.log(ok ? `ok   ${what}` : `FAIL ${what}${detail === undefined ? '' : ': ' + JSON.stringify(detail)}`);
 }
 
 // Starts the program under test and resolves with its address.
 function startProgram() {
-  if (process.env.TELVARA_WEB_URL) return Promise.resolve({ url: process.env.TELVARA_WEB_URL, child: null });
-  let child;
-  if (process.env.TELVARA_WEB_CMD) {
-    child = spawn('sh', ['-c', process.env.TELVARA_WEB_CMD], { stdio: ['ignore', 'pipe', 'inherit'] });
-  } else if (process.env.TELVARA_WEB_HARNESS) {
-    child = spawn(process.env.TELVARA_WEB_HARNESS, ['--listen', '127.0.0.1:0', '--step', '400'],
-                  { stdio: ['ignore', 'pipe', 'inherit'] });
-  } else {
-    console.log('browser_window skipped: set TELVARA_WEB_URL, TELVARA_WEB_CMD or TELVARA_WEB_HARNESS');
-    process.exit(SKIP);
-  }
+  const { TELVARA_WEB_URL: url, TELVARA_WEB_CMD: cmd, TELVARA_WEB_HARNESS: harness } = process.env;
+  if (url) return Promise.resolve({ url, child: null });
+  if (!cmd && !harness) skip('set TELVARA_WEB_URL, TELVARA_WEB_CMD or TELVARA_WEB_HARNESS');
+  const stdio = ['ignore', 'pipe', 'inherit'];
+  const child = cmd ? spawn('sh', ['-c', cmd], { stdio }) : spawn(harness, [], { stdio });
   return new Promise((resolve, reject) => {
     const lines = readline.createInterface({ input: child.stdout });
     const timer = setTimeout(() => reject(new Error('the program printed no address within 30 s')), 30000);
@@ -78,21 +61,13 @@ function startProgram() {
   });
 }
 
-function exited(child, ms) {
-  return new Promise((resolve) => {
-    if (child.exitCode !== null || child.signalCode !== null) return resolve(true);
-    const timer = setTimeout(() => resolve(false), ms);
-    child.once('exit', () => { clearTimeout(timer); resolve(true); });
-  });
-}
-
 async function main() {
   const harness = !process.env.TELVARA_WEB_URL && !process.env.TELVARA_WEB_CMD;
   const { url, child } = await startProgram();
   program = child;
   console.log(`window at ${url}`);
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'telvara-chromium-'));
   // A fresh profile directory (--user-data-dir) for every run.
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'telvara-chromium-'));
   const browser = await chromium.launchPersistentContext(profile, {
     executablePath: browserPath,
     headless: true,
@@ -104,91 +79,91 @@ async function main() {
     const page = browser.pages()[0] || await browser.newPage();
     page.setDefaultTimeout(10000);
     page.on('pageerror', (e) => check(false, 'the page runs without script errors', e.message));
+    const same = (a, b) => JSON.stringify(a) === JSON.stringify(b);
+    const text = (selector) => page.textContent(selector).catch(() => null);
+    // Each [selector, text, what to call it] as the window shows it now.
+    const checkTexts = async (...rows) => {
+      for (const [selector, expected, what] of rows) {
+        const got = await text(selector);
+        check(got === expected, what, got);
+      }
+    };
+    // Waits up to 5 s for the page to come round; false when it did not.
+    const soon = (fn, arg) => page.waitForFunction(fn, arg, { timeout: 5000 }).then(() => true, () => false);
+    const boxes = (n) => soon((count) => document.querySelectorAll('.box').length === count, n);
+    const status = () => page.inputValue('#status');
+    const statusBecomes = async (expected, what) => {
+      check(await soon((v) => document.getElementById('status').value === v, expected), what, await status());
+    };
+    const shot = (name) => page.screenshot({ path: path.join(shots, `telvara-${name}.png`) });
     // Every text the start-up window shows, in order, however briefly.
-    await page.addInitScript(() => {
-      window.__startup = [];
-      document.addEventListener('DOMContentLoaded', () => {
-        const status = document.getElementById('startup-status');
-        const startup = document.getElementById('startup');
-        const note = () => {
-          const text = status.textContent;
-          if (!startup.hidden && window.__startup[window.__startup.length - 1] !== text) window.__startup.push(text);
-        };
-        new MutationObserver(note).observe(startup, { attributes: true, childList: true, subtree: true, characterData: true });
-      });
-    });
+    await page.addInitScript(() => document.addEventListener('DOMContentLoaded', () => {
+      const [seen, startup, status] = [window.__startup = [], document.getElementById('startup'),
+                                       document.getElementById('startup-status')];
+      new MutationObserver(() => {
+        if (!startup.hidden && seen[seen.length - 1] !== status.textContent) seen.push(status.textContent);
+      }).observe(startup, { attributes: true, childList: true, subtree: true, characterData: true });
+    }));
     await page.goto(url);
 
     // The start-up window.
     if (harness) {
-      await page.waitForSelector('#startup', { state: 'visible', timeout: 10000 });
+      await page.waitForSelector('#startup', { state: 'visible' });
       const box = await page.locator('#startup').boundingBox();
       check(box && box.width === 360 && box.height === 240, 'the start-up window is 360 x 240', box);
       check(box && Math.abs(box.x + 180 - 512) <= 1 && Math.abs(box.y + 120 - 320) <= 1,
             'the start-up window is centred', box);
-      check(await page.textContent('#startup-title') === 'Telvara for Win 95/NT', 'start-up window title');
-      check(await page.textContent('.startup-name') === 'Telvara for Win 95/NT', 'start-up product line');
-      check(await page.textContent('.startup-version') === 'Version 1.0', 'start-up version line');
+      await checkTexts(['#startup-title', 'Telvara for Win 95/NT', 'start-up window title'],
+                       ['.startup-name', 'Telvara for Win 95/NT', 'start-up product line'],
+                       ['.startup-version', 'Version 1.0', 'start-up version line']);
       const grey = await page.$eval('.startup-client', (e) => getComputedStyle(e).backgroundColor);
       check(grey === 'rgb(192, 192, 192)', 'the start-up window is light grey', grey);
-      await page.screenshot({ path: path.join(shots, 'telvara-startup.png') });
+      await shot('startup');
     }
     await page.waitForSelector('#frame', { state: 'visible', timeout: 60000 });
     const seen = await page.evaluate(() => window.__startup);
     if (harness) {
-      check(JSON.stringify(seen) === JSON.stringify(STARTUP_TEXTS.map((t) => 'Status: ' + t)),
-            'every start-up text was shown, in order', seen);
+      check(same(seen, STARTUP_TEXTS.map((t) => 'Status: ' + t)), 'every start-up text was shown, in order', seen);
     } else {
       console.log(`start-up texts seen: ${JSON.stringify(seen)}`);
     }
 
     // The main window.
     check(await page.title() === 'Telvara for Win95/NT', 'the window title', await page.title());
-    check(await page.textContent('#title') === 'Telvara for Win95/NT', 'the title bar');
-    check(await page.textContent('#header') === HEADER, 'the column header, spaces kept',
-          await page.textContent('#header'));
+    await checkTexts(['#title', 'Telvara for Win95/NT', 'the title bar'],
+                     ['#header', 'Time        Date      Length    Filename    Caller ID  Status',
+                      'the column header, spaces kept'],
+                     ['#status-label', 'Status:', 'the status label'],
+                     ['#prompt', 'For Help, press F1', 'the idle prompt']);
     const headerFont = await page.$eval('#header', (e) => getComputedStyle(e).fontFamily);
     check(/Courier|Mono|monospace/.test(headerFont), 'the header is in a fixed-pitch font', headerFont);
     const menus = await page.$$eval('#menubar .menutitle', (els) => els.map((e) => [e.textContent, e.querySelector('u').textContent]));
-    check(JSON.stringify(menus) === JSON.stringify([['File', 'F'], ['Set up', 'S'], ['Help', 'H']]),
-          'the menu bar with its mnemonics underlined', menus);
+    check(same(menus, [['File', 'F'], ['Set up', 'S'], ['Help', 'H']]), 'the menu bar with its mnemonics underlined', menus);
     const buttons = await page.$$eval('#view .push', (els) => els.map((e) => e.textContent));
-    check(JSON.stringify(buttons) === JSON.stringify(['Play Message', 'Delete Message', 'Play Announcement', 'Record Announcement']),
+    check(same(buttons, ['Play Message', 'Delete Message', 'Play Announcement', 'Record Announcement']),
           'the four buttons', buttons);
-    check(await page.textContent('#status-label') === 'Status:', 'the status label');
-    check(await page.textContent('#prompt') === 'For Help, press F1', 'the idle prompt');
-    if (harness) {
-      await page.waitForFunction(() => document.getElementById('status').value !== '', null, { timeout: 10000 });
-      check(await page.inputValue('#status') === 'Stand by', 'the status box', await page.inputValue('#status'));
-    } else {
-      console.log(`status box: ${await page.inputValue('#status')}`);
-    }
 
     if (harness) {
+      await statusBecomes('Stand by', 'the status box');
       // A message box, answered with OK.
-      await page.waitForSelector('.box', { timeout: 10000 });
-      check(await page.textContent('.box .titletext') === 'Telvara', 'the message box title');
-      check((await page.textContent('.box .dialog-text')).startsWith('The window harness is running.'), 'the message box text');
-      await page.screenshot({ path: path.join(shots, 'telvara-window.png') });
+      await page.waitForSelector('.box');
+      await checkTexts(['.box .titletext', 'Telvara', 'the message box title']);
+      check((await text('.box .dialog-text')).startsWith('The window harness is running.'), 'the message box text');
+      await shot('window');
       await page.click('.box button:text("OK")');
-      await page.waitForSelector('.box', { state: 'detached', timeout: 5000 }).catch(() => {});
-      check(await page.locator('.box').count() === 0, 'OK closes the message box');
-      await page.waitForFunction(() => document.getElementById('status').value.startsWith('Answered'), null, { timeout: 5000 }).catch(() => {});
-      check(await page.inputValue('#status') === 'Answered box 1 with OK', 'OK posted the box answer',
-            await page.inputValue('#status'));
+      check(await boxes(0), 'OK closes the message box');
+      await statusBecomes('Answered box 1 with OK', 'OK posted the box answer');
     } else {
+      console.log(`status box: ${await status()}`);
       // Whatever boxes the program has open (a missing modem, say) are answered with
       // their first button, and each must close.
       await page.waitForTimeout(1000);
-      for (let i = 0; i < 10; i += 1) {
-        const before = await page.locator('.box').count();
-        if (before === 0) break;
+      for (let i = 0, open; i < 10 && (open = await page.locator('.box').count()) > 0; i += 1) {
         const top = page.locator('.box').last();
         const title = await top.locator('.titletext').textContent();
-        if (i === 0) await page.screenshot({ path: path.join(shots, 'telvara-window.png') });
+        if (i === 0) await shot('window');
         await top.locator('button').first().click();
-        const closed = await page.waitForFunction((n) => document.querySelectorAll('.box').length < n, before,
-                                                  { timeout: 5000 }).then(() => true, () => false);
+        const closed = await soon((n) => document.querySelectorAll('.box').length < n, open);
         check(closed, `answering "${title}" closes it`);
         if (!closed) break;
       }
@@ -196,50 +171,51 @@ async function main() {
 
     // Menu prompts while an item is under the pointer.
     await page.click('#menubar .menu[data-key="f"] .menutitle');
-    await page.hover('#menubar .item[data-command="57665"]');
-    check(await page.textContent('#prompt') === 'Quit the Telvara program', 'the Exit prompt');
-    await page.hover('#menubar .menu[data-key="s"] .menutitle');
-    await page.hover('#menubar .item[data-command="32771"]');
-    check(await page.textContent('#prompt') === 'Set up the Telvara program', 'the Set up Modem prompt');
+    for (const [menu, item, prompt, what] of [['f', 57665, 'Quit the Telvara program', 'the Exit prompt'],
+                                              ['s', 32771, 'Set up the Telvara program', 'the Set up Modem prompt']]) {
+      await page.hover(`#menubar .menu[data-key="${menu}"] .menutitle`);
+      await page.hover(`#menubar .item[data-command="${item}"]`);
+      await checkTexts(['#prompt', prompt, what]);
+    }
     await page.keyboard.press('Escape');
-    check(await page.textContent('#prompt') === 'For Help, press F1', 'the idle prompt again');
+    await checkTexts(['#prompt', 'For Help, press F1', 'the idle prompt again']);
 
     // The lock-key indicators follow the keyboard's state.
     await page.evaluate(() => document.dispatchEvent(new KeyboardEvent('keyup', { key: 'CapsLock', modifierCapsLock: true })));
     const lit = await page.$$eval('#statusbar .indicator', (els) => els.map((e) => e.classList.contains('on')));
-    check(JSON.stringify(lit) === '[true,false,false]', 'CAP lights with caps lock', lit);
+    check(same(lit, [true, false, false]), 'CAP lights with caps lock', lit);
 
     if (harness) {
       // A button acts on the selected message, named by its identity.
       await page.click('#list .row >> nth=1');
       await page.click('#play-message');
-      await page.waitForFunction(() => document.getElementById('status').value.startsWith('Play Message'), null, { timeout: 5000 }).catch(() => {});
-      check(await page.inputValue('#status') === 'Play Message: PZPX5959.WAV 915148799',
-            'Play Message carries the selected row', await page.inputValue('#status'));
+      await statusBecomes('Play Message: PZPX5959.WAV 915148799', 'Play Message carries the selected row');
       await page.click('#delete-message');
-      await page.waitForFunction(() => document.querySelectorAll('#list .row').length === 1, null, { timeout: 5000 }).catch(() => {});
-      check(await page.locator('#list .row').count() === 1, 'Delete Message removed the selected row');
+      check(await soon(() => document.querySelectorAll('#list .row').length === 1), 'Delete Message removed the selected row');
       check(await page.locator('#list .row.selected').count() === 0, 'nothing is selected once the row has gone');
 
       // About, from the menu by its mnemonics.
       await page.keyboard.press('Alt+h');
       await page.keyboard.press('a');
-      await page.waitForSelector('.box', { timeout: 5000 }).catch(() => {});
-      check(await page.textContent('.box .titletext').catch(() => null) === 'About Telvara', 'Alt+H, A opens the About box');
+      await boxes(1);
+      await checkTexts(['.box .titletext', 'About Telvara', 'Alt+H, A opens the About box']);
       await page.keyboard.press('Escape');
-      await page.waitForSelector('.box', { state: 'detached', timeout: 5000 }).catch(() => {});
-      check(await page.locator('.box').count() === 0, 'Escape answers the About box');
+      check(await boxes(0), 'Escape answers the About box');
     }
 
     // The program stops: the window says so plainly.
     if (child) {
+      const ended = new Promise((resolve) => {
+        child.once('exit', () => resolve(true));
+        setTimeout(() => resolve(false), 10000).unref();
+      });
       child.kill('SIGTERM');
-      check(await exited(child, 10000), 'the program ends on SIGTERM');
-      await page.waitForSelector('#offline', { state: 'visible', timeout: 10000 }).catch(() => {});
-      const text = await page.textContent('#offline-text');
-      check(await page.isVisible('#offline') && /stopped|does not answer/.test(text),
-            'the window shows that the program has stopped', text);
-      await page.screenshot({ path: path.join(shots, 'telvara-stopped.png') });
+      check(await ended, 'the program ends on SIGTERM');
+      await page.waitForSelector('#offline', { state: 'visible' }).catch(() => {});
+      const said = await text('#offline-text');
+      check(await page.isVisible('#offline') && /stopped|does not answer/.test(said),
+            'the window shows that the program has stopped', said);
+      await shot('stopped');
     }
   } finally {
     await browser.close();
@@ -248,19 +224,11 @@ async function main() {
   }
 }
 
-const deadline = setTimeout(() => {
-  console.log('FAIL the browser test took longer than 150 s');
-  if (program) program.kill('SIGKILL');
-  process.exit(1);
-}, 150000);
-main().then(() => {
-  clearTimeout(deadline);
+function end(error) {
+  if (error) check(false, error.stack || error);
+  if (program && program.exitCode === null && program.signalCode === null) program.kill('SIGKILL');
   console.log(`browser_window: ${passed} passed, ${failed} failed`);
   process.exit(failed === 0 ? 0 : 1);
-}, (error) => {
-  clearTimeout(deadline);
-  if (program && program.exitCode === null && program.signalCode === null) program.kill('SIGKILL');
-  console.log(`FAIL ${error.stack || error}`);
-  console.log(`browser_window: ${passed} passed, ${failed + 1} failed`);
-  process.exit(1);
-});
+}
+setTimeout(() => end('the browser test took longer than 150 s'), 150000).unref();
+main().then(() => end(), end);

@@ -9,31 +9,27 @@
 #include "platform/Profile.h"
 
 using namespace telvara;
+namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// A temporary file of a profile write ("<path>.<something>") still beside it.
-bool TempLeftBeside(const std::string& path) {
-  std::filesystem::path p(path);
-  std::string prefix = p.filename().string() + ".";
-  for (const auto& e : std::filesystem::directory_iterator(p.parent_path()))
-    if (e.path().filename().string().rfind(prefix, 0) == 0) return true;
-  return false;
-}
-
 class ProfileTest : public ::testing::Test {
  protected:
-  void SetUp() override { path_ = ::testing::TempDir() + "profile_" + std::to_string(getpid()) + ".ini"; }
-  void TearDown() override { unlink(path_.c_str()); }
+  void SetUp() override { fs::create_directory(dir_); }
+  void TearDown() override { fs::remove_all(dir_); }
   void Write(const std::string& text) { std::ofstream(path_) << text; }
-  std::string path_;
+  std::string Read() const {
+    std::stringstream s;
+    s << std::ifstream(path_).rdbuf();
+    return s.str();
+  }
+  unsigned Mode() const { return unsigned(fs::status(path_).permissions() & fs::perms::mask); }
+  // Nothing but the profile (or the one file given) in its folder: no temporary file
+  // of a write is left behind.
+  int FilesBeside() const { return int(std::distance(fs::directory_iterator(dir_), {})); }
+
+  std::string dir_ = ::testing::TempDir() + "profile_" + std::to_string(getpid());
+  std::string path_ = dir_ + "/telvara.ini";
 };
 
 TEST(ParseLeadingInt, ReadsTheLeadingNumberClampedToInt) {
@@ -58,64 +54,44 @@ TEST_F(ProfileTest, SectionsAndKeysIgnoreCaseAndSpaces) {
   EXPECT_EQ(p.GetString("PORTS", "PORT", "none"), "none");  // keys belong to their section
 }
 
+TEST_F(ProfileTest, BinaryGarbageReadsAsDefaults) {
+  std::string junk;
+  for (int i = 0; i < 5000; ++i) junk += static_cast<char>((i * 7919) & 0xFF);
+  Write(junk);
+  EXPECT_EQ(Profile(path_).GetInt("MODEM", "PORT", 2), 2);
+}
+
 TEST_F(ProfileTest, WritingKeepsEveryOtherLineAndReplacesInPlace) {
   Write("# mine\n[PORTS]\nCOM2=/dev/ttyUSB0\n\n[MODEM]\nRINGS=2\nPHONE=123\n[OTHER]\nx=y\n");
   Profile p(path_);
   ASSERT_TRUE(p.WriteInt("MODEM", "RINGS", 3));
   ASSERT_TRUE(p.WriteString("MODEM", "SECURITY", "4711"));
   ASSERT_TRUE(p.WriteString("NEW", "KEY", "v"));
-  EXPECT_EQ(ReadAll(path_),
-            "# mine\n[PORTS]\nCOM2=/dev/ttyUSB0\n\n[MODEM]\nRINGS=3\nPHONE=123\nSECURITY=4711\n"
-            "[OTHER]\nx=y\n\n[NEW]\nKEY=v\n");
-  Profile again(path_);
-  EXPECT_EQ(again.GetInt("MODEM", "RINGS", 0), 3);
-  EXPECT_EQ(again.GetString("NEW", "KEY", ""), "v");
-  EXPECT_FALSE(TempLeftBeside(path_));
+  ASSERT_TRUE(p.WriteString("MODEM", "PHONE", "1\n[MODEM]\nSECURITY=0"));  // cannot inject a line
+  EXPECT_EQ(Read(), "# mine\n[PORTS]\nCOM2=/dev/ttyUSB0\n\n[MODEM]\nRINGS=3\nPHONE=1[MODEM]SECURITY=0\n"
+                    "SECURITY=4711\n[OTHER]\nx=y\n\n[NEW]\nKEY=v\n");
+  EXPECT_EQ(Profile(path_).GetString("MODEM", "SECURITY", ""), "4711");
+  EXPECT_EQ(FilesBeside(), 1);
 }
 
 TEST_F(ProfileTest, WritingKeepsTheFileModeAndANewProfileIsPrivate) {
-  Profile fresh(path_);
-  ASSERT_TRUE(fresh.WriteString("WEB", "PASSWORD", "secret"));
-  struct stat st {};
-  ASSERT_EQ(stat(path_.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
-  chmod(path_.c_str(), 0640);
-  Profile again(path_);
-  ASSERT_TRUE(again.WriteInt("MODEM", "RINGS", 2));
-  ASSERT_EQ(stat(path_.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0640u);
-}
-
-TEST_F(ProfileTest, AValueCannotInjectALine) {
-  Profile p(path_);
-  ASSERT_TRUE(p.WriteString("MODEM", "PHONE", "1\n[MODEM]\nSECURITY=0"));
-  Profile again(path_);
-  EXPECT_EQ(again.GetString("MODEM", "SECURITY", "857"), "857");
+  ASSERT_TRUE(Profile(path_).WriteString("WEB", "PASSWORD", "secret"));
+  EXPECT_EQ(Mode(), 0600u);
+  fs::permissions(path_, fs::perms(0640));
+  ASSERT_TRUE(Profile(path_).WriteInt("MODEM", "RINGS", 2));
+  EXPECT_EQ(Mode(), 0640u);
 }
 
 TEST_F(ProfileTest, AFailedWriteIsReportedAndLeavesNothingBehind) {
   // The profile's path is a directory that holds a file: the final rename must fail.
-  std::string dir = ::testing::TempDir() + "profdir_" + std::to_string(getpid());
-  mkdir(dir.c_str(), 0755);
-  std::ofstream(dir + "/keep") << "x";
-  Profile p(dir);
+  fs::create_directory(path_);
+  std::ofstream(path_ + "/keep") << "x";
+  Profile p(path_);
   EXPECT_FALSE(p.WriteInt("MODEM", "RINGS", 5));
   EXPECT_FALSE(p.WriteError().empty());
   EXPECT_EQ(p.GetInt("MODEM", "RINGS", 0), 5);  // kept in memory
-  EXPECT_EQ(ReadAll(dir + "/keep"), "x");
-  EXPECT_FALSE(TempLeftBeside(dir));
-  Profile nowhere("/nonexistent-telvara-dir/t.ini");
-  EXPECT_FALSE(nowhere.WriteInt("MODEM", "RINGS", 5));
-  unlink((dir + "/keep").c_str());
-  rmdir(dir.c_str());
-}
-
-TEST_F(ProfileTest, BinaryGarbageReadsAsDefaults) {
-  std::string junk;
-  for (int i = 0; i < 5000; ++i) junk += static_cast<char>((i * 7919) & 0xFF);
-  Write(junk);
-  Profile p(path_);
-  EXPECT_EQ(p.GetInt("MODEM", "PORT", 2), 2);
+  EXPECT_EQ(FilesBeside(), 1);
+  EXPECT_FALSE(Profile("/nonexistent-telvara-dir/t.ini").WriteInt("MODEM", "RINGS", 5));
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
+// SerialPort on a pseudo-terminal: the test plays the modem on the master side. The
+// kernel's own termios2 header (not <termios.h>) reads the line back, rates without a
+// Bnnn constant included.
+#include <asm/termbits.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <pty.h>
+#include <stdlib.h>
 #include <sys/ioctl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -15,22 +18,10 @@ using namespace telvara;
 
 namespace {
 
-// A pseudo-terminal pair: the test plays the modem on the master side.
 struct Pty {
-  int master = -1, slave = -1;
-  std::string path;
-  Pty() {
-    char name[256];
-    termios raw{};
-    cfmakeraw(&raw);
-    EXPECT_EQ(openpty(&master, &slave, name, &raw, nullptr), 0);
-    path = name;
-    fcntl(master, F_SETFL, O_NONBLOCK);
-  }
-  ~Pty() {
-    close(master);
-    close(slave);
-  }
+  int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  std::string path = master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0 ? ptsname(master) : "";
+  ~Pty() { close(master); }
 };
 
 TEST(SerialPort, MovesBytesBothWaysWithoutBlocking) {
@@ -48,8 +39,6 @@ TEST(SerialPort, MovesBytesBothWaysWithoutBlocking) {
   usleep(20000);
   ASSERT_EQ(read(pty.master, buf, sizeof buf), 4);
   EXPECT_EQ(std::string(buf, 4), "ATZ\r");
-  EXPECT_GE(r.stream->OutputQueued(), 0);
-  EXPECT_EQ(r.stream->PollFd() >= 0, true);
 }
 
 TEST(SerialPort, AHungUpLineMakesAWaitSleepNotSpin) {
@@ -69,17 +58,14 @@ TEST(SerialPort, AHungUpLineMakesAWaitSleepNotSpin) {
   loop.GetWaiter().Watch(nullptr);
 }
 
-TEST(SerialPort, OpenIsExclusive) {
+TEST(SerialPort, OpenIsExclusiveUntilClosed) {
   Pty pty;
   PortOpenResult first = SerialPort::Open(pty.path, 115200);
   ASSERT_TRUE(first.stream);
   int exclusive = 0;
   ASSERT_EQ(ioctl(first.stream->PollFd(), TIOCGEXCL, &exclusive), 0);
   EXPECT_EQ(exclusive, 1);
-  if (geteuid() != 0) {
-    EXPECT_FALSE(SerialPort::Open(pty.path, 115200).stream);
-  }
-  // Closing gives the device up: it can be opened again.
+  EXPECT_TRUE(geteuid() == 0 || !SerialPort::Open(pty.path, 115200).stream);  // root may open it again
   int fd = dup(first.stream->PollFd());
   first.stream.reset();
   ASSERT_EQ(ioctl(fd, TIOCGEXCL, &exclusive), 0);
@@ -87,32 +73,24 @@ TEST(SerialPort, OpenIsExclusive) {
   close(fd);
 }
 
-TEST(SerialPort, MissingOrWrongDevicesFailWithAReason) {
-  PortOpenResult r = SerialPort::Open("/dev/telvara-no-such-device", 19200);
-  EXPECT_FALSE(r.stream);
-  EXPECT_NE(r.error.find("/dev/telvara-no-such-device"), std::string::npos);
-  r = SerialPort::Open("/dev/null", 19200);
-  EXPECT_FALSE(r.stream);
-  EXPECT_NE(r.error.find("not a serial device"), std::string::npos);
-  r = SerialPort::Open("", 19200);
-  EXPECT_FALSE(r.stream);
+// Raw 8N1 with RTS/CTS, and HUPCL so that the last close drops DTR; the rate by its
+// Bnnn constant, or by termios2 where there is none.
+TEST(SerialPort, SetsRawEightBitsHardwareFlowAndTheRate) {
+  for (auto [baud, code] : {std::pair{57600, B57600}, {115200, B115200}, {56000, BOTHER}, {128000, BOTHER}}) {
+    Pty pty;
+    PortOpenResult r = SerialPort::Open(pty.path, baud);
+    ASSERT_TRUE(r.stream) << r.error;
+    termios2 tio{};
+    ASSERT_EQ(ioctl(r.stream->PollFd(), TCGETS2, &tio), 0);
+    EXPECT_EQ(tio.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS | HUPCL), tcflag_t(CS8 | CRTSCTS | HUPCL));
+    EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
+    EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | ICRNL), 0u);
+    EXPECT_EQ(tio.c_cflag & CBAUD, tcflag_t(code)) << baud;
+    EXPECT_EQ(tio.c_ospeed, speed_t(baud));
+  }
 }
 
-TEST(SerialPort, SetsRawEightBitsWithHardwareFlowAndTheRate) {
-  Pty pty;
-  PortOpenResult r = SerialPort::Open(pty.path, 57600);
-  ASSERT_TRUE(r.stream);
-  termios tio{};
-  ASSERT_EQ(tcgetattr(r.stream->PollFd(), &tio), 0);
-  EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
-  EXPECT_EQ(tio.c_cflag & PARENB, 0u);
-  EXPECT_EQ(tio.c_cflag & CSTOPB, 0u);
-  EXPECT_NE(tio.c_cflag & CRTSCTS, 0u);
-  EXPECT_EQ(tio.c_lflag & ICANON, 0u);
-  EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B57600));
-}
-
-TEST(SerialDevicePath, PortsSectionThenTtyS) {
+TEST(SerialPort, TheDeviceFromThePortsSectionThenTtySAndFailuresWithAReason) {
   std::string path = ::testing::TempDir() + "ports_" + std::to_string(getpid()) + ".ini";
   std::ofstream(path) << "[PORTS]\nCOM2=/dev/pts/7\n";
   Profile p(path);
@@ -121,10 +99,17 @@ TEST(SerialDevicePath, PortsSectionThenTtyS) {
   EXPECT_EQ(SerialDevicePath(p, 4), "/dev/ttyS3");
   EXPECT_EQ(SerialDevicePath(p, 0), "");
   EXPECT_EQ(SerialDevicePath(p, -3), "");
-  PortOpenResult r = MakeSerialPortOpener(p)(0, 19200);
-  EXPECT_FALSE(r.stream);
-  EXPECT_NE(r.error.find("COM0"), std::string::npos);
   unlink(path.c_str());
+  const std::pair<std::string, std::string> failures[] = {
+      {"/dev/telvara-no-such-device", "/dev/telvara-no-such-device"}, {"/dev/null", "not a serial device"}};
+  for (auto [device, reason] : failures) {
+    PortOpenResult r = SerialPort::Open(device, 19200);
+    EXPECT_FALSE(r.stream);
+    EXPECT_NE(r.error.find(reason), std::string::npos) << r.error;
+  }
+  PortOpenResult r = MakeSerialPortOpener(p)(0, 19200);  // names no device
+  EXPECT_FALSE(r.stream);
+  EXPECT_NE(r.error.find("COM0"), std::string::npos) << r.error;
 }
 
 }  // namespace

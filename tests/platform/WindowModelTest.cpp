@@ -8,7 +8,7 @@ using namespace telvara;
 
 namespace {
 
-TEST(WindowModel, EveryChangePublishesANewVersion) {
+TEST(WindowModel, EveryChangePublishesANewVersionAndOldSnapshotsStay) {
   WindowModel w;
   auto before = w.Snapshot();
   w.SetStatus("Stand by");
@@ -18,21 +18,18 @@ TEST(WindowModel, EveryChangePublishesANewVersion) {
   EXPECT_EQ(before->status, "");  // an old snapshot never changes under its reader
 }
 
-TEST(WindowModel, RowsInsertAndDeleteAtPositions) {
+TEST(WindowModel, RowsByPositionAndBoxesById) {
   WindowModel w;
   w.InsertRow(0, {"b", "2"});
   w.InsertRow(0, {"a", "1"});
-  w.InsertRow(99, {"c", "3"});
+  w.InsertRow(99, {"c", "3"});  // past the end: appended
   w.DeleteRow(1);
-  w.DeleteRow(7);
+  w.DeleteRow(7);  // past the end: nothing
   ASSERT_EQ(w.RowCount(), 2u);
   EXPECT_EQ(w.Row(0)->text, "a");
   EXPECT_EQ(w.Row(1)->identity, "3");
   EXPECT_EQ(w.Row(2), nullptr);
-}
 
-TEST(WindowModel, BoxesOpenAndCloseById) {
-  WindowModel w;
   int a = w.OpenBox("Telvara", "OpenCom Failed", {"OK"}, false);
   int b = w.OpenBox("Telvara", "Set Voice Mode Failed", {"OK"}, false);
   EXPECT_NE(a, b);

@@ -46,18 +46,10 @@ Bytes Mutate(const std::vector<Bytes>& seeds, std::mt19937& rng) {
     std::size_t at = pick(data.size() + 1);
     auto it = data.begin() + std::ptrdiff_t(at);
     switch (pick(5)) {
-      case 0:
-        if (at < data.size()) *it ^= std::uint8_t(1u << pick(8));
-        break;
-      case 1:
-        if (at < data.size()) *it = edges[pick(sizeof edges)];
-        break;
-      case 2:
-        data.insert(it, std::uint8_t(pick(256)));
-        break;
-      case 3:
-        if (at < data.size()) data.erase(it);
-        break;
+      case 0: if (at < data.size()) *it ^= std::uint8_t(1u << pick(8)); break;
+      case 1: if (at < data.size()) *it = edges[pick(sizeof edges)]; break;
+      case 2: data.insert(it, std::uint8_t(pick(256))); break;
+      case 3: if (at < data.size()) data.erase(it); break;
       case 4: {  // cut here and go on with the tail of a seed
         const Bytes& other = seeds[pick(seeds.size())];
         data.resize(at);
@@ -78,6 +70,10 @@ TEST(LoaderFuzz, DamagedLogsAreReadOrRefusedCleanly) {
   seeds.push_back(LogBuilder().U16(0xFFFF).U32(1).ClassRecord().Message(std::string(129, 'F')).bytes);
   std::size_t largest = 0;
   for (const Bytes& seed : seeds) ASSERT_TRUE(ReadMeasured(seed, largest).Ok());
+  // The largest count with no data behind it sizes nothing.
+  EXPECT_EQ(ReadMeasured(LogBuilder().U16(0xFFFF).U32(0x7FFFFFFF).ClassRecord().bytes, largest).error,
+            LogError::EndsEarly);
+  EXPECT_LT(largest, 4096u);
 
   std::mt19937 rng(20240315);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
@@ -104,13 +100,4 @@ TEST(LoaderFuzz, DamagedLogsAreReadOrRefusedCleanly) {
   }
   EXPECT_GT(runs, 1000);
   EXPECT_GT(accepted, runs / 100);  // the mutations get past the first refusal
-}
-
-TEST(LoaderFuzz, HugeCountsNeitherAllocateNorPass) {
-  std::size_t largest = 0;
-  EXPECT_EQ(ReadMeasured(LogBuilder().U16(0xFFFF).U32(0x7FFFFFFF).ClassRecord().bytes, largest).error,
-            LogError::EndsEarly);
-  EXPECT_LT(largest, 4096u);
-  EXPECT_EQ(ReadMeasured(LogBuilder().U16(0xFFFF).U32(0x80000000).bytes, largest).error, LogError::TooManyMessages);
-  EXPECT_EQ(ReadMeasured(LogBuilder().U16(0xFFFF).U16(1).bytes, largest).error, LogError::EndsEarly);
 }

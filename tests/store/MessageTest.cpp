@@ -1,9 +1,13 @@
+// A message's file name, list line and stored fields, the archive's strings and the
+// log's bytes. What is refused, and what then happens to the file, is in OrvanelDocTest.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include "StoreTestSupport.h"
+#include "store/Archive.h"
 #include "store/Message.h"
+#include "store/MessageLog.h"
 
 using namespace telvara;
 using namespace telvara::test;
@@ -26,6 +30,19 @@ class MessageTest : public ::testing::Test {
     return m.listLine;
   }
 };
+
+MessageList Messages(int count) {
+  MessageList list;
+  for (int i = 0; i < count; ++i) {
+    list.push_back(std::make_unique<CMessage>());
+    list.back()->time = std::int32_t(kExampleTime);
+    list.back()->lengthSeconds = 75;
+    list.back()->fileName = "PGMO0509.WAV";
+  }
+  return list;
+}
+
+LogReadResult Read(const Bytes& bytes) { return MessageLog::Read(bytes.data(), bytes.size()); }
 
 }  // namespace
 
@@ -64,9 +81,9 @@ TEST_F(MessageTest, NewNameNeverTakesAFileInTheInbox) {
               first->callerId.empty() && first->listLine.empty());
 
   auto touch = [&](int minute, int second) {
-    auto two = [](int n) { return (n < 10 ? "0" : "") + std::to_string(n); };
-    std::string path = inbox.Path() + "PGMO" + two(minute) + two(second) + ".WAV";
-    ::close(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    char name[16];
+    std::snprintf(name, sizeof name, "PGMO%02d%02d.WAV", minute, second);
+    ::close(::open((inbox.Path() + name).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
   };
   touch(5, 9);
   EXPECT_EQ(CMessage::NewForCall(now, inbox.Path())->fileName, "PGMO0560.WAV");
@@ -102,4 +119,60 @@ TEST_F(MessageTest, StoringAndLoadingKeepsTheFiveFields) {
     EXPECT_EQ(in.fileName, out.fileName);
     EXPECT_EQ(in.callerId, out.callerId);
   }
+}
+
+TEST(Archive, StringsOf255BytesAndMoreTakeTheLongFormAndLimitsAreKept) {
+  for (std::size_t length : {254u, 255u, 300u}) {
+    std::string text(length, 'q');
+    ArchiveWriter writer;
+    writer.WriteString(text);
+    const Bytes& bytes = writer.Bytes();
+    Bytes head = length < 255 ? Bytes{std::uint8_t(length)}
+                              : Bytes{0xFF, std::uint8_t(length & 0xFF), std::uint8_t(length >> 8)};
+    ASSERT_EQ(bytes.size(), head.size() + length);
+    EXPECT_TRUE(std::equal(head.begin(), head.end(), bytes.begin())) << length;
+    ArchiveReader reader(bytes.data(), bytes.size());
+    std::string back;
+    ASSERT_EQ(reader.ReadString(back, 0xFFFE), ReadStatus::Ok);
+    EXPECT_EQ(back, text);
+    EXPECT_EQ(reader.Remaining(), 0u);
+    // Over the limit is refused before the text is read, and the position stays.
+    ArchiveReader limited(bytes.data(), bytes.size());
+    EXPECT_EQ(limited.ReadString(back, length - 1), ReadStatus::TooLong);
+    EXPECT_EQ(limited.Offset(), 0u);
+  }
+}
+
+TEST(MessageLog, ExampleLogsByteForByte) {
+  FixTimeZone();
+  MessageList one;
+  one.push_back(CMessage::NewForCall(std::time_t(kExampleTime), "/nonexistent/"));
+  one[0]->lengthSeconds = 75;
+  Bytes expected = {0x01, 0x00, 0xFF, 0xFF, 0x02, 0x00, 0x08, 0x00, 'C',  'M',  'e',  's', 's', 'a',
+                    'g',  'e',  0x85, 0xDD, 0x07, 0x35, 0x4B, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0C, 'P',
+                    'G',  'M',  'O',  '0',  '5',  '0',  '9',  '.',  'W',  'A',  'V',  0x00};
+  EXPECT_EQ(MessageLog::Write(one), expected);
+  LogReadResult back = Read(expected);
+  ASSERT_EQ(back.messages.size(), 1u) << back.detail;
+  EXPECT_EQ(back.messages[0]->fileName, "PGMO0509.WAV");
+
+  Bytes two = MessageLog::Write(Messages(2));
+  ASSERT_EQ(two.size(), 66u);
+  EXPECT_EQ((Bytes{two[0], two[40], two[41]}), (Bytes{2, 0x01, 0x80}));
+  EXPECT_TRUE(std::equal(two.begin() + 42, two.end(), two.begin() + 16));
+  EXPECT_EQ(Read(two).messages.size(), 2u);
+
+  EXPECT_EQ(MessageLog::Write({}), (Bytes{0x00, 0x00}));
+  EXPECT_TRUE(Read({0x00, 0x00}).Ok());
+}
+
+TEST(MessageLog, CountsFromFFFFTakeAWideCount) {
+  Bytes below = MessageLog::Write(Messages(65534));
+  EXPECT_EQ((Bytes{below[0], below[1]}), (Bytes{0xFE, 0xFF}));
+  Bytes full = MessageLog::Write(Messages(65535));
+  EXPECT_EQ(Bytes(full.begin(), full.begin() + 6), (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00}));
+  EXPECT_EQ(Read(full).messages.size(), 65535u);
+  Bytes more = MessageLog::Write(Messages(65536));
+  EXPECT_EQ(Bytes(more.begin(), more.begin() + 6), (Bytes{0xFF, 0xFF, 0x00, 0x00, 0x01, 0x00}));
+  EXPECT_EQ(Read(more).messages.size(), 65536u);
 }

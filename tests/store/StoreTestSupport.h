@@ -76,14 +76,8 @@ struct LogBuilder {
   static Bytes Log(int count) {
     LogBuilder b;
     b.U16(std::uint16_t(count));
-    for (int i = 0; i < count; ++i) {
-      if (i == 0) {
-        b.ClassRecord();
-      } else {
-        b.U16(0x8001);
-      }
-      b.Message("PGMO050" + std::to_string(i) + ".WAV");
-    }
+    for (int i = 0; i < count; ++i)
+      (i == 0 ? b.ClassRecord() : b.U16(0x8001)).Message("PGMO050" + std::to_string(i) + ".WAV");
     return b.bytes;
   }
   Bytes bytes;

@@ -21,12 +21,9 @@ TEST(HttpRequestParser, CompletesARequestFedByteByByte) {
   EXPECT_EQ(r.body, "{\"id\":1002}");
   ASSERT_NE(r.Header("content-type"), nullptr);
   EXPECT_EQ(*r.Header("content-type"), "application/json");
-}
-
-TEST(HttpRequestParser, AcceptsBareLineFeeds) {
-  HttpRequestParser parser;
-  ASSERT_EQ(parser.Feed("GET / HTTP/1.1\nHost: localhost\n\n"), ParseResult::Complete);
-  EXPECT_EQ(*parser.Request().Header("host"), "localhost");
+  HttpRequestParser bare;  // lines may end in a bare line feed
+  ASSERT_EQ(bare.Feed("GET / HTTP/1.1\nHost: localhost\n\n"), ParseResult::Complete);
+  EXPECT_EQ(*bare.Request().Header("host"), "localhost");
 }
 
 struct BadCase {
@@ -69,18 +66,6 @@ TEST(HttpRequestParser, StopsAHeadThatNeverEnds) {
   EXPECT_EQ(parser.ErrorStatus(), 431);
   // Once refused it stays refused, whatever follows.
   EXPECT_EQ(parser.Feed("\r\n\r\n"), ParseResult::Bad);
-}
-
-TEST(HttpResponse, CarriesLengthAndClosesTheConnection) {
-  HttpResponse response;
-  response.status = 404;
-  response.contentType = "text/plain";
-  response.body = "gone";
-  std::string text = FormatResponse(response);
-  EXPECT_EQ(text.rfind("HTTP/1.1 404 Not Found\r\n", 0), 0u);
-  EXPECT_NE(text.find("Content-Length: 4\r\n"), std::string::npos);
-  EXPECT_NE(text.find("Connection: close\r\n"), std::string::npos);
-  EXPECT_EQ(text.substr(text.size() - 8), "\r\n\r\ngone");
 }
 
 }  // namespace

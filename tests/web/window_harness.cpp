@@ -1,19 +1,12 @@
 // A stand-in engine for the browser test: serves a WindowModel that goes through the
 // start-up window's texts (once a page follows the window, or after 30 s), then shows
 // the main window with a status, two messages and a message box, and answers the
-// page's commands in the status box. Prints the window's address as its first line;
-// SIGTERM or SIGINT close it as Exit does.
-//
-//   window_harness [--listen HOST:PORT] [--step MS]
-#include <pthread.h>
-#include <signal.h>
-
-#include <cstdio>
+// page's commands in the status box. Listens on a free loopback port and prints the
+// window's address as its first line. Exit ends it, and so does a signal (without the
+// program's orderly close, which the browser test sees on the real program).
 #include <cstdlib>
 #include <iostream>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "platform/EventLoop.h"
 #include "platform/WindowModel.h"
@@ -21,131 +14,14 @@
 
 using namespace telvara;
 
-namespace {
-
-const char* const kStartupTexts[] = {
-    "Checking directory", "Read in settings", "Open comm port", "Initializing modem",
-    "Trying to set modem to voice mode", "Modem Set to voice mode", "Ready"};
-
-struct Options {
-  std::string host = "127.0.0.1";
-  int port = 0;
-  uint32_t stepMs = 500;
-};
-
-bool ParseArguments(int argc, char** argv, Options& options) {
-  for (int i = 1; i + 1 < argc; i += 2) {
-    std::string arg = argv[i], value = argv[i + 1];
-    std::size_t colon = value.rfind(':');
-    if (arg == "--listen" && colon != std::string::npos) {
-      options.host = value.substr(0, colon);
-      options.port = std::atoi(value.c_str() + colon + 1);
-    } else if (arg == "--step") {
-      options.stepMs = static_cast<uint32_t>(std::atoi(value.c_str()));
-    } else {
-      return false;
-    }
-  }
-  return argc % 2 == 1;
-}
-
-// The engine side: runs on the main thread, like the program's engine thread.
-class Harness {
- public:
-  Harness(EventLoop& loop, WindowModel& window, WebServer& server)
-      : loop_(loop), window_(window), server_(server) {
-    loop_.SetHandler([this](const LoopMessage& m) { OnMessage(m); });
-  }
-
-  void Run(const Options& options) {
-    window_.SetTitle("Telvara for Win95/NT");
-    window_.SetHeader("Time        Date      Length    Filename    Caller ID  Status");
-    window_.ShowStartup("Telvara for Win 95/NT", "Starting up");
-    for (int i = 0; i < 600 && server_.EventStreams() == 0 && !loop_.QuitRequested(); ++i) Wait(50);
-    for (const char* text : kStartupTexts) {
-      Wait(options.stepMs);
-      window_.SetStartupStatus(text);
-    }
-    Wait(options.stepMs);
-    window_.HideStartup();
-    window_.InsertRow(0, {" 2:05:09pm  03/12/1998  1:15  PGMO0509.WAV               NEW",
-                          "PGMO0509.WAV 889740309"});
-    window_.InsertRow(1, {"11:59:59pm  12/31/1998  0:42  PZPX5959.WAV               OLD",
-                          "PZPX5959.WAV 915148799"});
-    window_.SetStatus("Stand by");
-    Wait(options.stepMs);
-    window_.OpenBox("Telvara", "The window harness is running.\nPress OK to answer.", {"OK"}, false);
-    while (!loop_.QuitRequested()) Wait(3600 * 1000);
-    window_.SetClosing();
-  }
-
- private:
-  // Dispatches messages until the time has passed, blocked in poll() between them.
-  void Wait(uint32_t ms) {
-    uint32_t until = loop_.GetClock().Now() + ms;
-    while (!loop_.QuitRequested() && !TickReached(loop_.GetClock().Now(), until)) {
-      if (!loop_.PumpOne()) loop_.WaitUntil(until, WaitFor::Messages);
-    }
-  }
-
-  void OnMessage(const LoopMessage& m) {
-    if (m.kind != LoopMessage::Kind::Command) return;
-    switch (m.id) {
-      case command::kBoxAnswer: {
-        std::size_t space = m.data.find(' ');
-        int id = std::atoi(m.data.substr(0, space).c_str());
-        if (window_.CloseBox(id)) {
-          window_.SetStatus("Answered box " + std::to_string(id) + " with " + m.data.substr(space + 1));
-        }
-        break;
-      }
-      case command::kPlayMessage: window_.SetStatus("Play Message: " + m.data); break;
-      case command::kDeleteMessage:
-        for (std::size_t i = 0; i < window_.RowCount(); ++i) {
-          if (window_.Row(i)->identity == m.data) {
-            window_.DeleteRow(i);
-            window_.SetStatus("Delete Message: " + m.data);
-            break;
-          }
-        }
-        break;
-      case command::kAbout:
-        window_.OpenBox("About Telvara", "Telvara for Win 95/NT\nVersion 1.0", {"OK"}, false);
-        break;
-      case command::kExit: loop_.Quit(); break;
-      default: break;
-    }
-  }
-
-  EventLoop& loop_;
-  WindowModel& window_;
-  WebServer& server_;
-};
-
-}  // namespace
-
-int main(int argc, char** argv) {
-  Options options;
-  if (!ParseArguments(argc, argv, options)) {
-    std::cerr << "usage: window_harness [--listen HOST:PORT] [--step MS]\n";
-    return 2;
-  }
-  // Signals are blocked before any thread starts; one thread waits for them and posts
-  // Close, as the program does.
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGTERM);
-  sigaddset(&signals, SIGINT);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-
+int main() {
   RealClock clock;
   EventLoop loop(clock, std::make_unique<PollWaiter>(clock));
   WindowModel window;
-  WebServerOptions webOptions;
-  webOptions.host = options.host;
-  webOptions.port = options.port;
-  webOptions.webDir = TELVARA_SOURCE_DIR "/web";
-  WebServer server(window, loop, webOptions);
+  WebServerOptions options;
+  options.port = 0;
+  options.webDir = TELVARA_SOURCE_DIR "/web";
+  WebServer server(window, loop, options);
   WebStartResult started = server.Start();
   if (!started.ok) {
     std::cerr << "window_harness: " << started.error << "\n";
@@ -153,17 +29,54 @@ int main(int argc, char** argv) {
   }
   std::cout << server.Url() << std::endl;
 
-  std::thread signalThread([&loop, signals] {
-    int taken = 0;
-    sigwait(&signals, &taken);
-    loop.PostClose();
+  // The engine side, on this thread as on the program's engine thread.
+  loop.SetHandler([&](const LoopMessage& m) {
+    if (m.kind != LoopMessage::Kind::Command) return;
+    std::size_t space = m.data.find(' ');
+    switch (m.id) {
+      case command::kBoxAnswer:
+        if (window.CloseBox(std::atoi(m.data.c_str()))) {
+          window.SetStatus("Answered box " + m.data.substr(0, space) + " with " + m.data.substr(space + 1));
+        }
+        break;
+      case command::kPlayMessage: window.SetStatus("Play Message: " + m.data); break;
+      case command::kDeleteMessage:
+        for (std::size_t i = 0; i < window.RowCount(); ++i) {
+          if (window.Row(i)->identity == m.data) window.DeleteRow(i);
+        }
+        break;
+      case command::kAbout: window.OpenBox("About Telvara", "Telvara for Win 95/NT\nVersion 1.0", {"OK"}, false); break;
+      case command::kExit: loop.Quit(); break;
+      default: break;
+    }
   });
+  // Dispatches messages until the time has passed, blocked in poll() between them.
+  auto wait = [&](uint32_t ms) {
+    uint32_t until = clock.Now() + ms;
+    while (!loop.QuitRequested() && !TickReached(clock.Now(), until)) {
+      if (!loop.PumpOne()) loop.WaitUntil(until, WaitFor::Messages);
+    }
+  };
+  constexpr uint32_t kStepMs = 400;  // how long each step of the start-up shows
 
-  Harness harness(loop, window, server);
-  harness.Run(options);
+  window.SetTitle("Telvara for Win95/NT");
+  window.SetHeader("Time        Date      Length    Filename    Caller ID  Status");
+  window.ShowStartup("Telvara for Win 95/NT", "Starting up");
+  for (int i = 0; i < 600 && server.EventStreams() == 0 && !loop.QuitRequested(); ++i) wait(50);
+  for (const char* text : {"Checking directory", "Read in settings", "Open comm port", "Initializing modem",
+                           "Trying to set modem to voice mode", "Modem Set to voice mode", "Ready"}) {
+    wait(kStepMs);
+    window.SetStartupStatus(text);
+  }
+  wait(kStepMs);
+  window.HideStartup();
+  window.InsertRow(0, {" 2:05:09pm  03/12/1998  1:15  PGMO0509.WAV               NEW", "PGMO0509.WAV 889740309"});
+  window.InsertRow(1, {"11:59:59pm  12/31/1998  0:42  PZPX5959.WAV               OLD", "PZPX5959.WAV 915148799"});
+  window.SetStatus("Stand by");
+  wait(kStepMs);
+  window.OpenBox("Telvara", "The window harness is running.\nPress OK to answer.", {"OK"}, false);
+  while (!loop.QuitRequested()) wait(3600 * 1000);
+  window.SetClosing();
   server.Stop();
-  // Ended by Exit rather than a signal: wake the signal thread so it can be joined.
-  pthread_kill(signalThread.native_handle(), SIGTERM);
-  signalThread.join();
   return 0;
 }

@@ -1,0 +1,172 @@
+#include "web/WebRoutes.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <optional>
+
+#include "platform/FileDescriptor.h"
+#include "web/PageProtocol.h"
+
+namespace telvara {
+
+namespace {
+
+constexpr off_t kMaxPageFile = 4 * 1024 * 1024;
+
+struct PageFile {
+  const char* path;
+  const char* file;
+  const char* type;
+};
+
+// The only files the server reads: a request names one of these, never a path.
+constexpr PageFile kPageFiles[] = {
+    {"/", "index.html", "text/html; charset=utf-8"},
+    {"/index.html", "index.html", "text/html; charset=utf-8"},
+    {"/style.css", "style.css", "text/css; charset=utf-8"},
+    {"/app.js", "app.js", "text/javascript; charset=utf-8"},
+    {"/icon.svg", "icon.svg", "image/svg+xml"},
+};
+
+// Reads a whole regular file; nullopt when it is missing, not a file or too large.
+std::optional<std::string> ReadPageFile(const std::string& path) {
+  UniqueFileDescriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (!fd.IsValid()) return std::nullopt;
+  struct stat st;
+  if (fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxPageFile) {
+    return std::nullopt;
+  }
+  std::string content;
+  char chunk[8192];
+  for (;;) {
+    ssize_t n = read(fd.Get(), chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::nullopt;
+    if (n == 0) break;
+    content.append(chunk, static_cast<std::size_t>(n));
+    if (content.size() > static_cast<std::size_t>(kMaxPageFile)) return std::nullopt;
+  }
+  return content;
+}
+
+HttpResponse MethodNotAllowed(const char* allow) {
+  HttpResponse response = PlainText(405, "Method not allowed");
+  response.headers.emplace_back("Allow", allow);
+  return response;
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, std::string>> StandardHeaders() {
+  return {{"Cache-Control", "no-store"},
+          {"X-Content-Type-Options", "nosniff"},
+          {"X-Frame-Options", "DENY"},
+          {"Referrer-Policy", "same-origin"},
+          {"Content-Security-Policy", "default-src 'self'; frame-ancestors 'none'"}};
+}
+
+HttpResponse PlainText(int status, std::string text) {
+  HttpResponse response;
+  response.status = status;
+  response.contentType = "text/plain; charset=utf-8";
+  response.body = std::move(text) + "\n";
+  return response;
+}
+
+WebRouter::WebRouter(std::string webDir, PostFunction post)
+    : webDir_(std::move(webDir)), post_(std::move(post)) {
+  if (!webDir_.empty() && webDir_.back() != '/') webDir_ += '/';
+}
+
+RouteResult WebRouter::Route(const HttpRequest& request, AccessVerdict access,
+                             const WindowState& state) const {
+  RouteResult result;
+  HttpResponse& response = result.response;
+  switch (access) {
+    case AccessVerdict::Allowed:
+      break;
+    case AccessVerdict::BadHost:
+      response = PlainText(403, "This window answers only to its own address");
+      return result;
+    case AccessVerdict::NeedPassword:
+      response = PlainText(401, "The password is required");
+      response.headers.emplace_back("WWW-Authenticate", "Basic realm=\"Telvara\", charset=\"UTF-8\"");
+      return result;
+    case AccessVerdict::CrossSite:
+      response = PlainText(403, "Commands are taken only from the window's own page");
+      return result;
+  }
+
+  bool isGet = request.method == "GET";
+  if (request.path == "/api/state") {
+    if (!isGet) {
+      response = MethodNotAllowed("GET");
+    } else {
+      response.contentType = "application/json";
+      response.body = StateToJson(state);
+    }
+    return result;
+  }
+  if (request.path == "/api/events") {
+    if (!isGet) {
+      response = MethodNotAllowed("GET");
+    } else {
+      result.eventStream = true;
+    }
+    return result;
+  }
+  if (request.path == "/api/command") {
+    response = request.method == "POST" ? PostCommand(request, state) : MethodNotAllowed("POST");
+    return result;
+  }
+  for (const PageFile& file : kPageFiles) {
+    if (request.path == file.path) {
+      response = isGet ? StaticFile(file.file, file.type) : MethodNotAllowed("GET");
+      return result;
+    }
+  }
+  response = PlainText(404, "Not found");
+  return result;
+}
+
+HttpResponse WebRouter::StaticFile(const char* file, const char* type) const {
+  std::optional<std::string> content = ReadPageFile(webDir_ + file);
+  if (!content) return PlainText(404, "Not found");
+  HttpResponse response;
+  response.contentType = type;
+  response.body = std::move(*content);
+  return response;
+}
+
+HttpResponse WebRouter::PostCommand(const HttpRequest& request, const WindowState& state) const {
+  // Only JSON: a cross-site form cannot send it without the browser asking first, and
+  // that question (OPTIONS) is never answered.
+  const std::string* type = request.Header("content-type");
+  if (!type || type->substr(0, type->find(';')) != "application/json") {
+    return PlainText(415, "Commands are JSON");
+  }
+  PageCommand parsed;
+  switch (ParsePageCommand(request.body, state, parsed)) {
+    case CommandCheck::Ok:
+      break;
+    case CommandCheck::Malformed:
+      return PlainText(400, "Malformed command");
+    case CommandCheck::UnknownId:
+      return PlainText(400, "Unknown command");
+    case CommandCheck::NoSuchBox:
+      return PlainText(409, "That message box is not open");
+  }
+  LoopMessage message;
+  message.kind = LoopMessage::Kind::Command;
+  message.id = parsed.id;
+  message.data = std::move(parsed.data);
+  if (!post_(std::move(message))) return PlainText(503, "Telvara is busy; try again");
+  HttpResponse response;
+  response.status = 204;
+  return response;
+}
+
+}  // namespace telvara

@@ -1,0 +1,53 @@
+#pragma once
+// What the window's server answers to a request, decided apart from its sockets and
+// threads.
+//
+// Routes: GET / and the page's few static files (a fixed list, read from the web
+// directory); GET /api/state, the window state as JSON; GET /api/events, a stream of
+// server-sent events that the server keeps up itself; POST /api/command,
+// {"id": <command id>, "data": "<text>"}, posted to the engine as a Command message.
+//
+// Route() may be called from any thread at once: it reads only the state it is given
+// and posts through the function it was made with.
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/EventLoop.h"
+#include "platform/WindowModel.h"
+#include "web/HttpMessage.h"
+#include "web/WebAccess.h"
+
+namespace telvara {
+
+// The headers every answer of the server carries, event streams included.
+std::vector<std::pair<std::string, std::string>> StandardHeaders();
+// A short plain-text answer ("Not found").
+HttpResponse PlainText(int status, std::string text);
+
+struct RouteResult {
+  HttpResponse response;
+  bool eventStream = false;  // the server follows the window state instead of answering
+};
+
+class WebRouter {
+ public:
+  // `post` hands a message to the engine's loop; false when the loop will not take it.
+  using PostFunction = std::function<bool(LoopMessage)>;
+
+  WebRouter(std::string webDir, PostFunction post);
+
+  // `access` is WebAccess::Check's verdict on the request, `state` the window as it
+  // stands.
+  RouteResult Route(const HttpRequest& request, AccessVerdict access, const WindowState& state) const;
+
+ private:
+  HttpResponse StaticFile(const char* file, const char* type) const;
+  HttpResponse PostCommand(const HttpRequest& request, const WindowState& state) const;
+
+  std::string webDir_;  // ends in '/' unless empty
+  PostFunction post_;
+};
+
+}  // namespace telvara
