@@ -83,7 +83,7 @@ TEST(SimTransmit, PlaysAtTheLineRateThroughABoundedBuffer) {
     EXPECT_EQ(p.samples, *samples);  // DLE DLE arrived as one 0x10
     EXPECT_EQ(p.rate, c.rate);
     EXPECT_EQ(p.underruns, 0);
-    EXPECT_EQ(p.endedBy, "etx");
+    EXPECT_EQ(p.endedBy, PhaseEnd::Etx);
     EXPECT_EQ(host.Modem().SignalCount(SimSignal::PlayEnd), 1u);
   }
 }
@@ -145,7 +145,7 @@ TEST(SimTransmit, DtrDropEndsThePhaseWithoutAResult) {
   host.Idle(100);
   host.Stream().SetDtr(false);
   const VoicePhase& p = host.Modem().Phases().at(0);
-  EXPECT_EQ(p.endedBy, "dtr");
+  EXPECT_EQ(p.endedBy, PhaseEnd::Dtr);
   EXPECT_EQ(p.sampleCount, 720u);
   EXPECT_EQ(host.ReadFor(100), "\r\nOK\r\n");
   host.Stream().SetDtr(true);
@@ -185,7 +185,7 @@ TEST(SimReceive, StreamsTheFarEndShieldedAtTheRateAndEndsOnCancel) {
   EXPECT_EQ(all, std::string(voice->begin(), voice->begin() + static_cast<long>(all.size())));
   const VoicePhase& p = host.Modem().Phases().at(0);
   EXPECT_EQ(p.sampleCount, all.size());
-  EXPECT_EQ(p.endedBy, "cancel");
+  EXPECT_EQ(p.endedBy, PhaseEnd::Cancel);
 }
 
 TEST(SimReceive, KeysArriveInlineWhereTheyWerePressed) {
