@@ -203,8 +203,6 @@ std::string ParseLine(const std::string& line, const std::string& baseDir, Scena
 
 }  // namespace
 
-const char* SignalName(SimSignal signal) { return kSignalNames[static_cast<size_t>(signal)]; }
-
 std::optional<SimSignal> ParseSignal(std::string_view name) {
   for (size_t i = 0; i < kSignalCount; ++i)
     if (name == kSignalNames[i]) return static_cast<SimSignal>(i);
@@ -280,7 +278,6 @@ ScenarioParse ParseScenario(std::string_view text, const std::string& baseDir) {
       return result;
     }
     step.source = line.substr(line.find_first_not_of(" \t\r\v\f"));
-    step.lineNumber = number;
     result.steps.push_back(std::move(step));
     if (end == text.size()) break;
   }

@@ -31,7 +31,7 @@ void SimModem::ProgressVoice() {
 
 void SimModem::StartTransmit() {
   mode_ = Mode::VoiceTx;
-  tx_ = std::make_unique<VoiceTransmit>(now_, Rate());
+  tx_ = std::make_unique<VoiceTransmit>(Rate());
   heldInput_.clear();
   phase_ = VoicePhase{};
   phase_.kind = VoicePhase::Kind::Transmit;

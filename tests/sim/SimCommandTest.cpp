@@ -207,7 +207,7 @@ TEST(SimRings, RingLinesComeSixSecondsApartAndStopWhenUnanswered) {
   EXPECT_EQ(at[2] - at[1], SimModem::kRingPeriodMs);
   EXPECT_EQ(host.ReadFor(30000), "");
   auto& t = host.Stream().GetTranscript();
-  EXPECT_EQ(t.Count("ring"), 3u);
+  EXPECT_EQ(t.Texts("ring").size(), 3u);
   EXPECT_EQ(t.Texts("call-end"), std::vector<std::string>{"not answered"});
 }
 
@@ -224,8 +224,8 @@ TEST(SimRings, AnsweringInVoiceModeGivesVconAndStopsTheRings) {
   EXPECT_EQ(host.Command("ATH0"), "\r\nOK\r\n");
   EXPECT_FALSE(host.Modem().OffHook());
   auto& t = host.Stream().GetTranscript();
-  EXPECT_EQ(t.Count("answer"), 1u);
-  EXPECT_EQ(t.Count("ring"), 2u);
+  EXPECT_EQ(t.Texts("answer").size(), 1u);
+  EXPECT_EQ(t.Texts("ring").size(), 2u);
 }
 
 TEST(SimRings, DataAnswerToAVoiceCallerFailsAndAKeyAbortsIt) {

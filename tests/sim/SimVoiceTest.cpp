@@ -119,8 +119,8 @@ TEST(SimTransmit, CommandsBehindTheEndWaitForThePlayOutAndGapsAreCounted) {
   EXPECT_EQ(p.underruns, 1);
   EXPECT_NEAR(static_cast<double>(p.longestGap), 200.0, 2.0);
   auto& t = host.Stream().GetTranscript();
-  EXPECT_EQ(t.Count("etx-received"), 1u);
-  EXPECT_EQ(t.Count("voice-tx-end"), 1u);
+  EXPECT_EQ(t.Texts("etx-received").size(), 1u);
+  EXPECT_EQ(t.Texts("voice-tx-end").size(), 1u);
 }
 
 TEST(SimTransmit, KeysReachTheHostAtOnceWhilePlaying) {
@@ -264,7 +264,7 @@ TEST(SimReceive, OutputForAHostThatStopsReadingIsBounded) {
   host.Send("AT#VRX\r");
   host.Idle(200000);  // 1.44 MB of samples due
   EXPECT_LE(host.Modem().HostReadable(), SimModem::kOutputLimit);
-  EXPECT_EQ(host.Stream().GetTranscript().Count("overrun"), 1u);
+  EXPECT_EQ(host.Stream().GetTranscript().Texts("overrun").size(), 1u);
 }
 
 TEST(SimDial, OutcomesFollowTheScenario) {
