@@ -31,9 +31,15 @@ void SimModem::GoOffHook() {
 }
 
 void SimModem::GoOnHook(OnHook by) {
-  static const char* const kNames[] = {"host", "reset", "dtr", "no carrier", "aborted",
-                                       "dial failed"};
-  const std::string reason = kNames[static_cast<size_t>(by)];
+  std::string reason;
+  switch (by) {
+    case OnHook::Host: reason = "host"; break;
+    case OnHook::Reset: reason = "reset"; break;
+    case OnHook::Dtr: reason = "dtr"; break;
+    case OnHook::NoCarrier: reason = "no carrier"; break;
+    case OnHook::Aborted: reason = "aborted"; break;
+    case OnHook::DialFailed: reason = "dial failed"; break;
+  }
   // Only DTR can end a voice phase this way: a phase takes the host's bytes as samples.
   EndPhase(by == OnHook::Dtr     ? PhaseEnd::Dtr
            : by == OnHook::Reset ? PhaseEnd::Reset

@@ -142,7 +142,7 @@ class SimModem {
   enum class Mode { Command, Dialing, DataAnswering, DataOnline, VoiceTx, VoiceRx };
   enum class CallState { None, Ringing, Connected };
   enum class Outcome { Ok, Error, Done };  // Done: the command gave its own result
-  // Why the modem went on hook (the transcript's words: OnHookName).
+  // Why the modem went on hook.
   enum class OnHook { Host, Reset, Dtr, NoCarrier, Aborted, DialFailed };
   struct OutChunk {
     uint64_t due;
