@@ -1,8 +1,8 @@
-#include <algorithm>
 #include "Scenario.h"
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <fstream>
 #include <sstream>
@@ -60,30 +60,168 @@ bool FileExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
-// Parses one line into a step; returns an error text, empty on success.
+// Each takes a verb's arguments (the words after it) into the step; relative voice
+// files are also looked for in `baseDir`. An error text, empty on success.
+using Args = std::vector<std::string>;
+using A = ScenarioStep::Action;
+
+std::string ParseRing(const Args& a, const std::string&, ScenarioStep& step) {
+  step.count = 1;
+  step.periodMs = SimModem::kRingPeriodMs;
+  if (a.size() != 0 && a.size() != 1 && a.size() != 3) return "use: ring [COUNT [every DURATION]]";
+  if (a.size() >= 1) {
+    const std::string& n = a[0];
+    if (n.empty() || n.size() > 3 || n.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(n) < 1)
+      return "bad ring count \"" + n + "\"";
+    step.count = std::stoi(n);
+  }
+  if (a.size() == 3) {
+    std::optional<uint64_t> d = ParseDuration(a[2]);
+    if (a[1] != "every" || !d || *d < 100) return "use: ring COUNT every DURATION";
+    step.periodMs = *d;
+  }
+  return "";
+}
+
+std::string ParseCaller(const Args& a, const std::string& baseDir, ScenarioStep& step) {
+  if (a.size() != 1) return "use: caller FILE.wav | caller none";
+  std::string path = a[0];
+  if (path == "none") return "";
+  if (path[0] != '/' && !FileExists(path) && !baseDir.empty() &&
+      FileExists(baseDir + "/" + path))
+    path = baseDir + "/" + path;
+  WavLoad load = LoadWavSamples(path);
+  if (!load.samples) return load.error;
+  step.voice = load.samples;
+  step.text = path;
+  return "";
+}
+
+std::string ParseKey(const Args& a, const std::string&, ScenarioStep& step) {
+  if (a.size() != 1) return "use: key DIGITS";
+  step.text = Upper(a[0]);
+  if (step.text.find_first_not_of("0123456789*#ABCD") != std::string::npos)
+    return "keys are 0-9, *, #, A-D";
+  return "";
+}
+
+std::string ParseEvent(const Args& a, const std::string&, ScenarioStep& step) {
+  if (a.size() != 1 || a[0].size() != 1 || !Printable(a[0]))
+    return "use: event CODE (one printable character, e.g. s, q, b, d)";
+  step.text = a[0];
+  return "";
+}
+
+std::string ParseDialResult(const Args& a, const std::string&, ScenarioStep& step) {
+  if (a.size() < 1) return "use: dial-result RESULT [in DURATION]";
+  size_t end = a.size();
+  step.resultDelayMs = SimModem::kDialDelayMs;
+  if (a.size() >= 3 && a[a.size() - 2] == "in") {
+    std::optional<uint64_t> d = ParseDuration(a.back());
+    if (!d) return "bad duration \"" + a.back() + "\"";
+    step.resultDelayMs = *d;
+    end = a.size() - 2;
+  }
+  std::string result = Join(a, 0, end);
+  if (result == "silence") {
+    step.text = "";
+  } else if (result == "answer") {
+    step.text = "answer";
+  } else {
+    step.text = Upper(result);
+    if (!Printable(step.text) || step.text.size() > 64) return "bad dial result";
+  }
+  return "";
+}
+
+std::string ParseReply(const Args& a, const std::string&, ScenarioStep& step) {
+  if (a.size() < 2) return "use: reply COMMAND RESULT|silence|default";
+  step.text = a[0];
+  if (Upper(step.text).rfind("AT", 0) != 0 || !Printable(step.text))
+    return "the command must begin with AT";
+  std::string result = Join(a, 1, a.size());
+  if (result == "default") {
+    step.reply.reset();
+  } else if (result == "silence") {
+    step.reply = "";
+  } else {
+    if (!Printable(result) || result.size() > 64) return "bad result text";
+    step.reply = result;
+  }
+  return "";
+}
+
+std::string ParseResult(const Args& a, const std::string&, ScenarioStep& step) {
+  if (a.size() < 1) return "use: result TEXT";
+  step.text = Join(a, 0, a.size());
+  if (!Printable(step.text) || step.text.size() > 200) return "bad result text";
+  return "";
+}
+
+std::string ParseNoise(const Args& a, const std::string&, ScenarioStep& step) {
+  if (a.size() != 1) return "use: noise COUNT";
+  const std::string& n = a[0];
+  if (n.empty() || n.size() > 5 || n.find_first_not_of("0123456789") != std::string::npos)
+    return "bad byte count \"" + n + "\"";
+  step.count = std::stoi(n);
+  return "";
+}
+
+std::string ParseNote(const Args& a, const std::string&, ScenarioStep& step) {
+  step.text = Join(a, 0, a.size());
+  return "";
+}
+
+struct Verb {
+  const char* name;
+  A action;
+  std::string (*parse)(const Args&, const std::string& baseDir, ScenarioStep&);  // null: none
+};
+
+constexpr Verb kVerbs[] = {
+    {"ring", A::Ring, ParseRing},
+    {"caller", A::Caller, ParseCaller},
+    {"key", A::Key, ParseKey},
+    {"event", A::Event, ParseEvent},
+    {"hangup", A::HangUp, nullptr},
+    {"dial-result", A::DialResult, ParseDialResult},
+    {"reply", A::Reply, ParseReply},
+    {"result", A::Result, ParseResult},
+    {"noise", A::Noise, ParseNoise},
+    {"note", A::Note, ParseNote},
+    {"repeat", A::Repeat, nullptr},
+    {"exit", A::Exit, nullptr},
+};
+
+// "wait EVENT[|EVENT...] [TIME-OUT]"
+std::string ParseWait(const Args& w, ScenarioStep& step) {
+  if (w.size() < 2 || w.size() > 3) return "use: wait EVENT[|EVENT...] [TIME-OUT]";
+  size_t from = 0;
+  while (from <= w[1].size()) {
+    size_t bar = w[1].find('|', from);
+    std::string name = w[1].substr(from, bar == std::string::npos ? bar : bar - from);
+    std::optional<SimSignal> signal = ParseSignal(name);
+    if (!signal) return "unknown event \"" + name + "\"";
+    step.signals.push_back(*signal);
+    if (bar == std::string::npos) break;
+    from = bar + 1;
+  }
+  step.timing = ScenarioStep::Timing::Wait;
+  if (w.size() == 3) {
+    std::optional<uint64_t> d = ParseDuration(w[2]);
+    if (!d || *d == 0) return "bad time-out \"" + w[2] + "\"";
+    step.delayMs = *d;
+  }
+  return "";
+}
+
+// Parses one line into a step: a wait, or "[after DURATION] VERB [ARGUMENTS]", or a
+// plain pause. An error text, empty on success.
 std::string ParseLine(const std::string& line, const std::string& baseDir, ScenarioStep& step) {
   std::vector<std::string> w = Words(line);
+  if (w[0] == "wait") return ParseWait(w, step);
   size_t i = 0;
-  if (w[0] == "wait") {
-    if (w.size() < 2 || w.size() > 3) return "use: wait EVENT[|EVENT...] [TIME-OUT]";
-    size_t from = 0;
-    while (from <= w[1].size()) {
-      size_t bar = w[1].find('|', from);
-      std::string name = w[1].substr(from, bar == std::string::npos ? bar : bar - from);
-      std::optional<SimSignal> signal = ParseSignal(name);
-      if (!signal) return "unknown event \"" + name + "\"";
-      step.signals.push_back(*signal);
-      if (bar == std::string::npos) break;
-      from = bar + 1;
-    }
-    step.timing = ScenarioStep::Timing::Wait;
-    if (w.size() == 3) {
-      std::optional<uint64_t> d = ParseDuration(w[2]);
-      if (!d || *d == 0) return "bad time-out \"" + w[2] + "\"";
-      step.delayMs = *d;
-    }
-    return "";
-  }
   if (w[0] == "after") {
     if (w.size() < 2) return "use: after DURATION [ACTION]";
     std::optional<uint64_t> d = ParseDuration(w[1]);
@@ -93,117 +231,17 @@ std::string ParseLine(const std::string& line, const std::string& baseDir, Scena
     i = 2;
     if (i == w.size()) return "";  // a plain pause
   }
-  const std::string& action = w[i];
-  size_t args = w.size() - i - 1;
-  using A = ScenarioStep::Action;
-  if (action == "ring") {
-    step.action = A::Ring;
-    step.count = 1;
-    step.periodMs = SimModem::kRingPeriodMs;
-    if (args != 0 && args != 1 && args != 3) return "use: ring [COUNT [every DURATION]]";
-    if (args >= 1) {
-      const std::string& n = w[i + 1];
-      if (n.empty() || n.size() > 3 || n.find_first_not_of("0123456789") != std::string::npos ||
-          std::stoi(n) < 1)
-        return "bad ring count \"" + n + "\"";
-      step.count = std::stoi(n);
-    }
-    if (args == 3) {
-      std::optional<uint64_t> d = ParseDuration(w[i + 3]);
-      if (w[i + 2] != "every" || !d || *d < 100) return "use: ring COUNT every DURATION";
-      step.periodMs = *d;
-    }
-  } else if (action == "caller") {
-    if (args != 1) return "use: caller FILE.wav | caller none";
-    step.action = A::Caller;
-    std::string path = w[i + 1];
-    if (path == "none") return "";
-    if (path[0] != '/' && !FileExists(path) && !baseDir.empty() &&
-        FileExists(baseDir + "/" + path))
-      path = baseDir + "/" + path;
-    WavLoad load = LoadWavSamples(path);
-    if (!load.samples) return load.error;
-    step.voice = load.samples;
-    step.text = path;
-  } else if (action == "key") {
-    if (args != 1) return "use: key DIGITS";
-    step.action = A::Key;
-    step.text = Upper(w[i + 1]);
-    if (step.text.find_first_not_of("0123456789*#ABCD") != std::string::npos)
-      return "keys are 0-9, *, #, A-D";
-  } else if (action == "event") {
-    if (args != 1 || w[i + 1].size() != 1 || !Printable(w[i + 1]))
-      return "use: event CODE (one printable character, e.g. s, q, b, d)";
-    step.action = A::Event;
-    step.text = w[i + 1];
-  } else if (action == "hangup") {
-    if (args != 0) return "use: hangup";
-    step.action = A::HangUp;
-  } else if (action == "dial-result") {
-    if (args < 1) return "use: dial-result RESULT [in DURATION]";
-    step.action = A::DialResult;
-    size_t end = w.size();
-    step.resultDelayMs = SimModem::kDialDelayMs;
-    if (args >= 3 && w[w.size() - 2] == "in") {
-      std::optional<uint64_t> d = ParseDuration(w.back());
-      if (!d) return "bad duration \"" + w.back() + "\"";
-      step.resultDelayMs = *d;
-      end = w.size() - 2;
-    }
-    std::string result = Join(w, i + 1, end);
-    if (result == "silence") {
-      step.text = "";
-    } else if (result == "answer") {
-      step.text = "answer";
-    } else {
-      step.text = Upper(result);
-      if (!Printable(step.text) || step.text.size() > 64) return "bad dial result";
-    }
-  } else if (action == "reply") {
-    if (args < 2) return "use: reply COMMAND RESULT|silence|default";
-    step.action = A::Reply;
-    step.text = w[i + 1];
-    if (Upper(step.text).rfind("AT", 0) != 0 || !Printable(step.text))
-      return "the command must begin with AT";
-    std::string result = Join(w, i + 2, w.size());
-    if (result == "default") {
-      step.reply.reset();
-    } else if (result == "silence") {
-      step.reply = "";
-    } else {
-      if (!Printable(result) || result.size() > 64) return "bad result text";
-      step.reply = result;
-    }
-  } else if (action == "result") {
-    if (args < 1) return "use: result TEXT";
-    step.action = A::Result;
-    step.text = Join(w, i + 1, w.size());
-    if (!Printable(step.text) || step.text.size() > 200) return "bad result text";
-  } else if (action == "noise") {
-    if (args != 1) return "use: noise COUNT";
-    const std::string& n = w[i + 1];
-    if (n.empty() || n.size() > 5 || n.find_first_not_of("0123456789") != std::string::npos)
-      return "bad byte count \"" + n + "\"";
-    step.action = A::Noise;
-    step.count = std::stoi(n);
-  } else if (action == "note") {
-    step.action = A::Note;
-    step.text = Join(w, i + 1, w.size());
-  } else if (action == "repeat") {
-    if (args != 0) return "use: repeat";
-    step.action = A::Repeat;
-  } else if (action == "exit") {
-    if (args != 0) return "use: exit";
-    step.action = A::Exit;
-  } else {
-    return "unknown step \"" + action + "\"";
+  for (const Verb& verb : kVerbs) {
+    if (w[i] != verb.name) continue;
+    step.action = verb.action;
+    Args args(w.begin() + static_cast<long>(i) + 1, w.end());
+    if (!verb.parse) return args.empty() ? "" : std::string("use: ") + verb.name;
+    return verb.parse(args, baseDir, step);
   }
-  return "";
+  return "unknown step \"" + w[i] + "\"";
 }
 
 }  // namespace
-
-const char* SignalName(SimSignal signal) { return kSignalNames[static_cast<size_t>(signal)]; }
 
 std::optional<SimSignal> ParseSignal(std::string_view name) {
   for (size_t i = 0; i < kSignalCount; ++i)
@@ -280,7 +318,6 @@ ScenarioParse ParseScenario(std::string_view text, const std::string& baseDir) {
       return result;
     }
     step.source = line.substr(line.find_first_not_of(" \t\r\v\f"));
-    step.lineNumber = number;
     result.steps.push_back(std::move(step));
     if (end == text.size()) break;
   }

@@ -30,7 +30,6 @@ enum class SimSignal {
   Idle,       // a state, not an event: on hook with no call (met at once when it holds)
 };
 constexpr size_t kSignalCount = 11;
-const char* SignalName(SimSignal signal);
 std::optional<SimSignal> ParseSignal(std::string_view name);
 
 struct ScenarioStep {
@@ -50,7 +49,6 @@ struct ScenarioStep {
   uint64_t resultDelayMs = 0;     // dial-result: when the result comes
   std::shared_ptr<const std::vector<uint8_t>> voice;  // caller
   std::string source;             // the step as written
-  int lineNumber = 0;
 };
 
 struct ScenarioParse {

@@ -9,16 +9,8 @@ namespace {
 
 using A = VoiceAction;
 
-// One accepted command. In a pattern, '%' stands for a decimal number 0..255; the
-// last such number becomes the command's value.
-struct Entry {
-  const char* pattern;
-  VoiceAction action;
-  const char* device = "";
-};
-
 // Commands every dialect accepts (the class switch is common to all of them).
-const std::vector<Entry> kCommon = {
+const std::vector<DialectEntry> kCommon = {
     {"+FCLASS=0", A::LeaveVoice},
     {"+FCLASS=8", A::EnterVoice},
 };
@@ -28,7 +20,7 @@ const std::vector<Entry> kCommon = {
   {"#VSD=0", A::SilenceOff}, {"#VSD=1", A::SilenceOn}, {"#VSS=%", A::SilenceSensitivity}, \
       {"#VSP=%", A::SilencePeriod}
 
-const std::vector<Entry> kRockwell = {
+const std::vector<DialectEntry> kRockwell = {
     {"#CLS=0", A::LeaveVoice},
     {"#CLS=8", A::EnterVoice},
     {"&K3", A::FlowControl},
@@ -51,7 +43,7 @@ const std::vector<Entry> kRockwell = {
     {"#VRX", A::Receive},
 };
 
-const std::vector<Entry> kUSRobotics = {
+const std::vector<DialectEntry> kUSRobotics = {
     {"#CLS=0", A::LeaveVoice},
     {"#CLS=8", A::EnterVoice},
     {"&H1", A::FlowControl},
@@ -72,7 +64,7 @@ const std::vector<Entry> kUSRobotics = {
     {"#VRX", A::Receive},
 };
 
-const std::vector<Entry> kCirrus = {
+const std::vector<DialectEntry> kCirrus = {
     {"#VCL=0", A::LeaveVoice},
     {"#VCL=1", A::EnterVoice},
     {"\\Q3", A::FlowControl},
@@ -90,7 +82,7 @@ const std::vector<Entry> kCirrus = {
     {"#VRD", A::Receive},
 };
 
-const std::vector<Entry> kSierra = {
+const std::vector<DialectEntry> kSierra = {
     {"&K3", A::FlowControl},
     {"#VSM=2", A::VoiceFormat},
     {"#VLS=4", A::SelectLine, "line"},
@@ -101,7 +93,7 @@ const std::vector<Entry> kSierra = {
     {"#VD1", A::Receive},
 };
 
-const std::vector<Entry> kUMC = {
+const std::vector<DialectEntry> kUMC = {
     {"#CLS=0", A::LeaveVoice},
     {"#CLS=8", A::EnterVoice},
     {"\\Q3", A::FlowControl},
@@ -119,8 +111,8 @@ const std::vector<Entry> kUMC = {
 
 #undef HASH_SILENCE
 
-std::vector<Entry> MakeIS101() {
-  std::vector<Entry> t = {
+std::vector<DialectEntry> MakeIS101() {
+  std::vector<DialectEntry> t = {
       {"+FLO=2", A::FlowControl},
       {"+VSD=%,%", A::SilenceBoth},
       {"+VLS=1", A::LineOffHook, "line"},
@@ -144,8 +136,8 @@ std::vector<Entry> MakeIS101() {
   return t;
 }
 
-const std::vector<Entry>& Table(ModemType d) {
-  static const std::vector<Entry> kIS101 = MakeIS101();
+const std::vector<DialectEntry>& Table(ModemType d) {
+  static const std::vector<DialectEntry> kIS101 = MakeIS101();
   switch (d) {
     case Rockwell: return kRockwell;
     case IS_101: return kIS101;
@@ -220,10 +212,16 @@ const char* VoiceConnectResult(ModemType dialect) {
   return dialect == IS_101 ? "OK" : "VCON";
 }
 
+std::vector<DialectEntry> DialectCommands(ModemType dialect) {
+  std::vector<DialectEntry> all = kCommon;
+  all.insert(all.end(), Table(dialect).begin(), Table(dialect).end());
+  return all;
+}
+
 std::optional<DialectCommand> LookUpDialectCommand(ModemType dialect, std::string_view token) {
   int value = 0;
-  for (const std::vector<Entry>* table : {&kCommon, &Table(dialect)}) {
-    for (const Entry& e : *table) {
+  for (const std::vector<DialectEntry>* table : {&kCommon, &Table(dialect)}) {
+    for (const DialectEntry& e : *table) {
       if (Match(e.pattern, token, value)) return DialectCommand{e.action, value, e.device};
     }
   }

@@ -5,11 +5,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "modem/VoiceProtocol.h"
 
 namespace telvara::sim {
-
 
 // "rockwell", "is-101", "usr", ... or the profile's TYPE number 0..5.
 std::optional<ModemType> ParseDialect(std::string_view text);
@@ -38,6 +38,17 @@ enum class VoiceAction {
   Transmit,
   Receive,
 };
+
+// One command a dialect accepts, as its modems spell it (without the "AT"). In a
+// pattern, '%' stands for a decimal number 0..255; the last such number becomes the
+// command's value.
+struct DialectEntry {
+  const char* pattern;
+  VoiceAction action;
+  const char* device = "";  // for line selections: "line", "handset", "speaker", ...
+};
+// Every command the dialect accepts: the class switch common to all, then its own.
+std::vector<DialectEntry> DialectCommands(ModemType dialect);
 
 struct DialectCommand {
   VoiceAction action;

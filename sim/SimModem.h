@@ -21,12 +21,24 @@
 #include <vector>
 
 #include "Scenario.h"
+#include "SimCommands.h"
 #include "SimDialect.h"
 #include "Transcript.h"
 #include "VoiceReceive.h"
 #include "VoiceTransmit.h"
 
 namespace telvara::sim {
+
+// What ended a voice phase.
+enum class PhaseEnd {
+  Etx,     // the host's DLE ETX, once what came before it was played
+  Cancel,  // the host's CAN during receive
+  Dtr,     // DTR dropped
+  HangUp,  // the host hung up (ATH)
+  Reset,   // ATZ
+};
+// The word the transcript writes: "etx", "cancel", "dtr", "host", "reset".
+const char* PhaseEndName(PhaseEnd end);
 
 // One voice phase as the line carried it.
 struct VoicePhase {
@@ -41,7 +53,7 @@ struct VoicePhase {
   std::vector<uint8_t> samples;  // transmit: what the line played
   int underruns = 0;             // transmit: times the buffer ran dry before the end
   uint64_t longestGap = 0;       // transmit: longest of those gaps, ms
-  std::string endedBy;           // "etx", "cancel", "dtr", "hang-up", "reset"
+  PhaseEnd endedBy = PhaseEnd::Etx;
 };
 
 class SimModem {
@@ -57,14 +69,13 @@ class SimModem {
   static constexpr uint64_t kBusyRepeatMs = 4000;
   static constexpr int kDefaultSilencePeriod = 50; // tenths of a second
   static constexpr size_t kOutputLimit = 1 << 20;  // undelivered bytes kept for the host
-  static constexpr size_t kLineLimit = 255;        // command line characters
+  static constexpr size_t kLineLimit = CommandLineReader::kLineLimit;
 
   SimModem(ModemType dialect, uint32_t startTick);
   ~SimModem();
   SimModem(const SimModem&) = delete;
   SimModem& operator=(const SimModem&) = delete;
 
-  ModemType GetDialect() const { return dialect_; }
   int Rate() const { return LineRate(dialect_); }
 
   // --- time ---
@@ -125,50 +136,69 @@ class SimModem {
   // ""). Unless samples are kept, the core then drops them.
   void SetPhaseSink(std::function<std::string(const VoicePhase&)> sink, bool keepSamples);
   bool OffHook() const { return offHook_; }
-  bool InVoiceClass() const { return voiceClass_; }
+  bool InVoiceClass() const { return settings_.voiceClass; }
 
  private:
   enum class Mode { Command, Dialing, DataAnswering, DataOnline, VoiceTx, VoiceRx };
   enum class CallState { None, Ringing, Connected };
   enum class Outcome { Ok, Error, Done };  // Done: the command gave its own result
+  // Why the modem went on hook.
+  enum class OnHook { Host, Reset, Dtr, NoCarrier, Aborted, DialFailed };
   struct OutChunk {
     uint64_t due;
     std::string bytes;
   };
+  // What the command set changes; AT&F and ATZ bring these values back.
+  struct Settings {
+    bool echo = true;
+    bool verbose = true;
+    bool quiet = false;
+    int dtrMode = 2;
+    bool voiceClass = false;
+    bool silenceOn = true;
+    int silencePeriod = kDefaultSilencePeriod;
+    std::string device = "line";
+    std::array<int, 256> sRegisters = DefaultRegisters();
+    static std::array<int, 256> DefaultRegisters();
+  };
 
+  // --- time, output and the host's bytes (SimModem.cpp) ---
   uint64_t ToInternal(uint32_t tick) const;
   std::optional<uint64_t> NextInternal() const;
   void StepTo(uint64_t t);
-  void ProgressVoice();
   void At(uint64_t t, std::function<void()> fn);
-
   void Out(std::string bytes, uint64_t delay = 0);
   void Result(const std::string& text, uint64_t delay = kReplyDelayMs);
-  void Signal(SimSignal signal);
   void EmitEvent(char code);
-
   void InputByte(uint8_t b);
+  void Signal(SimSignal signal);
+
+  // --- the command interpreter (SimCommands.cpp) ---
   void CommandByte(uint8_t b);
   void ExecuteLine(const std::string& line);
   Outcome ExecuteToken(const std::string& token, std::string& info);
   Outcome ExecuteDialect(const DialectCommand& command);
-  void ResetSettings();
 
+  // --- the line and the far end (SimFarEnd.cpp) ---
   void Answer();  // voice answer (or just off hook with nobody there)
   void DataAnswer();
   void Dial(const std::string& dialString);
   void ResolveDial(uint64_t dialId, std::string result);
   void GoOffHook();
-  void GoOnHook(const std::string& reason);
+  void GoOnHook(OnHook by);
   void EndCall(const std::string& reason);
-  void StartTransmit();
-  void StartReceive();
-  void EndTransmit(const std::string& reason);
-  void EndReceive(const std::string& reason);
-  void FinishPhase(VoicePhase phase, const char* kind);
   void RingOnce(int call);
   void ScheduleBusy(int callId, uint64_t delay);
   std::shared_ptr<const std::vector<uint8_t>> PhaseVoice() const;
+
+  // --- the voice phases (SimVoicePhases.cpp) ---
+  void ProgressVoice();
+  void StartTransmit();
+  void StartReceive();
+  void EndPhase(PhaseEnd end);  // whichever phase is running, if one is
+  void EndTransmit(PhaseEnd end);
+  void EndReceive(PhaseEnd end);
+  void FinishPhase(VoicePhase phase, const char* kind);
 
   ModemType dialect_;
   uint32_t lastTick_;
@@ -180,18 +210,12 @@ class SimModem {
   uint64_t lastDue_ = 0;
   uint64_t droppedOutput_ = 0;
 
-  // settings
-  bool echo_ = true;
-  bool verbose_ = true;
-  bool quiet_ = false;
-  int dtrMode_ = 2;
-  bool voiceClass_ = false;
-  bool silenceOn_ = true;
-  int silencePeriod_ = kDefaultSilencePeriod;
-  std::string device_ = "line";
-  std::array<int, 256> sRegisters_{};
+  // commands
+  Settings settings_;
+  CommandLineReader reader_;
+  std::map<std::string, std::string> replies_;
 
-  // line state
+  // the line and the far end
   Mode mode_ = Mode::Command;
   bool dtr_ = true;
   bool offHook_ = false;
@@ -204,21 +228,14 @@ class SimModem {
   uint32_t noiseSeed_ = 12345;
   uint64_t dialId_ = 0;
   std::deque<std::pair<std::string, uint64_t>> dialOutcomes_;
-  std::map<std::string, std::string> replies_;
+  std::shared_ptr<const std::vector<uint8_t>> voice_;
 
-  // command line assembly
-  std::string line_;       // from the 'A' of "AT"
-  std::string noise_;      // bytes outside any command line
-  bool lineTooLong_ = false;
-
-  // voice
+  // voice phases
   std::unique_ptr<VoiceTransmit> tx_;
   std::unique_ptr<VoiceReceive> rx_;
   VoicePhase phase_;
   std::string heldInput_;  // host bytes that came after DLE ETX
   int phaseCount_ = 0;
-  std::shared_ptr<const std::vector<uint8_t>> voice_;
-  std::string voiceName_;
   std::vector<VoicePhase> phases_;
   std::function<std::string(const VoicePhase&)> phaseSink_;
   bool keepSamples_ = true;

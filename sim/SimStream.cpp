@@ -4,8 +4,8 @@
 
 namespace telvara::sim {
 
-SimStream::SimStream(const Clock& clock, ModemType dialect, SimStreamOptions options)
-    : clock_(clock), options_(options), modem_(dialect, clock.Now()) {}
+SimStream::SimStream(const Clock& clock, ModemType dialect)
+    : clock_(clock), modem_(dialect, clock.Now()) {}
 
 std::string SimStream::AddScenario(const std::string& text, const std::string& name) {
   ScenarioParse parse = ParseScenario(text, ".");
@@ -33,7 +33,6 @@ int SimStream::InputQueued() {
 
 int SimStream::OutputQueued() {
   Sync();
-  if (options_.hideOutputQueue) return 0;
   return static_cast<int>(modem_.TransmitBuffered());
 }
 

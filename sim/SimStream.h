@@ -14,15 +14,9 @@
 
 namespace telvara::sim {
 
-struct SimStreamOptions {
-  // Report an output queue of 0, as a pseudo-terminal does, instead of the number of
-  // samples waiting in the modem's transmit buffer.
-  bool hideOutputQueue = false;
-};
-
 class SimStream final : public ByteStream, public VirtualDevice {
  public:
-  SimStream(const Clock& clock, ModemType dialect, SimStreamOptions options = {});
+  SimStream(const Clock& clock, ModemType dialect);
 
   SimModem& Modem() { return modem_; }
   Transcript& GetTranscript() { return modem_.GetTranscript(); }
@@ -33,7 +27,7 @@ class SimStream final : public ByteStream, public VirtualDevice {
   long Read(void* buffer, std::size_t max) override;
   long Write(const void* data, std::size_t count) override;
   int InputQueued() override;
-  int OutputQueued() override;
+  int OutputQueued() override;  // the samples waiting in the transmit buffer
   bool SetDtr(bool raised) override;
   int PollFd() const override { return -1; }
 
@@ -50,7 +44,6 @@ class SimStream final : public ByteStream, public VirtualDevice {
   void Sync() { modem_.AdvanceTo(clock_.Now()); }
 
   const Clock& clock_;
-  SimStreamOptions options_;
   SimModem modem_;
   int handles_ = 0;
 };

@@ -75,11 +75,4 @@ std::vector<std::string> Transcript::Texts(const std::string& kind) const {
   return out;
 }
 
-size_t Transcript::Count(const std::string& kind) const {
-  size_t n = 0;
-  for (const TranscriptEntry& e : entries_)
-    if (e.kind == kind) ++n;
-  return n;
-}
-
 }  // namespace telvara::sim

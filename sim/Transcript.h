@@ -43,7 +43,6 @@ class Transcript {
   const std::deque<TranscriptEntry>& Entries() const { return entries_; }
   // The texts of every entry of one kind, in order (e.g. every command).
   std::vector<std::string> Texts(const std::string& kind) const;
-  size_t Count(const std::string& kind) const;
 
  private:
   std::deque<TranscriptEntry> entries_;

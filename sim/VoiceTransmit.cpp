@@ -4,7 +4,7 @@
 
 namespace telvara::sim {
 
-VoiceTransmit::VoiceTransmit(uint64_t now, int rate) : phaseStart_(now), rate_(rate) {}
+VoiceTransmit::VoiceTransmit(int rate) : rate_(rate) {}
 
 uint64_t VoiceTransmit::SlotsAt(uint64_t t) const {
   if (!first_ || t <= *first_) return 0;
@@ -31,12 +31,9 @@ size_t VoiceTransmit::Accept(const uint8_t* data, size_t count, uint64_t now,
       buffer_.push_back(b);
     } else if (kind == DleDecoder::Kind::Event && b == kETX) {
       endSeen_ = true;
-      endTime_ = now;
       afterEnd.append(reinterpret_cast<const char*>(data + i), count - i);
       i = count;
-    } else if (kind == DleDecoder::Kind::Event) {
-      ++ignoredCodes_;  // other shielded codes mean nothing to this modem
-    }
+    }  // other shielded codes mean nothing to this modem
   }
   if (buffer_.size() > before) {
     if (!first_) first_ = now;

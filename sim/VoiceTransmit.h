@@ -21,7 +21,7 @@ class VoiceTransmit {
   static constexpr size_t kCapacity = 2048;  // samples the modem buffers
   static constexpr size_t kLowWater = 1024;  // clear to send again at this level
 
-  VoiceTransmit(uint64_t now, int rate);
+  explicit VoiceTransmit(int rate);
 
   // Takes host bytes; returns how many it took. It takes none while clear-to-send is
   // down and stops when the buffer fills. Bytes after DLE ETX are taken too and handed
@@ -38,33 +38,25 @@ class VoiceTransmit {
   size_t Buffered() const { return buffer_.size(); }
 
   const std::vector<uint8_t>& Played() const { return played_; }
-  uint64_t StartTime() const { return phaseStart_; }
-  // Time the first sample arrived (the line starts playing then), if any did.
-  std::optional<uint64_t> FirstSampleTime() const { return first_; }
-  std::optional<uint64_t> EndReceivedTime() const { return endTime_; }
   int Underruns() const { return underruns_; }
   uint64_t LongestGap() const { return longestGap_; }
-  int IgnoredCodes() const { return ignoredCodes_; }
 
  private:
   uint64_t SlotsAt(uint64_t t) const;
   uint64_t SlotTime(uint64_t slot) const;
 
-  uint64_t phaseStart_;
   int rate_;
   std::deque<uint8_t> buffer_;
   std::vector<uint8_t> played_;
   DleDecoder decoder_;
   bool endSeen_ = false;
   bool ctsDown_ = false;
-  std::optional<uint64_t> first_;
-  std::optional<uint64_t> endTime_;
+  std::optional<uint64_t> first_;  // when the first sample arrived: the line plays from then
   uint64_t slots_ = 0;  // line sample slots gone by since the first sample
   bool underrun_ = false;
   uint64_t underrunStart_ = 0;
   int underruns_ = 0;
   uint64_t longestGap_ = 0;
-  int ignoredCodes_ = 0;
 };
 
 }  // namespace telvara::sim

@@ -1,120 +1,75 @@
 #pragma once
-// Test helper: plays the host of the in-process simulated modem on a virtual clock,
-// with an EventLoop and a VirtualWaiter as the program would have them.
-#include <filesystem>
-#include <memory>
+// Test helper: a host talking to a modem byte for byte through a loop's waits: the one
+// simulated line's modem (virtual clock), or telvara-modemsim's pty (real clock).
+#include <algorithm>
 #include <string>
+#include <vector>
 
-#include <stdlib.h>
-
-#include "SimStream.h"
-#include "platform/EventLoop.h"
-#include "platform/VirtualWaiter.h"
+#include "SimLine.h"
 
 namespace telvara::sim::testing {
 
-class SimHost {
+class RawHost {
  public:
-  explicit SimHost(ModemType dialect, SimStreamOptions options = {})
-      : loop_(clock_, std::make_unique<VirtualWaiter>(clock_)),
-        stream_(clock_, dialect, options) {
-    static_cast<VirtualWaiter&>(loop_.GetWaiter()).AddDevice(&stream_);
+  RawHost(EventLoop& loop, ByteStream& stream) : loop_(loop), stream_(stream) {
+    loop_.GetWaiter().Watch(&stream_);
   }
-
-  VirtualClock& Clock() { return clock_; }
-  SimStream& Stream() { return stream_; }
-  SimModem& Modem() { return stream_.Modem(); }
-  uint32_t Now() const { return clock_.Now(); }
-
-  // Writes everything, waiting (in virtual time) for room when the modem is full.
+  // Writes everything, waiting for room while the modem takes nothing.
   void Send(const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
+    for (size_t done = 0; done < bytes.size();) {
       long n = stream_.Write(bytes.data() + done, bytes.size() - done);
-      if (n > 0) {
-        done += static_cast<size_t>(n);
-      } else {
-        loop_.WaitUntil(clock_.Now() + 10000, WaitFor::OutputRoom);
-      }
+      if (n > 0) done += static_cast<size_t>(n);
+      else loop_.BlockUntil(loop_.GetClock().Now() + 10000, WaitFor::OutputRoom);
     }
   }
-
   // Reads until `needle` has arrived or `ms` passed (with all that was due by then).
   std::string ReadUntil(const std::string& needle, uint32_t ms) {
-    uint32_t until = clock_.Now() + ms;
+    uint32_t until = loop_.GetClock().Now() + ms;
     std::string got;
+    char buffer[4096];
     while (got.find(needle) == std::string::npos) {
-      if (ReadSome(got)) continue;
-      if (TickReached(clock_.Now(), until)) break;
-      loop_.WaitUntil(until, WaitFor::Input);
+      long n = stream_.Read(buffer, sizeof buffer);
+      if (n > 0) got.append(buffer, static_cast<size_t>(n));
+      else if (TickReached(loop_.GetClock().Now(), until)) break;
+      else loop_.BlockUntil(until, WaitFor::Input);
     }
     return got;
   }
   // Everything the modem sends in the next `ms` milliseconds.
-  std::string ReadFor(uint32_t ms) { return ReadUntil(std::string(1, '\0') + "never", ms); }
-
-  // Sends a command line and gives what came back within 1 s.
+  std::string ReadFor(uint32_t ms) { return ReadUntil(std::string("\0never", 6), ms); }
+  // Sends a command line; what came back within a second.
   std::string Command(const std::string& line) {
     Send(line + "\r");
     return ReadFor(1000);
   }
 
-  // Moves time on without reading.
-  void Idle(uint32_t ms) {
-    uint32_t until = clock_.Now() + ms;
-    while (!TickReached(clock_.Now(), until)) loop_.WaitUntil(until, WaitFor::Messages);
-  }
-
  private:
-  bool ReadSome(std::string& got) {
-    char buf[4096];
-    long n = stream_.Read(buf, sizeof buf);
-    if (n <= 0) return false;
-    got.append(buf, static_cast<size_t>(n));
-    return true;
-  }
-
-  VirtualClock clock_;
-  EventLoop loop_;
-  SimStream stream_;
+  EventLoop& loop_;
+  ByteStream& stream_;
 };
 
-// A fresh folder under /tmp, removed with everything in it when the test ends.
-class ScratchDir {
+// The in-process modem on the simulated line, a host on its stream, and the command
+// lines that bring it into the test's starting state.
+class SimHost : public telvara::testing::SimLine, public RawHost {
  public:
-  ScratchDir() {
-    std::string pattern = "/tmp/telvara-sim-test-XXXXXX";
-    if (::mkdtemp(pattern.data())) path_ = pattern;
+  explicit SimHost(ModemType dialect, const std::vector<std::string>& setup = {})
+      : SimLine(dialect), RawHost(Loop(), Stream()) {
+    for (const std::string& line : setup) Command(line);
   }
-  ~ScratchDir() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  // Runs scenario text on a runner of its own; the parse error, or "".
+  std::string Scenario(const std::string& text) { return Stream().AddScenario(text); }
+  Transcript& Log() { return Stream().GetTranscript(); }
+  // Whether a transcript line holds the JSON text.
+  bool Logged(const std::string& json) {
+    return std::ranges::any_of(Log().Entries(), [&](auto& e) { return e.json.find(json) != std::string::npos; });
   }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
+  // When the transcript entries of a kind were made.
+  std::vector<uint64_t> Times(const std::string& kind) {
+    std::vector<uint64_t> times;
+    for (const TranscriptEntry& e : Log().Entries())
+      if (e.kind == kind) times.push_back(e.t);
+    return times;
+  }
 };
-
-// Removes the DLE shielding of a received voice stream: the samples, and the event
-// codes in `events`.
-inline std::string Unshield(const std::string& wire, std::string* events = nullptr) {
-  std::string samples;
-  for (size_t i = 0; i < wire.size(); ++i) {
-    if (wire[i] != 0x10 || i + 1 >= wire.size()) {
-      samples += wire[i];
-      continue;
-    }
-    char code = wire[++i];
-    if (code == 0x10) {
-      samples += code;
-    } else if (events) {
-      *events += code;
-    }
-  }
-  return samples;
-}
 
 }  // namespace telvara::sim::testing
