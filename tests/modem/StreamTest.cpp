@@ -1,396 +1,251 @@
-// Voice play and record against the scripted modem: what reaches the line and the
-// file, which events end them, the pacing that keeps a prompt interruptible on any
-// transport, and the bounds on a modem that never ends.
+// Voice play and record on a call on the simulated line: what reaches the line and the
+// file, what ends them, the pacing, and the bounds on a port or modem that never ends.
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <string>
-#include <vector>
+#include <gtest/gtest.h>
 
-#include "ModemFixture.h"
-#include "WaveFiles.h"
+#include "SimLine.h"
+#include "WavData.h"
+#include "modem/FWAVE.h"
 
-namespace telvara::test {
+namespace telvara::testing {
 namespace {
 
-class Stream : public ModemFixture {
- protected:
-  Stream() {
-    dir_ = ::testing::TempDir() + "stream-" + std::to_string(getpid()) + "/";
-    std::filesystem::create_directories(dir_);
-  }
-  ~Stream() override { std::filesystem::remove_all(dir_); }
-  std::string Path(const std::string& name) const { return dir_ + name; }
+using Strings = std::vector<std::string>;
+const std::string kPlay = "AT#BDR=48#VBS=8#VSR=7200\rAT#VTX\r";  // on the wire
 
-  // The dialect's voice transmit answers CONNECT and plays at the line's rate.
-  void Transmits(const char* command = "AT#VTX") {
-    modem.On(command, Reply{{"CONNECT"}, 20, FakeModem::Mode::Transmit});
-  }
-  void Receives(const char* command = "AT#VRX") {
-    modem.On(command, Reply{{"CONNECT"}, 20, FakeModem::Mode::Receive});
-  }
-  std::string Prompt(std::size_t samples, const std::string& name = "prompt.wav") {
-    WriteWav(Path(name), Samples(samples));
-    return Path(name);
-  }
-  // The samples the host wrote in voice transmit (doubled DLEs undone, DLE ETX left out).
-  static std::vector<uint8_t> Unescaped(const std::string& wire) {
-    std::vector<uint8_t> out;
-    for (std::size_t i = 0; i < wire.size(); ++i) {
-      uint8_t b = static_cast<uint8_t>(wire[i]);
-      if (b == kDLE && i + 1 < wire.size()) {
-        if (static_cast<uint8_t>(wire[i + 1]) == kDLE) out.push_back(kDLE);
-        ++i;
-        continue;
-      }
-      out.push_back(b);
-    }
-    return out;
-  }
-  // The tick at which the host wrote its first DLE ETX.
-  uint32_t EndOfVoiceTick() const {
-    // The end mark goes byte by byte; a sample block is written whole.
-    for (std::size_t i = 0; i + 1 < modem.writes.size(); ++i)
-      if (modem.writes[i].bytes == "\x10" && modem.writes[i + 1].bytes == "\x03") return modem.writes[i].tick;
-    ADD_FAILURE() << "no DLE ETX was written";
-    return 0;
-  }
-  // How far the samples written ever ran ahead of the line's real-time play.
-  int64_t MostAhead(int rate) const {
-    int64_t written = 0, most = 0;
-    uint32_t first = 0;
-    bool started = false;
-    for (const auto& w : modem.writes) {
-      if (w.bytes.size() < 3) continue;  // command bytes and the end mark go one by one
-      std::vector<uint8_t> s = Unescaped(w.bytes);
-      if (!started) {
-        started = true;
-        first = w.tick;
-      }
-      written += static_cast<int64_t>(s.size());
-      int64_t played = static_cast<int64_t>(w.tick - first) * rate / 1000;
-      most = std::max(most, written - played);
-    }
-    return most;
-  }
-
-  std::string dir_;
-};
-
-// ---- play ----------------------------------------------------------------------------
-
-TEST_F(Stream, PlaySendsTheSamplesAfterTheHeaderWithEachDleDoubled) {
-  Open(Rockwell);
-  Transmits();
-  std::vector<uint8_t> samples = Samples(3000);
-  WriteWav(Path("p.wav"), samples);
-  std::vector<uint8_t> before = ReadFileBytes(Path("p.wav"));
-  EXPECT_EQ(driver->PlayFile(Path("p.wav")), 1);
-  EXPECT_EQ(modem.played, samples);
-  EXPECT_EQ(ReadFileBytes(Path("p.wav")), before);
-  // On the wire: every 0x10 twice, then one DLE ETX.
-  std::string wire;
-  for (const auto& w : modem.writes)
-    if (w.tick >= modem.commandTicks.back()) wire += w.bytes;
-  std::size_t dles = std::count(samples.begin(), samples.end(), kDLE);
-  ASSERT_GT(dles, 0u);
-  EXPECT_EQ(wire.size(), samples.size() + dles + 2 + std::string("AT#VTX\r").size());
-  EXPECT_EQ(wire.substr(wire.size() - 2), "\x10\x03");
-  EXPECT_EQ(modem.transmitEndTicks.size(), 1u);
+std::string WavFile(SimLine& line, const std::vector<uint8_t>& samples) {
+  static int files = 0;
+  std::string path = line.Path(std::to_string(++files) + ".wav"), error;
+  EXPECT_TRUE(sim::WriteWavFile(path, samples, 7200, error)) << error;
+  return path;
 }
 
-TEST_F(Stream, AKeyEndsThePlayAfterTheCurrentBlockAndStaysQueued) {
-  Open(Rockwell);
-  Transmits();
-  std::string path = Prompt(72000);  // 10 s
-  uint32_t start = Now();
-  At(start + 3000, [&] { modem.SendAt(Now(), Dle('5')); });
-  EXPECT_EQ(driver->PlayFile(path), 1);
-  EXPECT_EQ(driver->TakeEvent(), '5');
-  EXPECT_EQ(driver->TakeEvent(), 0);
-  // DLE ETX follows the key within a block's time; the line plays at most the
-  // pacing bound and a block beyond the moment of the key.
-  uint32_t end = EndOfVoiceTick();
-  EXPECT_LE(end - (start + 3000), 80u);
-  EXPECT_LT(modem.played.size(), 72000u);
-  EXPECT_LE(modem.transmitEndTicks[0] - (start + 3000), 500u + 80u);
-}
-
-TEST_F(Stream, EventsOtherThanKeysAreDroppedAndThePlayGoesOn) {
-  Open(IS_101);
-  Transmits("AT+VTX");
-  modem.transmitEndLines = {"OK"};
-  std::string path = Prompt(3 * 7200);
-  uint32_t start = Now();
-  uint32_t at = start + 300;
-  for (char code : {'b', 'd', 's', 'q'}) {
-    At(at, [this, code] { modem.SendAt(Now(), Dle(code)); });
-    at += 300;
+struct Stream : ::testing::Test {
+  void SetUp() override { ASSERT_TRUE(line.Open() && line.Call()); }
+  void Caller(std::size_t samples) {
+    voice_ = Samples(samples, 3);
+    line.Modem().SetVoice(std::make_shared<std::vector<uint8_t>>(voice_), "caller");
   }
-  EXPECT_EQ(driver->PlayFile(path), 1);
-  EXPECT_EQ(modem.played.size(), 3u * 7200u);
-  EXPECT_EQ(driver->TakeEvent(), 0);
-}
-
-TEST_F(Stream, AFileOfOnlyAHeaderOrMissingPlaysNothing) {
-  Open(Rockwell);
-  Transmits();
-  std::string empty = Prompt(0);
-  std::ofstream(Path("tiny.wav")) << "RIFF";
-  ASSERT_EQ(driver->BeginPlay(), 1);
-  EXPECT_EQ(driver->StreamFile(empty), 1);
-  EXPECT_EQ(driver->StreamFile(Path("tiny.wav")), 1);
-  EXPECT_EQ(driver->StreamFile(Path("missing.wav")), 0);
-  EXPECT_EQ(driver->EndPlay(), 1);
-  EXPECT_TRUE(modem.played.empty());
-  // A missing file inside PlayFile still ends voice transmit.
-  EXPECT_EQ(driver->PlayFile(Path("missing.wav")), 1);
-  EXPECT_EQ(modem.transmitEndTicks.size(), 2u);
-}
-
-TEST_F(Stream, ARefusedTransmitSendsNeitherSamplesNorTheEndMark) {
-  Open(Rockwell);
-  modem.On("AT#VTX", "ERROR");
-  std::string path = Prompt(1000);
-  EXPECT_EQ(driver->PlayFile(path), 0);
-  // And a file streamed without voice transmit is not sent as commands either.
-  EXPECT_EQ(driver->BeginPlay(), 0);
-  EXPECT_EQ(driver->StreamFile(path), 0);
-  const std::string commands = "AT#BDR=48#VBS=8#VSR=7200\rAT#VTX\r";
-  EXPECT_EQ(modem.AllWritten(), commands + commands);
-  EXPECT_TRUE(modem.transmitEndTicks.empty());
-}
-
-TEST_F(Stream, APromptOnAPseudoTerminalIsPacedByTheLinesRate) {
-  for (ModemType type : {Rockwell, USRobotics}) {
-    SCOPED_TRACE(type);
-    modem.writes.clear();
-    modem.transmitEndTicks.clear();
-    modem.played.clear();
-    Open(type);
-    Transmits();
-    int rate = type == USRobotics ? 8000 : 7200;
-    std::string path = Prompt(static_cast<std::size_t>(rate) * 10);
-    uint32_t start = Now();
-    EXPECT_EQ(driver->PlayFile(path), 1);
-    EXPECT_EQ(modem.played.size(), static_cast<std::size_t>(rate) * 10);
-    // The queue count reads 0 here: only the pacing keeps the data near real time.
-    EXPECT_LE(MostAhead(rate), rate / 2 + 8);
-    EXPECT_EQ(modem.longestStarvation, 0u);
-    EXPECT_GE(modem.transmitEndTicks[0] - start, 10000u);
-    EXPECT_LE(modem.transmitEndTicks[0] - start, 10000u + 200u);
-    EXPECT_TRUE(faults.empty());
-  }
-}
-
-TEST_F(Stream, EndPlayRepeatsTheEndMarkOnceWhenUnanswered) {
-  Open(Rockwell);
-  Transmits();
-  modem.transmitEndLines = {};
-  ASSERT_EQ(driver->BeginPlay(), 1);
-  uint32_t start = Now();
-  EXPECT_EQ(driver->EndPlay(), 0);
-  std::string all = modem.AllWritten();
-  EXPECT_EQ(all.substr(all.size() - 4), "\x10\x03\x10\x03");
-  EXPECT_GE(Now() - start, 2750u + 55u + 2750u + 27u);
-  EXPECT_LE(Now() - start, 2750u + 55u + 2750u + 27u + 250u);
-}
-
-TEST_F(Stream, TheEndOfPlayDrainIsBounded) {
-  Open(Rockwell);
-  Transmits();
-  modem.reportsOutputQueue = true;
-  std::string path = Prompt(7200);
-  ASSERT_EQ(driver->BeginPlay(), 1);
-  EXPECT_EQ(driver->StreamFile(path), 1);
-  modem.lineRate = 0;  // the modem stops taking data with the queue still full
-  uint32_t start = Now();
-  driver->EndPlay();
-  EXPECT_GE(Now() - start, 3000u);
-  EXPECT_LE(Now() - start, 3000u + 2 * 2750u + 400u);
-  EXPECT_EQ(faults, std::vector<std::string>{"The modem did not take the end of the sound within 3 seconds"});
-}
-
-TEST_F(Stream, APortThatStopsTakingDataEndsThePlayInsteadOfWaitingPerBlock) {
-  Open(Rockwell);
-  Transmits();
-  std::string path = Prompt(72000);
-  ASSERT_EQ(driver->BeginPlay(), 1);
-  At(Now() + 2000, [&] { modem.acceptsBytes = false; });
-  uint32_t start = Now();
-  EXPECT_EQ(driver->StreamFile(path), 1);
-  EXPECT_LE(Now() - start, 2000u + 5000u + 100u);
-  ASSERT_FALSE(faults.empty());
-  EXPECT_EQ(faults[0], "The modem port held up the sound data for 3.5 seconds");
-}
-
-// ---- record --------------------------------------------------------------------------
-
-class Record : public Stream {
- protected:
-  // A caller: `seconds` of samples, events at sample indexes, then (maybe) the end.
-  void Caller(double seconds, std::multimap<std::size_t, uint8_t> events = {}, bool ends = true) {
-    modem.callerSamples = Samples(static_cast<std::size_t>(seconds * modem.lineRate), 3);
-    modem.callerEvents = std::move(events);
-    modem.callerEndsWithEtx = ends;
-  }
+  void Scenario(const std::string& steps) { ASSERT_EQ(line.Stream().AddScenario(steps), ""); }
+  // A modem that answers the receive command with CONNECT and then `bytes`.
+  void Receives(const std::string& bytes) { line.Modem().SetReply("AT#VRX", "CONNECT\r\n" + bytes); }
+  // The samples of a recording; its header true to the file and to the driver's count.
   std::vector<uint8_t> Recorded(const std::string& path) {
     std::vector<uint8_t> b = ReadFileBytes(path);
     if (b.size() < 44) return {};
     uint32_t length = U32(b, 40);
-    EXPECT_EQ(U32(b, 4), 36 + length + length % 2);
-    EXPECT_EQ(b.size(), 44 + length + length % 2);
+    EXPECT_EQ(U32(b, 4), b.size() - 8);
+    EXPECT_TRUE(b.size() == 44 + length || (length % 2 && b.size() == 45 + length && b.back() == 0)) << b.size();
+    EXPECT_EQ(line.Driver().GetWave()->GetDataLength(), static_cast<int>(length));
+    EXPECT_TRUE(std::equal(b.begin() + 44, b.begin() + 44 + std::min<long>(length, voice_.size()), voice_.begin()));
     return std::vector<uint8_t>(b.begin() + 44, b.begin() + 44 + std::min<std::size_t>(length, b.size() - 44));
   }
+
+  SimLine line{Rockwell};
+  FMODEM& modem = line.Driver();
+  std::vector<uint8_t> voice_;
 };
 
-TEST_F(Record, KeysAndQuietStopTheRecordingAndOtherCodesDoNot) {
-  Open(Rockwell);
-  Receives();
-  const std::pair<char, bool> codes[] = {
-      {'1', true}, {'5', true}, {'9', true}, {'*', true}, {'#', true}, {'q', true},
-      {'0', false}, {'s', false}, {'b', false}, {'d', false}, {'A', false},
-  };
-  for (auto [code, stops] : codes) {
-    SCOPED_TRACE(code);
-    modem.cancelTicks.clear();
-    Caller(1.0, {{3600, static_cast<uint8_t>(code)}});
-    std::string path = Path(std::string("k") + std::to_string(code) + ".wav");
-    EXPECT_EQ(driver->RecordFile(path), 1);
-    EXPECT_EQ(modem.cancelTicks.size(), stops ? 1u : 0u);
-    std::vector<uint8_t> got = Recorded(path);
-    if (stops) {
-      EXPECT_GE(got.size(), 3600u);
-      EXPECT_LT(got.size(), 7200u);
-    } else {
-      EXPECT_EQ(got.size(), 7200u);
-    }
-    // Stored unchanged, 0x10 samples and all, no LF first.
-    EXPECT_TRUE(std::equal(got.begin(), got.end(), modem.callerSamples.begin()));
-    EXPECT_EQ(driver->GetWave()->GetDataLength(), static_cast<int>(got.size()));
+TEST_F(Stream, PlaySendsTheSamplesAfterTheHeaderWithEachDleDoubledThenOneEndMark) {
+  std::vector<uint8_t> samples = Samples(3000);
+  std::string path = WavFile(line, samples), wire = kPlay;
+  for (uint8_t s : samples) wire += s == kDLE ? std::string(2, char(kDLE)) : std::string(1, char(s));
+  std::size_t before = line.Port().Wire().size();
+  EXPECT_EQ(modem.PlayFile(path), 1);
+  EXPECT_EQ(line.Played(), std::vector<std::vector<uint8_t>>{samples});
+  EXPECT_EQ(line.Port().Wire().substr(before), wire + "\x10\x03");
+  EXPECT_TRUE(sim::LoadWavSamples(path).samples && *sim::LoadWavSamples(path).samples == samples);  // untouched
+}
+
+TEST_F(Stream, EventsOtherThanKeysAreDroppedAndThePlayGoesOn) {
+  Scenario("wait play\nafter 300ms event b\nafter 300ms event d\nafter 300ms event s\nafter 300ms event q\n");
+  EXPECT_EQ(modem.PlayFile(WavFile(line, Samples(3 * 7200))), 1);
+  EXPECT_EQ(line.Played().at(0).size(), 3u * 7200u);
+  EXPECT_EQ(modem.TakeEvent(), 0);
+}
+
+TEST_F(Stream, AFileOfOnlyAHeaderOrMissingPlaysNothingAndARefusedTransmitSendsNothing) {
+  std::ofstream(line.Path("tiny.wav")) << "RIFF";
+  ASSERT_EQ(modem.BeginPlay(), 1);
+  EXPECT_EQ(modem.StreamFile(WavFile(line, {})) + modem.StreamFile(line.Path("tiny.wav")), 2);
+  EXPECT_EQ(modem.StreamFile(line.Path("missing.wav")), 0);
+  EXPECT_EQ(modem.EndPlay(), 1);
+  EXPECT_EQ(modem.PlayFile(line.Path("missing.wav")), 1);  // and still ends voice transmit
+  EXPECT_EQ(line.Played(), (std::vector<std::vector<uint8_t>>{{}, {}}));
+  line.Modem().SetReply("AT#VTX", "ERROR");
+  std::string path = WavFile(line, Samples(1000));
+  std::size_t before = line.Port().Wire().size();
+  EXPECT_EQ(modem.PlayFile(path) + modem.BeginPlay() + modem.StreamFile(path), 0);  // nor as commands
+  EXPECT_EQ(line.Port().Wire().substr(before), kPlay + kPlay);
+}
+
+// As on a pseudo-terminal (seconds buffered, the queue reads 0): only the pacing bounds it.
+TEST_F(Stream, APromptIsPacedWithinHalfASecondOfTheLineAndAKeyEndsItAfterTheCurrentBlock) {
+  line.Faults().hidesOutputQueue = true;
+  line.Faults().portBuffer = 1 << 20;
+  std::string path = WavFile(line, Samples(72000));
+  uint32_t start = line.Now();
+  EXPECT_EQ(modem.PlayFile(path), 1);
+  EXPECT_EQ(line.Played().at(0).size(), 72000u);
+  EXPECT_LE(line.Port().mostQueued, 3600u + 2 * FMODEM::kPlayBlock);
+  EXPECT_EQ(line.Modem().Phases().back().underruns, 0);
+  EXPECT_NEAR(line.Times("voice-tx-end").at(0) - start, 10100, 100);
+  Scenario("wait play\nafter 3s key 5\n");
+  EXPECT_EQ(modem.PlayFile(path), 1);
+  EXPECT_EQ(modem.TakeEvent(), '5');  // left queued
+  EXPECT_EQ(modem.TakeEvent(), 0);
+  uint32_t key = line.Times("event", "5").at(0);
+  EXPECT_LE(line.Port().TimesOf("\x10").at(1) - key, 80u);        // DLE ETX within a block's time
+  EXPECT_LE(line.Times("voice-tx-end").at(1) - key, 500u + 80u);  // the line ran the pacing bound at most
+  EXPECT_LT(line.Played().at(0).size(), 72000u);
+  EXPECT_TRUE(line.Reported().empty());
+}
+
+TEST_F(Stream, EndPlayRepeatsAnUnansweredEndMarkOnceAndWaitsForTheQueueThreeSecondsAtMost) {
+  line.Modem().SetReply("AT#VTX", "CONNECT");  // a modem that stays in command mode
+  ASSERT_EQ(modem.BeginPlay(), 1);
+  uint32_t start = line.Now();
+  EXPECT_EQ(modem.EndPlay(), 0);
+  EXPECT_EQ(line.Port().Wire().substr(line.Port().Wire().size() - 4), "\x10\x03\x10\x03");
+  EXPECT_NEAR(line.Now() - start, 2750 + 55 + 2750 + 27 + 125, 125);
+  line.Modem().SetReply("AT#VTX", std::nullopt);
+  line.Faults().portBuffer = 4096;
+  ASSERT_EQ(modem.BeginPlay(), 1);
+  EXPECT_EQ(modem.StreamFile(WavFile(line, Samples(7200))), 1);
+  line.Faults().takesNoBytes = true;  // the queue stays full
+  start = line.Now();
+  modem.EndPlay();
+  EXPECT_NEAR(line.Port().TimesOf("\x10").back() - start, 3000 + 2800 + 55, 10);  // drain, wait, repeat
+  EXPECT_EQ(line.Reported(), Strings{"The modem did not take the end of the sound within 3 seconds"});
+}
+
+TEST_F(Stream, ABlockHeldUpThreeAndAHalfSecondsEndsThePlay) {
+  std::string path = WavFile(line, Samples(72000));
+  ASSERT_EQ(modem.BeginPlay(), 1);
+  line.At(line.Now() + 2000, [&] { line.Faults().takesNoBytes = true; });
+  uint32_t start = line.Now();
+  EXPECT_EQ(modem.StreamFile(path), 1);
+  EXPECT_LE(line.Now() - start, 2000u + 3500u + 100u);
+  EXPECT_EQ(line.Reported().at(0), "The modem port held up the sound data for 3.5 seconds");
+}
+
+
+TEST_F(Stream, KeysQuietAndTheFifthSilenceReportStopTheRecordingAndOtherCodesDoNot) {
+  for (char code : {'1', '5', '9', '*', '#', 'q', '0', 'b', 'd', 'A'}) {
+    bool stops = std::string("0bdA").find(code) == std::string::npos;
+    Caller(7200);
+    Scenario(std::string("wait record\nafter 500ms event ") + code + "\n");
+    std::string path = line.Path(std::string("k") + std::to_string(code) + ".wav");
+    EXPECT_EQ(modem.RecordFile(path), 1) << code;
+    std::size_t got = Recorded(path).size();  // the others go on to the quiet after the voice
+    EXPECT_TRUE(stops ? got > 3400 && got < 7200 : got > 7200) << code << " " << got;
   }
-  EXPECT_TRUE(faults.empty());
+  EXPECT_TRUE(line.Reported().empty());
+  std::size_t before = line.Times("event", "s").size();
+  line.Modem().SetVoice(nullptr, "");  // a silent caller: 's' every 5 s
+  EXPECT_EQ(modem.RecordFile(line.Path("s.wav")), 1);
+  std::vector<uint32_t> reports = line.Times("event", "s");
+  EXPECT_EQ(reports.size(), before + 5);
+  EXPECT_LE(line.Port().TimesOf("\x18").back() - reports.back(), 60u);
 }
 
-TEST_F(Record, TheFifthSilenceReportStopsTheRecording) {
-  Open(Rockwell);
-  Receives();
-  Caller(3.0, {{1000, 's'}, {2000, 's'}, {3000, 's'}, {4000, 's'}});
-  EXPECT_EQ(driver->RecordFile(Path("four.wav")), 1);
-  EXPECT_TRUE(modem.cancelTicks.empty());
-  Caller(3.0, {{1000, 's'}, {2000, 's'}, {3000, 's'}, {4000, 's'}, {7200, 's'}});
-  uint32_t start = Now();
-  EXPECT_EQ(driver->RecordFile(Path("five.wav")), 1);
-  ASSERT_EQ(modem.cancelTicks.size(), 1u);
-  EXPECT_NEAR(static_cast<double>(modem.cancelTicks[0] - start), 1000.0 + 60.0, 60.0);
-}
-
-TEST_F(Record, ARefusedReceiveLeavesNoFile) {
-  Open(IS_101);
-  modem.On("AT+VRX", "ERROR");
-  EXPECT_EQ(driver->RecordFile(Path("no.wav")), 0);
-  EXPECT_FALSE(std::filesystem::exists(Path("no.wav")));
-  EXPECT_EQ(modem.commands.back(), "AT+VRX");
-}
-
-TEST_F(Record, AFileThatCannotBeCreatedSendsNothingToTheModem) {
-  Open(Rockwell);
-  EXPECT_EQ(driver->RecordFile(Path("nodir/x.wav")), 0);
-  EXPECT_EQ(modem.commands, std::vector<std::string>{"AT#BDR=48#VBS=8#VSR=7200"});
-  ASSERT_EQ(faults.size(), 1u);
-  EXPECT_NE(faults[0].find("nodir/x.wav"), std::string::npos);
-}
-
-TEST_F(Record, AnEndMarkAtOnceMakesAHeaderOnlyFile) {
-  Open(IS_101);
-  Receives("AT+VRX");
-  Caller(0);
-  EXPECT_EQ(driver->RecordFile(Path("e.wav")), 1);
-  EXPECT_EQ(ReadFileBytes(Path("e.wav")).size(), 44u);
-  EXPECT_EQ(driver->GetWave()->GetDataLength(), 0);
-}
-
-TEST_F(Record, AnEndMarkWithoutOkKeepsTheFileButFails) {
-  Open(Rockwell);
-  Receives();
-  modem.receiveEndLines = {};
-  Caller(0.5);
-  EXPECT_EQ(driver->RecordFile(Path("n.wav")), 0);
-  EXPECT_EQ(Recorded(Path("n.wav")).size(), 3600u);
-}
-
-TEST_F(Record, TenSecondsWithoutDataCancelsAndKeepsTheFile) {
-  Open(Rockwell);
-  Receives();
-  Caller(1.0, {}, false);
-  uint32_t start = Now();
-  EXPECT_EQ(driver->RecordFile(Path("quiet.wav")), 1);  // the modem answered the CAN
-  ASSERT_EQ(modem.cancelTicks.size(), 1u);
-  EXPECT_NEAR(static_cast<double>(modem.cancelTicks[0] - start), 1000.0 + 10000.0 + 60.0, 60.0);
-  EXPECT_EQ(Recorded(Path("quiet.wav")).size(), 7200u);
-  EXPECT_EQ(faults, std::vector<std::string>{"The modem sent no sound for 10 seconds; the recording was stopped"});
-}
-
-TEST_F(Record, AModemThatNeverSendsTheEndMarkIsLeftAfterTheCancel) {
-  Open(Rockwell);
-  Receives();
-  modem.ignoreCancel = true;
-  Caller(1.0, {{3600, '#'}}, false);
-  EXPECT_EQ(driver->RecordFile(Path("stuck.wav")), 0);
-  ASSERT_EQ(modem.cancelTicks.size(), 1u);
-  EXPECT_EQ(Recorded(Path("stuck.wav")).size(), 7200u);  // all that came, with a true header
-  EXPECT_EQ(faults, std::vector<std::string>{
-                        "The modem did not close the recording; it was ended without its end mark"});
-}
-
-TEST_F(Record, TenMinutesOfVoiceIsTheMost) {
-  Open(Rockwell);
-  Receives();
-  Caller(660.0, {}, false);
-  EXPECT_EQ(driver->RecordFile(Path("long.wav")), 1);
-  ASSERT_EQ(modem.cancelTicks.size(), 1u);
-  int length = driver->GetWave()->GetDataLength();
-  EXPECT_GT(length, 600 * 7200);
-  EXPECT_LE(length, 600 * 7200 + 2000);
-  EXPECT_EQ(faults, std::vector<std::string>{"The recording reached its limit of 10 minutes and was stopped"});
-}
-
-TEST_F(Record, TheLoopDispatchesNoMessagesAndStillBlocks) {
-  Open(Rockwell);
-  Receives();
-  Caller(3.0);
-  uint32_t start = Now();
-  uint32_t handled = 0;
-  At(start + 1000, [&] {
-    LoopMessage m;
-    m.kind = LoopMessage::Kind::Invoke;
-    m.invoke = [&] { handled = Now(); };
-    loop->Post(std::move(m));
-  });
-  long reads = modem.reads;
-  EXPECT_EQ(driver->RecordFile(Path("d.wav")), 1);
-  EXPECT_GE(handled, start + 3000);  // only after the end mark
-  // 3 s of voice in 20 ms chunks: a few reads per chunk, not a busy loop.
-  EXPECT_LT(modem.reads - reads, 1000);
-}
-
-TEST_F(Record, AFullDiskStopsTheRecordingAndKeepsWhatWasWritten) {
-  Open(Rockwell);
-  Receives();
-  Caller(3.0);
-  int result;
-  {
-    FileSizeLimit limit(44 + 5000);
-    result = driver->RecordFile(Path("full.wav"));
+// 7200 samples are 7244 bytes, 7201 are 7246 with the pad; at once: the 44-byte header.
+TEST_F(Stream, AnEndMarkEndsTheFileWithItsSizesAndWithoutOkTheRecordingFails) {
+  for (std::size_t n : {7200u, 7201u, 0u}) {
+    Receives(std::string(n, '\x80') + "\x10\x03\r\nOK");
+    EXPECT_EQ(modem.RecordFile(line.Path("e.wav")), 1);
+    EXPECT_EQ(ReadFileBytes(line.Path("e.wav")).size(), 44 + n + n % 2);  // RIFF size and the rest: Recorded
+    EXPECT_EQ(Recorded(line.Path("e.wav")).size(), n);
   }
-  EXPECT_EQ(result, 1);
-  ASSERT_EQ(modem.cancelTicks.size(), 1u);
-  std::vector<uint8_t> got = Recorded(Path("full.wav"));
-  EXPECT_EQ(got.size(), 5000u);
-  EXPECT_TRUE(std::equal(got.begin(), got.end(), modem.callerSamples.begin()));
-  ASSERT_EQ(faults.size(), 1u);
-  EXPECT_EQ(faults[0].rfind("Cannot write " + Path("full.wav"), 0), 0u) << faults[0];
+  const uint8_t header[36] = {'R', 'I', 'F', 'F', 36, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0,
+                              0, 0, 1, 0, 1, 0, 0x20, 0x1C, 0, 0, 0x20, 0x1C, 0, 0, 1, 0, 8, 0};
+  EXPECT_TRUE(std::equal(header, header + 36, ReadFileBytes(line.Path("e.wav")).begin()));
+  Receives(std::string(3600, '\x80') + "\x10\x03");
+  EXPECT_EQ(modem.RecordFile(line.Path("n.wav")), 0);
+  EXPECT_EQ(Recorded(line.Path("n.wav")).size(), 3600u);
+}
+
+TEST_F(Stream, ARefusedReceiveLeavesNoFileAndAnUncreatableFileSendsNothing) {
+  line.Modem().SetReply("AT#VRX", "ERROR");
+  EXPECT_EQ(modem.RecordFile(line.Path("no.wav")), 0);
+  EXPECT_FALSE(std::filesystem::exists(line.Path("no.wav")));
+  EXPECT_EQ(line.Commands().back(), "AT#VRX");
+  std::size_t before = line.Commands().size();
+  EXPECT_EQ(modem.RecordFile(line.Path("nodir/x.wav")) + modem.RecordFile("/dev/null"), 0);
+  EXPECT_EQ(line.Commands(before), Strings(2, "AT#BDR=48#VBS=8#VSR=7200"));  // the format only
+  ASSERT_EQ(line.Reported().size(), 2u);
+  EXPECT_NE(line.Reported()[0].find("nodir/x.wav"), std::string::npos);
+}
+
+// Silent for 10 s: cancelled; the cancel ignored: left 3 s later; the file true either way.
+TEST_F(Stream, TenSecondsWithoutDataCancelAndAModemIgnoringTheCancelIsLeftThreeSecondsLater) {
+  Receives(std::string(7200, '\x80'));  // then nothing
+  uint32_t start = line.Now();
+  modem.RecordFile(line.Path("quiet.wav"));
+  EXPECT_NEAR(line.Port().TimesOf("\x18").at(0) - start, 10000 + 60, 60);
+  EXPECT_GE(Recorded(line.Path("quiet.wav")).size(), 7200u);
+  EXPECT_EQ(line.Reported().at(0), "The modem sent no sound for 10 seconds; the recording was stopped");
+  line.Reported().clear();
+  line.Modem().SetReply("AT#VRX", std::nullopt);
+  line.Faults().ignoresCancel = true;
+  Caller(7200);
+  Scenario("wait record\nafter 500ms event #\n");
+  EXPECT_EQ(modem.RecordFile(line.Path("stuck.wav")), 0);
+  EXPECT_NEAR(Recorded(line.Path("stuck.wav")).size(), 3.5 * 7200, 400);
+  EXPECT_EQ(line.Reported(), Strings{"The modem did not close the recording; it was ended without its end mark"});
+}
+
+TEST_F(Stream, TenMinutesOfVoiceIsTheMost) {
+  Caller(660 * 7200);
+  EXPECT_EQ(modem.RecordFile(line.Path("long.wav")), 1);
+  EXPECT_EQ(line.Port().TimesOf("\x18").size(), 1u);
+  EXPECT_NEAR(modem.GetWave()->GetDataLength(), 600 * 7200 + 1000, 1000);
+  EXPECT_EQ(line.Reported(), Strings{"The recording reached its limit of 10 minutes and was stopped"});
+}
+
+TEST_F(Stream, TheReceiveLoopDispatchesNoMessagesAndStillBlocks) {
+  Caller(3 * 7200);
+  Scenario("wait record\nafter 3s key 1\n");
+  uint32_t start = line.Now(), handled = 0;
+  line.At(start + 1000, [&] { line.Loop().Post({LoopMessage::Kind::Invoke, 0, {}, [&] { handled = line.Now(); }}); });
+  long calls = line.Port().calls;
+  EXPECT_EQ(modem.RecordFile(line.Path("d.wav")), 1);
+  EXPECT_GE(handled, start + 3000);            // only after the recording
+  EXPECT_LT(line.Port().calls - calls, 1000);  // 3 s in 20 ms blocks: no busy loop
+}
+
+TEST_F(Stream, AFullDiskStopsTheRecordingAndKeepsWhatWasWritten) {
+  Caller(3 * 7200);
+  // The pad byte does not fit, and is not counted.
+  EXPECT_EQ(WithFileSizeLimit(44 + 5001, [&] { return modem.RecordFile(line.Path("full.wav")); }), 1);
+  EXPECT_EQ(line.Port().TimesOf("\x18").size(), 1u);
+  EXPECT_EQ(Recorded(line.Path("full.wav")).size(), 5001u);
+  EXPECT_EQ(ReadFileBytes(line.Path("full.wav")).size(), 44u + 5001u);
+  ASSERT_EQ(line.Reported().size(), 1u);
+  EXPECT_EQ(line.Reported()[0].rfind("Cannot write " + line.Path("full.wav"), 0), 0u);
+}
+
+// Where the driver does not show it, the WAV object: plain files only, deleting its own.
+TEST(Wave, OnlyPlainFilesAreRecordedOverOrPlayedAndDiscardDeletesOnlyWhatItCreated) {
+  SimLine line{Rockwell};  // for its folder
+  std::string keep = line.Path("keep.wav"), gone = line.Path("gone.wav"), fifo = line.Path("fifo");
+  FWAVE wave;
+  EXPECT_EQ(wave.OpenWrite("/dev/null"), 0);
+  EXPECT_NE(wave.Error().find("not a plain file"), std::string::npos);
+  wave.Discard();
+  EXPECT_EQ(access("/dev/null", F_OK), 0);
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(wave.OpenRead(fifo) + wave.OpenRead(line.Path()), 0);  // at once, not blocking
+  std::ofstream(keep) << std::string(50, 'x');
+  ASSERT_EQ(wave.OpenRead(keep), 1);
+  wave.Discard();
+  EXPECT_EQ(access(keep.c_str(), F_OK), 0);
+  ASSERT_EQ(wave.OpenWrite(gone), 1);
+  EXPECT_EQ(wave.Discard(), 1);
+  EXPECT_NE(access(gone.c_str(), F_OK), 0);
 }
 
 }  // namespace
-}  // namespace telvara::test
+}  // namespace telvara::testing

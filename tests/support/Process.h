@@ -65,24 +65,21 @@ class Process {
   // Reads lines until one contains `text`; false when it did not come in time.
   bool WaitFor(const std::string& text, int timeoutMs) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    std::string line;
-    for (;;) {
+    for (std::string line; line.find(text) == std::string::npos;) {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
       if (left <= 0 || !ReadLine(line, static_cast<int>(left))) return false;
-      if (line.find(text) != std::string::npos) return true;
     }
+    return true;
   }
   void Signal(int sig) { kill(pid_, sig); }
   // The exit status, or -1 when it did not end in time (or ended by a signal).
   int Wait(int timeoutMs) {
-    for (int waited = 0; waited <= timeoutMs; waited += 10) {
-      int status = 0;
+    int status = 0;
+    for (int waited = 0; waited <= timeoutMs; waited += 10, usleep(10000))
       if (waitpid(pid_, &status, WNOHANG) == pid_) {
         exited_ = true;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
       }
-      usleep(10000);
-    }
     return -1;
   }
   const std::string& Output() const { return all_; }

@@ -1,0 +1,236 @@
+// The call engine on the simulated line as the program wires it: start-up, rings, call-outs.
+#include <gtest/gtest.h>
+
+#include "SimLine.h"
+#include "engine/COrvanelView.h"
+#include "platform/Profile.h"
+#include "platform/WindowModel.h"
+
+namespace telvara::testing {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+// The view with its window, profile and log on a SimLine, started unless told not to.
+struct Engine {
+  explicit Engine(ModemType dialect, const std::string& modemProfile = "", bool start = true) : line(dialect) {
+    std::filesystem::create_directory(line.Path("inbox"));
+    std::ofstream(line.Path("telvara.ini")) << "[MODEM]\nTYPE=" << int(dialect) << "\n" << modemProfile;
+    profile = std::make_unique<Profile>(line.Path("telvara.ini"));
+    view = std::make_unique<COrvanelView>(ViewEnvironment{&line.Loop(), &window, profile.get(), line.Opener(),
+                                                          line.Path(), [this](const std::string& text) {
+                                                            log.emplace_back(line.Now(), text);
+                                                          }});
+    line.Loop().SetHandler([this](const LoopMessage& m) {
+      uint32_t start = line.Now();
+      if (m.kind != LoopMessage::Kind::Timer) return;
+      view->OnTimer(m.id);
+      ticks.push_back(line.Now() - start);
+    });
+    if (start) view->OnCreate();
+  }
+  std::vector<uint32_t> TimesOf(const std::string& text) const {
+    std::vector<uint32_t> times;
+    for (const auto& [t, logged] : log)
+      if (logged == text) times.push_back(t);
+    return times;
+  }
+  Strings Boxes() const {
+    Strings texts;
+    for (const auto& b : window.Current().boxes) texts.push_back(b.text);
+    return texts;
+  }
+  std::string State() const {
+    return "watching " + std::to_string(view->watching) + ", timer " + std::to_string(view->timerId) + ", busy " +
+           std::to_string(view->lineBusy) + ", rings " + std::to_string(view->ringCount) + ": " +
+           window.Current().status;
+  }
+  std::size_t Answers() { return line.Times("command", "ATA").size(); }
+  void Ring(int n, uint32_t thenRunMs) {
+    line.Modem().Ring(n);
+    line.RunFor(thenRunMs);
+  }
+
+  SimLine line;
+  WindowModel window;
+  std::unique_ptr<Profile> profile;
+  std::vector<std::pair<uint32_t, std::string>> log;
+  std::vector<uint32_t> ticks;  // how long each ring-watch tick took
+  std::unique_ptr<COrvanelView> view;
+};
+
+class StartupInEachDialect : public ::testing::TestWithParam<ModemType> {};
+
+TEST_P(StartupInEachDialect, SendsTheBringUpSequenceShowsItsTextsAndWatchesTheLine) {
+  Engine e(GetParam(), "", false);
+  std::string firstShown;  // each start-up text is published before the next blocking step
+  e.line.At(e.line.Now() + 1, [&] { firstShown = e.window.Snapshot()->startupStatus; });
+  e.view->OnCreate();
+  EXPECT_EQ(firstShown, "Initializing modem");
+  Strings c = e.line.Commands(), log;
+  ASSERT_EQ(c.size(), 5u);
+  EXPECT_EQ(Strings({c[0], c[1], c[4]}), (Strings{"AT&F&C1&D2", "ATE0V1", "AT+FCLASS=0"}));
+  // Voice mode and flow control as the dialect's modem reads them ("AT&H1&R2&I0": "&H1").
+  for (auto [line, action] : {std::pair{c[2], sim::VoiceAction::EnterVoice}, {c[3], sim::VoiceAction::FlowControl}}) {
+    auto command = sim::LookUpDialectCommand(GetParam(), line.substr(2, line.find('&', 3) - 2));
+    EXPECT_TRUE(command && command->action == action) << line;
+  }
+  EXPECT_TRUE(e.line.Times("result", "ERROR").empty());
+  for (const auto& [t, text] : e.log) log.push_back(text);
+  EXPECT_EQ(log, (Strings{"Checking directory", "Read in settings", "Open comm port", "Initializing modem",
+                          "Trying to set modem to voice mode", "Modem Set to voice mode", "Ready", "Stand by"}));
+  EXPECT_TRUE(e.Boxes().empty());
+  EXPECT_EQ(e.State(), "watching 1, timer 1, busy 0, rings -1: Stand by");
+  EXPECT_FALSE(e.window.Current().startupVisible);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllSix, StartupInEachDialect, ::testing::Values(Rockwell, IS_101, USRobotics, Cirrus, Sierra, UMC),
+                         [](const auto& info) {  // "US Robotics" is "USRobotics"
+                           std::string name = sim::DialectName(info.param);
+                           std::erase_if(name, [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); });
+                           return name;
+                         });
+
+TEST(Startup, AMissingInboxIsReportedAndCreated) {
+  Engine e(Rockwell, "", false);
+  std::filesystem::remove(e.line.Path("inbox"));
+  e.view->OnCreate();
+  EXPECT_EQ(e.Boxes(), Strings{"Directory \"" + e.line.Path("inbox") + "\" does not exist. Telvara will create a new directory."});
+  EXPECT_TRUE(std::filesystem::is_directory(e.line.Path("inbox")) && e.view->inboxDir == e.line.Path("inbox/"));
+}
+
+TEST(Startup, OpenComFailedLeavesThePortClosedAndRefusesLineWork) {
+  Engine e(Rockwell, "", false);
+  e.line.Faults().failOpen = true;
+  e.view->OnCreate();
+  EXPECT_EQ(e.Boxes(), Strings{"OpenCom Failed"});
+  EXPECT_EQ(e.window.Current().boxes[0].title, "Telvara for Win 95/NT");
+  EXPECT_EQ(e.State().substr(0, 34), "watching 0, timer 0, busy 1, rings");
+  EXPECT_NE(e.window.Current().status.find("No such file or directory"), std::string::npos);
+  e.view->AnswerCall();  // refused at its first step: nothing sent, nothing shown
+  e.line.RunFor(30000);
+  EXPECT_TRUE(e.line.Commands().empty());
+  EXPECT_TRUE(e.TimesOf("Phone ringing.").empty());
+  EXPECT_FALSE(e.window.Current().startupVisible);
+}
+
+TEST(Startup, ACommandTheModemRefusesIsShownAndStartUpGoesOn) {
+  struct Case {
+    ModemType dialect;
+    std::string profile, refused;
+    uint32_t refusedFor;  // ms, 0: always
+    Strings commands, boxes;
+    int watching;
+  };
+  const Case cases[] = {
+      {Rockwell, "", "AT&F&C1&D2", 0,  // refused twice: a hang-up between
+       {"AT&F&C1&D2", "ATH0", "AT&F&C1&D2", "AT#CLS=8", "AT&K3", "AT+FCLASS=0"}, {"Modem Initialize Failed."}, 1},
+      {IS_101, "INIT=ATZ\n", "ATZ", 20,  // refused once, then accepted: E0V1 follows
+       {"ATZ", "ATH0", "ATZ", "ATE0V1", "AT+FCLASS=8", "AT+FLO=2", "AT+FCLASS=0"}, {}, 1},
+      {Rockwell, "", "AT#CLS=8", 0,  // no voice mode: no ring watch
+       {"AT&F&C1&D2", "ATE0V1", "AT#CLS=8", "AT+FCLASS=0"}, {"Set Voice Mode Failed"}, 0},
+      {Cirrus, "", "AT\\Q3", 0, {"AT&F&C1&D2", "ATE0V1", "AT#VCL=1", "AT\\Q3", "AT+FCLASS=0"}, {}, 1}};
+  for (const Case& c : cases) {
+    Engine e(c.dialect, c.profile, false);
+    e.line.Modem().SetReply(c.refused, "ERROR");
+    if (c.refusedFor) e.line.At(e.line.Now() + c.refusedFor, [&] { e.line.Modem().SetReply(c.refused, std::nullopt); });
+    e.view->OnCreate();
+    EXPECT_EQ(e.line.Commands(), c.commands);
+    EXPECT_EQ(e.Boxes(), c.boxes);
+    EXPECT_EQ(e.view->watching, c.watching);
+    EXPECT_EQ(e.view->timerId, c.watching);
+    EXPECT_EQ(e.TimesOf("Set hardware flow control failed").size(), c.dialect == Cirrus ? 1u : 0u);
+    e.Ring(3, 20000);
+    EXPECT_EQ(e.TimesOf("Phone ringing.").empty(), !c.watching);
+  }
+}
+
+TEST(Startup, AModemThatSendsGarbageDoesNotHangStartUpAndShutdownDropsDtr) {
+  Engine e(Rockwell, "", false);
+  e.line.Modem().SendNoise(3000);
+  e.view->OnCreate();
+  EXPECT_LT(e.line.Now(), 30000u);
+  EXPECT_EQ(e.State(), "watching 1, timer 1, busy 0, rings -1: Stand by");
+  EXPECT_TRUE(e.line.Modem().Dtr());
+  e.view->OnDestroy();
+  EXPECT_FALSE(e.line.Modem().Dtr());
+  EXPECT_EQ(e.line.Stream().OpenHandles() + e.view->timerId + e.line.Loop().HasTimer(TimerId::RingWatch), 0);
+}
+
+// A tick's 110 ms wait (20 units) is tested between 100 ms line attempts: it takes two.
+TEST(RingWatch, AnIdleTickPollsTheLineForTwoLineAttemptsAndSendsNothing) {
+  Engine e(Rockwell);
+  std::size_t commands = e.line.Commands().size();
+  e.line.RunFor(60000);
+  EXPECT_EQ(e.line.Commands().size(), commands);
+  ASSERT_GT(e.ticks.size(), 100u);
+  EXPECT_EQ(std::count(e.ticks.begin(), e.ticks.end(), 200u), long(e.ticks.size()));
+  EXPECT_EQ(e.State(), "watching 1, timer 1, busy 0, rings 0: Stand by");  // -1 turned to 0 after 12 s
+  EXPECT_EQ(e.TimesOf("Stand by").size(), 2u);
+}
+
+TEST(RingWatch, TheFirstRingWithinTwelveSecondsOfStartOnlyReachesZeroAndZeroRingsAnswersAtOnce) {
+  Engine e(Rockwell);  // RINGS absent: one ring
+  e.Ring(2, 3000);
+  EXPECT_EQ(e.State(), "watching 1, timer 1, busy 0, rings 0: Phone ringing.");
+  EXPECT_EQ(e.Answers(), 0u);
+  e.line.RunFor(5000);  // the second ring, 6 s later, counts and answers
+  EXPECT_EQ(e.Answers(), 1u);
+  Engine f(Rockwell, "RINGS=-1\n");
+  f.Ring(1, 3000);
+  EXPECT_EQ(f.Answers(), 1u);
+}
+
+TEST(RingWatch, RingsElevenSecondsApartAccumulateThirteenRestartAndTheThirdAnswers) {
+  Engine e(Rockwell, "RINGS=2\n");  // three rings
+  e.line.RunFor(13000);
+  for (uint32_t gap : {11000u, 2000u}) e.Ring(1, gap);
+  EXPECT_EQ(e.view->ringCount, 2);
+  e.line.RunFor(11000);  // 13 s after the second ring: dropped
+  EXPECT_EQ(e.State(), "watching 1, timer 1, busy 0, rings 0: Stand by");
+  e.Ring(1, 2000);
+  for (const char* text : {"NO CARRIER", "OK", "CONNECT 9600"}) e.line.Modem().SendResultLine(text);
+  e.line.RunFor(2000);  // other result lines neither count nor reset
+  EXPECT_EQ(e.State(), "watching 1, timer 1, busy 0, rings 1: Phone ringing.");
+  EXPECT_EQ(e.view->lastResult, 0);
+  EXPECT_EQ(e.Answers(), 0u);
+  e.line.RunFor(3000);  // that caller gave up; the next one's second ring is the third
+  e.Ring(2, 20000);
+  EXPECT_EQ(e.Answers(), 1u);
+  Strings c = e.line.Commands();
+  EXPECT_EQ(Strings(std::find(c.begin(), c.end(), "ATA"), c.end()), (Strings{"ATA", "ATH0", "AT+FCLASS=0"}));
+  EXPECT_EQ(e.State(), "watching 1, timer 1, busy 0, rings 0: Stand by");
+}
+
+// A notification started at T: attempts at T + 10 s, T + the delay, twice more, then never.
+TEST(CallOutSchedule, TenSecondsThenTheDelayThenTwiceMoreThenNeverAndAnAnsweredCallMovesTheBase) {
+  Engine e(Rockwell, "RINGS=-1\n");  // DELAY absent: 300 s
+  e.line.RunFor(13000);
+  uint32_t t = e.line.Now();
+  e.view->callOutBase = t;
+  e.view->callOutPending = 1;
+  e.line.RunFor(1000 * 1000);
+  std::vector<uint32_t> at;
+  for (char n : std::string("1234"))
+    for (uint32_t time : e.TimesOf(std::string("Call-out attempt ") + n + " to the owner: calling out is not built yet"))
+      at.push_back(time - t);
+  ASSERT_EQ(at.size(), 4u);
+  EXPECT_NEAR(at[0], 10200, 200);
+  EXPECT_NEAR(at[1], 300200, 200);
+  EXPECT_NEAR(at[2], at[1] + 200, 200);  // right after the previous one
+  EXPECT_NEAR(at[3], at[2] + 200, 200);
+  EXPECT_EQ(e.view->callOutPending + e.view->callOutAttempts, 0);
+  e.view->callOutBase = t = e.line.Now();  // again, with the first attempt made
+  e.view->callOutAttempts = e.view->callOutPending = 1;
+  e.line.RunFor(200000);
+  e.Ring(1, 10000);  // a call at T + 200 s moves the base to its end
+  uint32_t callEnd = e.view->callOutBase;
+  EXPECT_GT(callEnd - t, 200000u);
+  e.line.RunFor(400000);
+  auto times = e.TimesOf("Call-out attempt 2 to the owner: calling out is not built yet");
+  ASSERT_EQ(times.size(), 2u);
+  EXPECT_NEAR(times[1] - callEnd, 300200, 200);
+}
+
+}  // namespace
+}  // namespace telvara::testing

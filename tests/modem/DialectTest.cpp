@@ -1,0 +1,171 @@
+// The six dialects: each operation's commands are ones the dialect's simulated modem
+// accepts for it (another dialect's are not), replies, voice formats, answer and dial.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include "SimLine.h"
+
+namespace telvara::testing {
+namespace {
+
+using Strings = std::vector<std::string>;
+using A = sim::VoiceAction;
+
+// A line's commands as the simulated modem splits them: "AT#VSD=1#VSS=2" is "#VSD=1" "#VSS=2".
+Strings Tokens(const std::string& line) {
+  Strings tokens;
+  for (char c : line.substr(2)) {
+    if (tokens.empty() || std::string("#+&\\").find(c) != std::string::npos) tokens.emplace_back();
+    tokens.back() += c;
+  }
+  return tokens;
+}
+
+// What a command does in a dialect: its action and device, or "refused".
+std::string Meaning(ModemType dialect, const std::string& token) {
+  auto c = sim::LookUpDialectCommand(dialect, token);
+  return c ? std::to_string(int(c->action)) + c->device : "refused";
+}
+
+struct Operation {
+  std::string name;
+  std::function<void(SimLine&)> run;
+  std::set<A> actions;  // what its commands may do
+};
+
+std::vector<Operation> Operations() {  // "ATA" is "A", beside the answer's own
+  std::vector<Operation> ops = {
+      {"voice mode", [](SimLine& l) { l.Driver().SetVoiceMode(); }, {A::EnterVoice}},
+      {"flow control", [](SimLine& l) { l.Driver().SetFlowControl(); }, {A::FlowControl}},
+      {"silence", [](SimLine& l) { l.Driver().SetSilenceDetection(); },
+       {A::SilenceOn, A::SilenceSensitivity, A::SilencePeriod, A::SilenceBoth}},
+      {"beep", [](SimLine& l) { l.Driver().Beep(); }, {A::Beep}},
+      {"play", [](SimLine& l) { l.Driver().BeginPlay() && l.Driver().EndPlay(); }, {A::VoiceFormat, A::Transmit}},
+      {"record", [](SimLine& l) { l.Driver().RecordFile(l.Path("r.wav")); }, {A::VoiceFormat, A::Receive}},
+      {"answer", [](SimLine& l) { l.Driver().Answer(); },
+       {A::EnterVoice, A::VoiceFormat, A::SelectLine, A::LineOffHook, A::Answer}}};
+  for (int k = 0; k < 5; ++k)
+    ops.push_back({"line " + std::to_string(k), [k](SimLine& l) { l.Driver().SelectLine(k); },
+                   k == 0 ? std::set<A>{A::SelectLine, A::LineOffHook} : std::set<A>{A::SelectLocal}});
+  return ops;
+}
+
+TEST(Dialects, EachOperationSendsCommandsOfItsOwnDialectAndNoneOfAnother) {
+  std::map<ModemType, std::map<std::string, Strings>> sent;  // by dialect and operation
+  for (int d = 0; d < kModemTypes; ++d) {
+    SimLine line{ModemType(d)};
+    ASSERT_TRUE(line.Open() && line.Driver().SetVoiceMode());
+    for (const Operation& op : Operations()) {
+      std::size_t before = line.Commands().size();
+      op.run(line);
+      sent[ModemType(d)][op.name] = line.Commands(before);
+    }
+  }
+  auto common = [](const std::string& t) {  // accepted by every dialect (+FCLASS=8)
+    for (int d = 0; d < kModemTypes; ++d)
+      if (!sim::LookUpDialectCommand(ModemType(d), t)) return false;
+    return true;
+  };
+  for (auto& [dialect, ops] : sent) {
+    std::set<std::string> sends;  // every line the dialect sends, for any operation
+    for (const auto& [name, lines] : ops) sends.insert(lines.begin(), lines.end());
+    for (const Operation& op : Operations()) {
+      SCOPED_TRACE(std::string(sim::DialectName(dialect)) + ", " + op.name);
+      const Strings& lines = ops[op.name];
+      EXPECT_EQ(lines.empty(), (op.name == "silence" && (dialect == Cirrus || dialect == Sierra)) ||
+                                   (op.name == "line 3" && dialect >= Cirrus));
+      std::set<std::string> own;  // what its commands for the operation do
+      for (const std::string& line : lines)
+        for (const std::string& t : Tokens(line)) {
+          auto c = sim::LookUpDialectCommand(dialect, t);
+          EXPECT_TRUE((c && op.actions.count(c->action)) || (t == "A" && op.name == "answer")) << line;
+          if (c) own.insert(Meaning(dialect, t));
+        }
+      // Another dialect's spelling, unless this one sends it too, is refused or does else.
+      for (auto& [other, otherOps] : sent)
+        for (const std::string& line : otherOps[op.name])
+          for (const std::string& t : Tokens(line))
+            EXPECT_TRUE(sends.count(line) || common(t) || !own.count(Meaning(dialect, t)))
+                << sim::DialectName(other) << " " << line;
+    }
+  }
+  // A few spelled out, where the exact text is the behaviour.
+  EXPECT_EQ(sent[Rockwell]["answer"], (Strings{"AT#CLS=8", "AT#BDR=48#VBS=8#VSR=7200", "AT#VLS=0", "ATA"}));
+  EXPECT_EQ(sent[IS_101]["answer"], (Strings{"AT+FCLASS=8", "AT+VSM=0,7200", "AT+VLS=1"}));
+  EXPECT_EQ(sent[Cirrus]["answer"], (Strings{"AT#VCL=1", "AT#VLN=1", "AT#VIP=1"}));
+}
+
+struct Driver : ::testing::Test {
+  void SetUp() override { ASSERT_TRUE(line.Open()); }
+  void Reply(std::initializer_list<const char*> lines, const std::string& r) {
+    for (const char* c : lines) line.Modem().SetReply(c, r);
+  }
+  SimLine line{Rockwell};
+  FMODEM& modem = line.Driver();
+};
+
+TEST_F(Driver, RepliesAreReadAsEachOperationDefinesAndOutOfRangeArgumentsAreRefused) {
+  Reply({"AT#CLS=8", "AT&K3", "AT#VSD=1#VSS=2#VSP=30", "AT#VLS=0", "AT#VTS={5,1}"}, "VCON");
+  EXPECT_EQ(modem.SetVoiceMode(), ResultVcon);  // passed on as it came
+  EXPECT_EQ(modem.SetFlowControl() + modem.SetSilenceDetection(), 0);  // only OK will do
+  EXPECT_EQ(modem.SelectLine(LineTelephone), 1);                       // OK or VCON
+  EXPECT_EQ(modem.Beep(), ResultVcon);
+  Reply({"AT#CLS=8", "AT#VLS=1", "ATA"}, "ERROR");
+  EXPECT_EQ(modem.SetVoiceMode(), ResultError);
+  EXPECT_EQ(modem.SelectLine(LineHandset) + modem.Answer(), 0);
+  Reply({"ATA"}, "VCON");  // only the answer command's reply counts
+  EXPECT_EQ(modem.Answer(), 1);
+  Reply({"ATA"}, "");
+  EXPECT_EQ(modem.Answer(), 0);
+  std::size_t before = line.Commands().size();
+  EXPECT_EQ(modem.SelectLine(5) + modem.SelectLine(-1), 0);
+  EXPECT_EQ(line.Commands().size(), before);
+  EXPECT_EQ(modem.SetModemType(Cirrus), 1);
+  EXPECT_EQ(modem.SetModemType(6) + modem.SetModemType(0xFFFFFFFFu), 0);
+  EXPECT_EQ(modem.GetModemType(), Cirrus);
+}
+
+TEST_F(Driver, VoiceFormatSearchesTheTable) {
+  const std::tuple<ModemType, int, int, Strings> cases[] = {
+      {IS_101, 8, 7200, {"AT+VSM=0,7200"}}, {IS_101, 16, 11025, {"AT+VSM=1,11025"}},
+      {USRobotics, 8, 7200, {"AT#VSM=128,8000"}},  // this modem runs at 8000 only
+      {USRobotics, 2, 11025, {"AT#VSM=129,8000#VBS=2"}}, {Rockwell, 8, 11025, {"AT#BDR=48#VBS=8#VSR=11025"}},
+      {Rockwell, 8, 8000, {}}, {Sierra, 8, 9600, {"AT#VSM=2"}}, {Cirrus, 5, 9600, {"AT#VSR=9600#VSM=CL1"}},
+      {UMC, 8, 7200, {}}, {UMC, 3, 7200, {"AT#VBS=3"}}};
+  for (const auto& [type, bits, rate, commands] : cases) {
+    modem.SetModemType(type);
+    std::size_t before = line.Commands().size();
+    EXPECT_EQ(modem.SetVoiceFormat(bits, rate) == ResultNone, commands.empty());
+    EXPECT_EQ(line.Commands(before), commands) << type << " " << bits << " " << rate;
+  }
+  EXPECT_EQ(FindVoiceFormat(Rockwell, 0, 0), nullptr);  // the end row is no format
+}
+
+TEST_F(Driver, DialSendsTheNumberAtOnceRefusesALineBreakAndWantsConnectOrVconOrInIs101OkThen8250ms) {
+  EXPECT_EQ(modem.Dial("123\rATH", 100) + modem.Dial("1\n2", 100), 0);
+  EXPECT_EQ(line.Port().Wire(), "");
+  line.Modem().QueueDialOutcome("CONNECT", 20);
+  uint32_t start = line.Now();
+  EXPECT_EQ(modem.Dial("5551234\r\n", 25000), 1);
+  EXPECT_EQ(line.Port().Wire(), "ATDT 5551234\r");
+  EXPECT_EQ(line.Times("command"), std::vector<uint32_t>{start});
+  const std::tuple<ModemType, const char*, int, int, uint32_t> cases[] = {
+      {Rockwell, "CONNECT", 20, 1, 20}, {Rockwell, "VCON", 20, 1, 20}, {Rockwell, "OK", 20, 0, 20},
+      {Rockwell, "BUSY", 20, 0, 20}, {Rockwell, "NO CARRIER", 20, 0, 20}, {Rockwell, "NO ANSWER", 20, 0, 20},
+      {Rockwell, "", 0, 0, 137500},  // no reply: the caller's 25000 units
+      {IS_101, "OK", 20, 1, 20 + 8250}, {IS_101, "CONNECT", 20, 0, 20},
+      {IS_101, "OK", 3400, 0, 3300}};  // the first reply within 3.3 s, whatever the caller's time
+  for (const auto& [dialect, reply, delay, result, took] : cases) {
+    SimLine l(dialect);  // in voice, a connected dial leaves the modem reading commands
+    ASSERT_TRUE(l.Open() && l.Driver().SetVoiceMode() == ResultOk);
+    l.Modem().QueueDialOutcome(reply, delay);
+    start = l.Now();
+    EXPECT_EQ(l.Driver().Dial("42", 25000), result) << reply << " " << delay;
+    EXPECT_TRUE(l.Now() - start >= took && l.Now() - start < took + 110) << reply << " " << l.Now() - start;
+  }
+}
+
+}  // namespace
+}  // namespace telvara::testing
