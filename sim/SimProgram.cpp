@@ -234,7 +234,9 @@ std::string SimProgram::KeepPhase(const VoicePhase& phase) {
   std::string base = options_.heardDir + "/heard-" + runStamp_ + "-" + number;
   std::string error;
   for (int attempt = 1; attempt <= 100; ++attempt) {
-    std::string path = base + (attempt == 1 ? "" : "-" + std::to_string(attempt)) + ".wav";
+    std::string path = base;
+    if (attempt > 1) path.append("-").append(std::to_string(attempt));
+    path += ".wav";
     if (WriteWavFile(path, phase.samples, phase.rate, error)) return path;
     if (errno != EEXIST) break;
   }

@@ -49,8 +49,9 @@ TEST(LoadSettings, EachValueAsStored) {
   std::string path = ::testing::TempDir() + "settings_" + std::to_string(getpid()) + ".ini";
   for (const auto& [line, shown] : cases) {
     std::ofstream(path) << "[MODEM]\n" << line << "\n";
-    std::string all = " " + Show(LoadSettings(Profile(path)));
-    EXPECT_NE(all.find(" " + shown + " "), std::string::npos) << line << " gave " << all;
+    std::string all = std::string(" ").append(Show(LoadSettings(Profile(path))));
+    EXPECT_NE(all.find(std::string(" ").append(shown).append(" ")), std::string::npos)
+        << line << " gave " << all;
   }
   unlink(path.c_str());
 }

@@ -16,6 +16,25 @@
 
 namespace telvara::testing {
 
+// A fresh folder under /tmp, removed with everything in it when the test ends.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    std::string pattern = "/tmp/telvara-test-XXXXXX";
+    if (::mkdtemp(pattern.data())) path_ = pattern;
+  }
+  ~ScratchDir() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
 // What goes wrong between the driver and the modem; a test sets them at any time.
 struct LineFaults {
   bool failOpen = false;          // the device cannot be opened
@@ -45,12 +64,10 @@ struct PortLog {
 
 class SimLine : private VirtualDevice {
  public:
-  explicit SimLine(ModemType dialect) : stream_(clock_, dialect) { waiter_->AddDevice(this); }
-  ~SimLine() override {
-    driver_.reset();
-    std::error_code ignored;
-    if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
+  explicit SimLine(ModemType dialect) : dialect_(dialect), stream_(clock_, dialect) {
+    waiter_->AddDevice(this);
   }
+  ~SimLine() override { driver_.reset(); }
 
   VirtualClock& Clock() { return clock_; }
   uint32_t Now() const { return clock_.Now(); }
@@ -59,7 +76,7 @@ class SimLine : private VirtualDevice {
   sim::SimModem& Modem() { return stream_.Modem(); }
   LineFaults& Faults() { return faults_; }
   const PortLog& Port() const { return log_; }
-  std::string Path(const std::string& name = "") const { return dir_ + "/" + name; }
+  std::string Path(const std::string& name = "") const { return dir_.Path() + "/" + name; }
 
   // The driver's way to the line: "COM<n>" opens it through the faults.
   PortOpener Opener() {
@@ -79,7 +96,7 @@ class SimLine : private VirtualDevice {
   }
   std::vector<std::string>& Reported() { return reported_; }
   // Opens the driver's port and sets the line's dialect; Call(): a ring, answered.
-  bool Open() { return Driver().OpenComm(2, 1152) && driver_->SetModemType(Modem().GetDialect()); }
+  bool Open() { return Driver().OpenComm(2, 1152) && driver_->SetModemType(dialect_); }
   bool Call() {
     Modem().Ring(1);
     return Driver().WaitResult(kNoStopText, 2000) == ResultRing && driver_->Answer() == 1;
@@ -185,15 +202,13 @@ class SimLine : private VirtualDevice {
   VirtualWaiter* waiter_ = new VirtualWaiter(clock_);  // owned by the loop
   EventLoop loop_{clock_, std::unique_ptr<Waiter>(waiter_)};
   uint32_t origin_ = clock_.Now();  // the tick of the transcript's time 0
+  ModemType dialect_;
   sim::SimStream stream_;
   PortOpener simOpener_ = sim::MakeSimPortOpener(stream_);
   LineFaults faults_;
   PortLog log_;
   FaultyPort* port_ = nullptr;
-  std::string dir_ = [] {  // a fresh folder under /tmp, removed with all in it at the end
-    std::string p = "/tmp/telvara-test-XXXXXX";
-    return ::mkdtemp(p.data()) ? p : "";
-  }();
+  ScratchDir dir_;
   std::vector<std::string> reported_;
   std::size_t seenPhases_ = 0;
   std::unique_ptr<FMODEM> driver_;
