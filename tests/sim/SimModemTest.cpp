@@ -17,7 +17,7 @@ using Strings = std::vector<std::string>;
 // A dialect table's command as a host types it: "AT", and 7 for every number ('%').
 std::string Spelled(const DialectEntry& entry) {
   std::string line = std::string("AT") + entry.pattern;
-  for (size_t p; (p = line.find('%')) != std::string::npos;) line.replace(p, 1, "7");
+  for (size_t p; (p = line.find('%')) != std::string::npos;) line[p] = '7';
   return line;
 }
 

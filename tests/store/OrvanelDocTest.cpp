@@ -22,7 +22,8 @@ class OrvanelDocTest : public ::testing::Test {
   std::string LogPath() const { return dir_.Path() + "orvanel.log"; }
   // The dated name of the n-th log moved aside in the same second (n from 1).
   std::string Moved(int n = 1) const {
-    return LogPath() + ".unreadable-20240315-140509" + (n == 1 ? "" : "-" + std::to_string(n));
+    std::string path = LogPath() + ".unreadable-20240315-140509";
+    return n == 1 ? path : path.append("-").append(std::to_string(n));
   }
   bool InInbox(const std::string& name) const { return fs::exists(dir_.Path() + "inbox/" + name); }
 
