@@ -51,8 +51,7 @@ bool ControlServer::Listen(const std::string& path, std::string& error) {
     ::unlink(path.c_str());  // left behind by a simulator that did not exit cleanly
   }
   listen_.Reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-  if (!listen_.IsValid() ||
-      ::bind(listen_.Get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
+  if (!listen_.IsValid() || ::bind(listen_.Get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
       ::listen(listen_.Get(), 8) != 0) {
     error = "cannot listen on " + path + ": " + std::strerror(errno);
     listen_.Reset();
@@ -85,9 +84,7 @@ void ControlServer::HandlePoll(const std::vector<pollfd>& fds) {
       if (p.revents & POLLOUT) WriteTo(c);
     }
   }
-  std::erase_if(clients_, [](const Client& c) {
-    return !c.fd.IsValid() || (c.closing && c.out.empty());
-  });
+  std::erase_if(clients_, [](const Client& c) { return !c.fd.IsValid() || (c.closing && c.out.empty()); });
 }
 
 void ControlServer::Accept() {

@@ -37,8 +37,7 @@ bool PtyLine::Open(std::string& error) {
     return false;
   }
   notify_.Reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
-  if (notify_.IsValid() &&
-      ::inotify_add_watch(notify_.Get(), slavePath_.c_str(), IN_OPEN | IN_CLOSE) < 0) {
+  if (notify_.IsValid() && ::inotify_add_watch(notify_.Get(), slavePath_.c_str(), IN_OPEN | IN_CLOSE) < 0) {
     notify_.Reset();
   }
   return true;

@@ -13,9 +13,8 @@
 namespace telvara::sim {
 namespace {
 
-constexpr const char* kSignalNames[kSignalCount] = {
-    "ring", "answer", "connect", "dial", "play", "play-end", "record", "record-end", "onhook",
-    "call-end", "idle"};
+constexpr const char* kSignalNames[kSignalCount] = {"ring",   "answer",     "connect", "dial",     "play", "play-end",
+                                                    "record", "record-end", "onhook",  "call-end", "idle"};
 constexpr uint64_t kLongestDuration = 30ull * 24 * 3600 * 1000;
 constexpr uint64_t kMinimumPass = 1000;  // a repeated scenario takes at least this long a pass
 constexpr size_t kMaxLineLength = 4096;
@@ -71,8 +70,7 @@ std::string ParseRing(const Args& a, const std::string&, ScenarioStep& step) {
   if (a.size() != 0 && a.size() != 1 && a.size() != 3) return "use: ring [COUNT [every DURATION]]";
   if (a.size() >= 1) {
     const std::string& n = a[0];
-    if (n.empty() || n.size() > 3 || n.find_first_not_of("0123456789") != std::string::npos ||
-        std::stoi(n) < 1)
+    if (n.empty() || n.size() > 3 || n.find_first_not_of("0123456789") != std::string::npos || std::stoi(n) < 1)
       return "bad ring count \"" + n + "\"";
     step.count = std::stoi(n);
   }
@@ -88,8 +86,7 @@ std::string ParseCaller(const Args& a, const std::string& baseDir, ScenarioStep&
   if (a.size() != 1) return "use: caller FILE.wav | caller none";
   std::string path = a[0];
   if (path == "none") return "";
-  if (path[0] != '/' && !FileExists(path) && !baseDir.empty() &&
-      FileExists(baseDir + "/" + path))
+  if (path[0] != '/' && !FileExists(path) && !baseDir.empty() && FileExists(baseDir + "/" + path))
     path = baseDir + "/" + path;
   WavLoad load = LoadWavSamples(path);
   if (!load.samples) return load.error;
@@ -101,8 +98,7 @@ std::string ParseCaller(const Args& a, const std::string& baseDir, ScenarioStep&
 std::string ParseKey(const Args& a, const std::string&, ScenarioStep& step) {
   if (a.size() != 1) return "use: key DIGITS";
   step.text = Upper(a[0]);
-  if (step.text.find_first_not_of("0123456789*#ABCD") != std::string::npos)
-    return "keys are 0-9, *, #, A-D";
+  if (step.text.find_first_not_of("0123456789*#ABCD") != std::string::npos) return "keys are 0-9, *, #, A-D";
   return "";
 }
 
@@ -138,8 +134,7 @@ std::string ParseDialResult(const Args& a, const std::string&, ScenarioStep& ste
 std::string ParseReply(const Args& a, const std::string&, ScenarioStep& step) {
   if (a.size() < 2) return "use: reply COMMAND RESULT|silence|default";
   step.text = a[0];
-  if (Upper(step.text).rfind("AT", 0) != 0 || !Printable(step.text))
-    return "the command must begin with AT";
+  if (Upper(step.text).rfind("AT", 0) != 0 || !Printable(step.text)) return "the command must begin with AT";
   std::string result = Join(a, 1, a.size());
   if (result == "default") {
     step.reply.reset();
@@ -180,18 +175,12 @@ struct Verb {
 };
 
 constexpr Verb kVerbs[] = {
-    {"ring", A::Ring, ParseRing},
-    {"caller", A::Caller, ParseCaller},
-    {"key", A::Key, ParseKey},
-    {"event", A::Event, ParseEvent},
-    {"hangup", A::HangUp, nullptr},
-    {"dial-result", A::DialResult, ParseDialResult},
-    {"reply", A::Reply, ParseReply},
-    {"result", A::Result, ParseResult},
-    {"noise", A::Noise, ParseNoise},
-    {"note", A::Note, ParseNote},
-    {"repeat", A::Repeat, nullptr},
-    {"exit", A::Exit, nullptr},
+    {"ring", A::Ring, ParseRing},    {"caller", A::Caller, ParseCaller},
+    {"key", A::Key, ParseKey},       {"event", A::Event, ParseEvent},
+    {"hangup", A::HangUp, nullptr},  {"dial-result", A::DialResult, ParseDialResult},
+    {"reply", A::Reply, ParseReply}, {"result", A::Result, ParseResult},
+    {"noise", A::Noise, ParseNoise}, {"note", A::Note, ParseNote},
+    {"repeat", A::Repeat, nullptr},  {"exit", A::Exit, nullptr},
 };
 
 // "wait EVENT[|EVENT...] [TIME-OUT]"
@@ -347,16 +336,14 @@ ScenarioParse LoadScenarioFile(const std::string& path) {
 
 // ---------------------------------------------------------------- runner
 
-ScenarioRunner::ScenarioRunner(std::string name, uint64_t now)
-    : name_(std::move(name)), base_(now), passStart_(now) {}
+ScenarioRunner::ScenarioRunner(std::string name, uint64_t now) : name_(std::move(name)), base_(now), passStart_(now) {}
 
 void ScenarioRunner::Append(std::vector<ScenarioStep> steps, const SimModem& modem) {
   bool idle = index_ >= steps_.size();
   // Steps already run are kept only for a repeat; otherwise a long-lived control
   // socket would keep every line it was ever sent.
-  bool repeats = std::any_of(steps_.begin(), steps_.end(), [](const ScenarioStep& s) {
-    return s.action == ScenarioStep::Action::Repeat;
-  });
+  bool repeats = std::any_of(steps_.begin(), steps_.end(),
+                             [](const ScenarioStep& s) { return s.action == ScenarioStep::Action::Repeat; });
   if (idle && !repeats) {
     steps_.clear();
     index_ = 0;
@@ -392,10 +379,8 @@ std::optional<uint64_t> ScenarioRunner::NextTime(const SimModem& modem) const {
   if (index_ >= steps_.size()) return std::nullopt;
   const ScenarioStep& s = steps_[index_];
   switch (s.timing) {
-    case ScenarioStep::Timing::Now:
-      return base_;
-    case ScenarioStep::Timing::After:
-      return base_ + s.delayMs;
+    case ScenarioStep::Timing::Now: return base_;
+    case ScenarioStep::Timing::After: return base_ + s.delayMs;
     case ScenarioStep::Timing::Wait:
       if (std::optional<uint64_t> met = Met(s, modem)) return met;
       if (s.delayMs > 0) return base_ + s.delayMs;
@@ -412,8 +397,7 @@ void ScenarioRunner::RunDue(SimModem& modem) {
     base_ = std::max(*t, base_);
     if (step.timing == ScenarioStep::Timing::Wait) {
       bool seen = Met(step, modem).has_value();
-      modem.GetTranscript().Add(modem.Now(), "scenario", step.source,
-                                {{"source", name_}, {"timedOut", !seen}});
+      modem.GetTranscript().Add(modem.Now(), "scenario", step.source, {{"source", name_}, {"timedOut", !seen}});
     } else if (step.action != ScenarioStep::Action::None) {
       modem.GetTranscript().Add(modem.Now(), "scenario", step.source, {{"source", name_}});
     }
@@ -426,47 +410,24 @@ void ScenarioRunner::RunDue(SimModem& modem) {
 void ScenarioRunner::Execute(const ScenarioStep& step, SimModem& modem) {
   using A = ScenarioStep::Action;
   switch (step.action) {
-    case A::None:
-      break;
-    case A::Ring:
-      modem.Ring(step.count, step.periodMs);
-      break;
-    case A::Caller:
-      modem.SetVoice(step.voice, step.text);
-      break;
-    case A::Key:
-      modem.PressKeys(step.text);
-      break;
-    case A::Event:
-      modem.SendEvent(step.text[0]);
-      break;
-    case A::HangUp:
-      modem.FarEndHangUp();
-      break;
-    case A::DialResult:
-      modem.QueueDialOutcome(step.text, step.resultDelayMs);
-      break;
-    case A::Reply:
-      modem.SetReply(step.text, step.reply);
-      break;
-    case A::Result:
-      modem.SendResultLine(step.text);
-      break;
-    case A::Noise:
-      modem.SendNoise(static_cast<size_t>(step.count));
-      break;
-    case A::Note:
-      modem.Note(step.text);
-      break;
+    case A::None: break;
+    case A::Ring: modem.Ring(step.count, step.periodMs); break;
+    case A::Caller: modem.SetVoice(step.voice, step.text); break;
+    case A::Key: modem.PressKeys(step.text); break;
+    case A::Event: modem.SendEvent(step.text[0]); break;
+    case A::HangUp: modem.FarEndHangUp(); break;
+    case A::DialResult: modem.QueueDialOutcome(step.text, step.resultDelayMs); break;
+    case A::Reply: modem.SetReply(step.text, step.reply); break;
+    case A::Result: modem.SendResultLine(step.text); break;
+    case A::Noise: modem.SendNoise(static_cast<size_t>(step.count)); break;
+    case A::Note: modem.Note(step.text); break;
     case A::Repeat:
       index_ = 0;
       // A pass that took no time would repeat without end at one instant.
       if (base_ - passStart_ < kMinimumPass) base_ = passStart_ + kMinimumPass;
       passStart_ = base_;
       break;
-    case A::Exit:
-      modem.RequestExit();
-      break;
+    case A::Exit: modem.RequestExit(); break;
   }
 }
 

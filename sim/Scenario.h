@@ -17,38 +17,36 @@ class SimModem;
 
 // Things on the line that a scenario can wait for.
 enum class SimSignal {
-  Ring,       // a RING went to the host
-  Answer,     // the host answered a ringing call
-  Connect,    // a call is connected (answered, or a dialled number picked up)
-  Dial,       // the host dialled
-  Play,       // a voice-transmit phase began
+  Ring,     // a RING went to the host
+  Answer,   // the host answered a ringing call
+  Connect,  // a call is connected (answered, or a dialled number picked up)
+  Dial,     // the host dialled
+  Play,     // a voice-transmit phase began
   PlayEnd,
-  Record,     // a voice-receive phase began
+  Record,  // a voice-receive phase began
   RecordEnd,
-  OnHook,     // the modem went on hook
-  CallEnd,    // a call is over (unanswered, hung up, failed)
-  Idle,       // a state, not an event: on hook with no call (met at once when it holds)
+  OnHook,   // the modem went on hook
+  CallEnd,  // a call is over (unanswered, hung up, failed)
+  Idle,     // a state, not an event: on hook with no call (met at once when it holds)
 };
 constexpr size_t kSignalCount = 11;
 std::optional<SimSignal> ParseSignal(std::string_view name);
 
 struct ScenarioStep {
   enum class Timing { Now, After, Wait };
-  enum class Action {
-    None, Ring, Caller, Key, Event, HangUp, DialResult, Reply, Result, Noise, Note, Repeat, Exit
-  };
+  enum class Action { None, Ring, Caller, Key, Event, HangUp, DialResult, Reply, Result, Noise, Note, Repeat, Exit };
 
   Timing timing = Timing::Now;
-  uint64_t delayMs = 0;  // After: the pause; Wait: the time-out (0: wait for ever)
+  uint64_t delayMs = 0;            // After: the pause; Wait: the time-out (0: wait for ever)
   std::vector<SimSignal> signals;  // Wait: any one of them
   Action action = Action::None;
-  int count = 0;                  // ring: how many rings; noise: how many bytes
-  uint64_t periodMs = 0;          // ring: RING to RING
-  std::string text;               // keys, event code, dial result, reply command, result, note
-  std::optional<std::string> reply;  // reply: the result ("" none); nullopt: back to normal
-  uint64_t resultDelayMs = 0;     // dial-result: when the result comes
+  int count = 0;                                      // ring: how many rings; noise: how many bytes
+  uint64_t periodMs = 0;                              // ring: RING to RING
+  std::string text;                                   // keys, event code, dial result, reply command, result, note
+  std::optional<std::string> reply;                   // reply: the result ("" none); nullopt: back to normal
+  uint64_t resultDelayMs = 0;                         // dial-result: when the result comes
   std::shared_ptr<const std::vector<uint8_t>> voice;  // caller
-  std::string source;             // the step as written
+  std::string source;                                 // the step as written
 };
 
 struct ScenarioParse {
@@ -84,8 +82,8 @@ class ScenarioRunner {
   std::string name_;
   std::vector<ScenarioStep> steps_;
   size_t index_ = 0;
-  uint64_t base_;             // when the previous step ran
-  uint64_t passStart_;        // when the current pass through the steps began
+  uint64_t base_;                     // when the previous step ran
+  uint64_t passStart_;                // when the current pass through the steps began
   std::vector<uint64_t> waitCounts_;  // each awaited signal's count when the wait began
 };
 

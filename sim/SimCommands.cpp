@@ -81,18 +81,13 @@ void SimModem::CommandByte(uint8_t b) {
   if (settings_.echo) Out(std::string(1, static_cast<char>(b)));
   CommandLineReader::Line line = reader_.Feed(b);
   switch (line.kind) {
-    case CommandLineReader::Line::Kind::None:
-      break;
-    case CommandLineReader::Line::Kind::Command:
-      ExecuteLine(line.text);
-      break;
+    case CommandLineReader::Line::Kind::None: break;
+    case CommandLineReader::Line::Kind::Command: ExecuteLine(line.text); break;
     case CommandLineReader::Line::Kind::TooLong:
       transcript_.Add(now_, "command", line.text, {{"truncated", true}});
       Result("ERROR");
       break;
-    case CommandLineReader::Line::Kind::Ignored:
-      transcript_.Add(now_, "ignored", line.text);
-      break;
+    case CommandLineReader::Line::Kind::Ignored: transcript_.Add(now_, "ignored", line.text); break;
   }
 }
 
@@ -218,8 +213,7 @@ SimModem::Outcome SimModem::ExecuteToken(const std::string& t, std::string& info
     return Outcome::Done;
   }
   if (c == 'I' && digitsAfter(1, v) && v <= 9) {
-    info += std::string("\r\nTelvara simulated voice modem, ") + DialectName(dialect_) +
-            " voice commands\r\n";
+    info += std::string("\r\nTelvara simulated voice modem, ") + DialectName(dialect_) + " voice commands\r\n";
     return Outcome::Ok;
   }
   if ((c == 'L' || c == 'M') && digitsAfter(1, v) && v <= 3) return Outcome::Ok;
@@ -239,8 +233,7 @@ SimModem::Outcome SimModem::ExecuteToken(const std::string& t, std::string& info
       return Outcome::Ok;
     }
     std::string value = t.substr(q + 1);
-    if (value.empty() || value.size() > 3 || !std::all_of(value.begin(), value.end(), ::isdigit))
-      return Outcome::Error;
+    if (value.empty() || value.size() > 3 || !std::all_of(value.begin(), value.end(), ::isdigit)) return Outcome::Error;
     int x = std::stoi(value);
     if (x > 255) return Outcome::Error;
     settings_.sRegisters[static_cast<size_t>(reg)] = x;
@@ -270,39 +263,24 @@ SimModem::Outcome SimModem::ExecuteToken(const std::string& t, std::string& info
 
 SimModem::Outcome SimModem::ExecuteDialect(const DialectCommand& command) {
   switch (command.action) {
-    case VoiceAction::EnterVoice:
-      settings_.voiceClass = true;
-      return Outcome::Ok;
-    case VoiceAction::LeaveVoice:
-      settings_.voiceClass = false;
-      return Outcome::Ok;
-    case VoiceAction::FlowControl:
-      return Outcome::Ok;
-    default:
-      break;
+    case VoiceAction::EnterVoice: settings_.voiceClass = true; return Outcome::Ok;
+    case VoiceAction::LeaveVoice: settings_.voiceClass = false; return Outcome::Ok;
+    case VoiceAction::FlowControl: return Outcome::Ok;
+    default: break;
   }
   // Everything else is a voice command: refused outside the voice class.
   if (!settings_.voiceClass) return Outcome::Error;
   switch (command.action) {
     case VoiceAction::VoiceFormat:
-    case VoiceAction::SilenceSensitivity:
-      return Outcome::Ok;
-    case VoiceAction::SilenceOn:
-      settings_.silenceOn = true;
-      return Outcome::Ok;
-    case VoiceAction::SilenceOff:
-      settings_.silenceOn = false;
-      return Outcome::Ok;
-    case VoiceAction::SilencePeriod:
-      settings_.silencePeriod = command.value;
-      return Outcome::Ok;
+    case VoiceAction::SilenceSensitivity: return Outcome::Ok;
+    case VoiceAction::SilenceOn: settings_.silenceOn = true; return Outcome::Ok;
+    case VoiceAction::SilenceOff: settings_.silenceOn = false; return Outcome::Ok;
+    case VoiceAction::SilencePeriod: settings_.silencePeriod = command.value; return Outcome::Ok;
     case VoiceAction::SilenceBoth:
       settings_.silenceOn = command.value > 0;
       settings_.silencePeriod = command.value;
       return Outcome::Ok;
-    case VoiceAction::SelectLine:
-      settings_.device = command.device;
-      return Outcome::Ok;
+    case VoiceAction::SelectLine: settings_.device = command.device; return Outcome::Ok;
     case VoiceAction::LineOffHook:
       settings_.device = command.device;
       Answer();
@@ -319,14 +297,9 @@ SimModem::Outcome SimModem::ExecuteDialect(const DialectCommand& command) {
       transcript_.Add(now_, "beep", "", {{"device", settings_.device}});
       Result("OK", kBeepMs);
       return Outcome::Done;
-    case VoiceAction::Transmit:
-      StartTransmit();
-      return Outcome::Done;
-    case VoiceAction::Receive:
-      StartReceive();
-      return Outcome::Done;
-    default:
-      return Outcome::Error;
+    case VoiceAction::Transmit: StartTransmit(); return Outcome::Done;
+    case VoiceAction::Receive: StartReceive(); return Outcome::Done;
+    default: return Outcome::Error;
   }
 }
 

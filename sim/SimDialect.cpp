@@ -16,9 +16,8 @@ const std::vector<DialectEntry> kCommon = {
 };
 
 // Silence reporting of the dialects that spell it #VSD/#VSS/#VSP.
-#define HASH_SILENCE                                                            \
-  {"#VSD=0", A::SilenceOff}, {"#VSD=1", A::SilenceOn}, {"#VSS=%", A::SilenceSensitivity}, \
-      {"#VSP=%", A::SilencePeriod}
+#define HASH_SILENCE \
+  {"#VSD=0", A::SilenceOff}, {"#VSD=1", A::SilenceOn}, {"#VSS=%", A::SilenceSensitivity}, { "#VSP=%", A::SilencePeriod }
 
 const std::vector<DialectEntry> kRockwell = {
     {"#CLS=0", A::LeaveVoice},
@@ -128,8 +127,7 @@ std::vector<DialectEntry> MakeIS101() {
   static const std::vector<std::string> kFormats = [] {
     std::vector<std::string> f;
     for (const char* c : {"141", "2", "0", "1"})
-      for (const char* r : {"4800", "7200", "8000", "9600", "11025"})
-        f.push_back(std::string("+VSM=") + c + "," + r);
+      for (const char* r : {"4800", "7200", "8000", "9600", "11025"}) f.push_back(std::string("+VSM=") + c + "," + r);
     return f;
   }();
   for (const std::string& f : kFormats) t.push_back({f.c_str(), A::VoiceFormat});
@@ -162,8 +160,7 @@ bool Match(std::string_view pattern, std::string_view token, int& value) {
     }
     size_t start = t;
     int number = 0;
-    while (t < token.size() && std::isdigit(static_cast<unsigned char>(token[t])) &&
-           t - start < 3) {
+    while (t < token.size() && std::isdigit(static_cast<unsigned char>(token[t])) && t - start < 3) {
       number = number * 10 + (token[t] - '0');
       ++t;
     }
@@ -176,8 +173,7 @@ bool Match(std::string_view pattern, std::string_view token, int& value) {
 std::string Lower(std::string_view s) {
   std::string out;
   for (char c : s)
-    if (c != '-' && c != '_' && c != ' ')
-      out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (c != '-' && c != '_' && c != ' ') out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return out;
 }
 
@@ -208,9 +204,7 @@ const char* DialectName(ModemType dialect) {
 
 int LineRate(ModemType dialect) { return dialect == USRobotics ? 8000 : 7200; }
 
-const char* VoiceConnectResult(ModemType dialect) {
-  return dialect == IS_101 ? "OK" : "VCON";
-}
+const char* VoiceConnectResult(ModemType dialect) { return dialect == IS_101 ? "OK" : "VCON"; }
 
 std::vector<DialectEntry> DialectCommands(ModemType dialect) {
   std::vector<DialectEntry> all = kCommon;

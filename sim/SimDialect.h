@@ -21,19 +21,19 @@ int LineRate(ModemType dialect);
 const char* VoiceConnectResult(ModemType dialect);
 
 enum class VoiceAction {
-  EnterVoice,          // voice class
-  LeaveVoice,          // data class 0
+  EnterVoice,  // voice class
+  LeaveVoice,  // data class 0
   FlowControl,
   VoiceFormat,
   SilenceOn,
   SilenceOff,
   SilenceSensitivity,
-  SilencePeriod,       // value: tenths of a second
-  SilenceBoth,         // IS-101 +VSD=<sensitivity>,<period>; value: period
-  SelectLine,          // the telephone line, still on hook: OK
-  LineOffHook,         // IS-101 +VLS=1: take the line (answers a ringing call): OK
-  SelectLocal,         // handset, speaker or another local device: the connect result
-  Answer,              // Cirrus #VIP=1: answer in voice
+  SilencePeriod,  // value: tenths of a second
+  SilenceBoth,    // IS-101 +VSD=<sensitivity>,<period>; value: period
+  SelectLine,     // the telephone line, still on hook: OK
+  LineOffHook,    // IS-101 +VLS=1: take the line (answers a ringing call): OK
+  SelectLocal,    // handset, speaker or another local device: the connect result
+  Answer,         // Cirrus #VIP=1: answer in voice
   Beep,
   Transmit,
   Receive,
@@ -52,8 +52,8 @@ std::vector<DialectEntry> DialectCommands(ModemType dialect);
 
 struct DialectCommand {
   VoiceAction action;
-  int value = 0;            // the number the action needs (silence period)
-  std::string device;       // for line selections: "line", "handset", "speaker", ...
+  int value = 0;       // the number the action needs (silence period)
+  std::string device;  // for line selections: "line", "handset", "speaker", ...
 };
 
 // Looks one command of a command line (e.g. "#VLS=0", "&K3", "+VSM=0,7200", "\Q3")

@@ -10,8 +10,7 @@ namespace telvara::sim {
 namespace {
 
 bool IsSuccessfulDial(const std::string& result) {
-  return result == "CONNECT" || result.rfind("CONNECT ", 0) == 0 || result == "VCON" ||
-         result == "OK";
+  return result == "CONNECT" || result.rfind("CONNECT ", 0) == 0 || result == "VCON" || result == "OK";
 }
 
 }  // namespace
@@ -41,9 +40,7 @@ void SimModem::GoOnHook(OnHook by) {
     case OnHook::DialFailed: reason = "dial failed"; break;
   }
   // Only DTR can end a voice phase this way: a phase takes the host's bytes as samples.
-  EndPhase(by == OnHook::Dtr     ? PhaseEnd::Dtr
-           : by == OnHook::Reset ? PhaseEnd::Reset
-                                 : PhaseEnd::HangUp);
+  EndPhase(by == OnHook::Dtr ? PhaseEnd::Dtr : by == OnHook::Reset ? PhaseEnd::Reset : PhaseEnd::HangUp);
   mode_ = Mode::Command;
   ++dialId_;  // a dial in progress no longer resolves
   if (offHook_) {
@@ -137,8 +134,7 @@ void SimModem::ResolveDial(uint64_t dialId, std::string result) {
     ++callId_;
     callState_ = CallState::Connected;
     farEndGone_ = false;
-    mode_ = (!settings_.voiceClass && result.rfind("CONNECT", 0) == 0) ? Mode::DataOnline
-                                                                        : Mode::Command;
+    mode_ = (!settings_.voiceClass && result.rfind("CONNECT", 0) == 0) ? Mode::DataOnline : Mode::Command;
     transcript_.Add(now_, "connect", "", {{"outgoing", true}});
     Signal(SimSignal::Connect);
   } else {
@@ -188,14 +184,9 @@ void SimModem::RingOnce(int call) {
 
 void SimModem::FarEndHangUp() {
   switch (callState_) {
-    case CallState::None:
-      transcript_.Add(now_, "note", "hang-up without a call");
-      return;
-    case CallState::Ringing:
-      EndCall("the caller gave up");
-      return;
-    case CallState::Connected:
-      break;
+    case CallState::None: transcript_.Add(now_, "note", "hang-up without a call"); return;
+    case CallState::Ringing: EndCall("the caller gave up"); return;
+    case CallState::Connected: break;
   }
   if (farEndGone_) return;
   transcript_.Add(now_, "far-end-hangup");
@@ -242,8 +233,7 @@ void SimModem::PressKeys(const std::string& keys) {
 }
 
 void SimModem::SendEvent(char code) {
-  if (!offHook_ || mode_ == Mode::DataOnline || mode_ == Mode::Dialing ||
-      mode_ == Mode::DataAnswering) {
+  if (!offHook_ || mode_ == Mode::DataOnline || mode_ == Mode::Dialing || mode_ == Mode::DataAnswering) {
     transcript_.Add(now_, "note", std::string("event ") + code + " dropped: no voice line");
     return;
   }

@@ -13,8 +13,8 @@ constexpr uint64_t kFarAway = 24ull * 3600 * 1000;
 // The numeric form of a result for V0.
 const char* NumericCode(const std::string& text) {
   static const std::pair<const char*, const char*> kCodes[] = {
-      {"OK", "0"},   {"CONNECT", "1"},     {"RING", "2"},        {"NO CARRIER", "3"},
-      {"ERROR", "4"}, {"NO DIALTONE", "6"}, {"BUSY", "7"},       {"NO ANSWER", "8"},
+      {"OK", "0"},    {"CONNECT", "1"},     {"RING", "2"}, {"NO CARRIER", "3"},
+      {"ERROR", "4"}, {"NO DIALTONE", "6"}, {"BUSY", "7"}, {"NO ANSWER", "8"},
   };
   for (const auto& [name, code] : kCodes)
     if (text == name) return code;
@@ -76,8 +76,8 @@ uint32_t SimModem::NextChange(uint32_t tick) const {
   uint64_t now = ToInternal(tick);
   std::optional<uint64_t> next = NextInternal();
   // Due times only grow along the queue: the first chunk not yet due is found by search.
-  auto firstFuture = std::upper_bound(out_.begin(), out_.end(), now,
-                                      [](uint64_t t, const OutChunk& c) { return t < c.due; });
+  auto firstFuture =
+      std::upper_bound(out_.begin(), out_.end(), now, [](uint64_t t, const OutChunk& c) { return t < c.due; });
   if (firstFuture != out_.end() && (!next || firstFuture->due < *next)) next = firstFuture->due;
   uint64_t at = next ? std::max(*next, now) : now + kFarAway;
   if (at - now > kFarAway) at = now + kFarAway;
@@ -165,9 +165,7 @@ size_t SimModem::HostRoom() const {
   return 4096;
 }
 
-size_t SimModem::TransmitBuffered() const {
-  return mode_ == Mode::VoiceTx && tx_ ? tx_->Buffered() : 0;
-}
+size_t SimModem::TransmitBuffered() const { return mode_ == Mode::VoiceTx && tx_ ? tx_->Buffered() : 0; }
 
 size_t SimModem::HostWrite(const uint8_t* data, size_t count) {
   size_t i = 0;
@@ -181,8 +179,7 @@ size_t SimModem::HostWrite(const uint8_t* data, size_t count) {
     size_t n = tx_->Accept(data + i, count - i, now_, after);
     i += n;
     if (!endBefore && tx_->EndReceived()) {
-      transcript_.Add(now_, "etx-received", "",
-                      {{"buffered", static_cast<int64_t>(tx_->Buffered())}});
+      transcript_.Add(now_, "etx-received", "", {{"buffered", static_cast<int64_t>(tx_->Buffered())}});
     }
     // Commands sent right behind DLE ETX wait for the end of the phase.
     if (heldInput_.size() + after.size() <= kLineLimit * 4) heldInput_ += after;
@@ -199,9 +196,8 @@ void SimModem::InputByte(uint8_t b) {
   switch (mode_) {
     case Mode::VoiceRx:
       if (b == kCAN) EndReceive(PhaseEnd::Cancel);
-      return;  // anything else is ignored while the modem sends voice
-    case Mode::DataOnline:
-      return;  // data for the far end, which this simulator does not model
+      return;                       // anything else is ignored while the modem sends voice
+    case Mode::DataOnline: return;  // data for the far end, which this simulator does not model
     case Mode::Dialing:
     case Mode::DataAnswering:
       // Any character aborts dialling or the handshake.
@@ -209,8 +205,7 @@ void SimModem::InputByte(uint8_t b) {
       Result("NO CARRIER");
       GoOnHook(OnHook::Aborted);
       return;
-    default:
-      CommandByte(b);
+    default: CommandByte(b);
   }
 }
 
@@ -222,13 +217,9 @@ void SimModem::Signal(SimSignal signal) {
   signalTime_[i] = now_;
 }
 
-uint64_t SimModem::SignalCount(SimSignal signal) const {
-  return signalCount_[static_cast<size_t>(signal)];
-}
+uint64_t SimModem::SignalCount(SimSignal signal) const { return signalCount_[static_cast<size_t>(signal)]; }
 
-uint64_t SimModem::SignalTime(SimSignal signal) const {
-  return signalTime_[static_cast<size_t>(signal)];
-}
+uint64_t SimModem::SignalTime(SimSignal signal) const { return signalTime_[static_cast<size_t>(signal)]; }
 
 void SimModem::AddScenario(std::vector<ScenarioStep> steps, const std::string& source) {
   runners_.push_back(std::make_unique<ScenarioRunner>(source, now_));

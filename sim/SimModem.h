@@ -44,10 +44,10 @@ const char* PhaseEndName(PhaseEnd end);
 struct VoicePhase {
   enum class Kind { Transmit, Receive };
   Kind kind = Kind::Transmit;
-  int number = 0;                // 1, 2, ... in the order the phases began
-  std::string device;            // "line", "handset", "speaker", ...
+  int number = 0;      // 1, 2, ... in the order the phases began
+  std::string device;  // "line", "handset", "speaker", ...
   int rate = 0;
-  uint64_t start = 0;            // ms since the simulator started
+  uint64_t start = 0;  // ms since the simulator started
   uint64_t end = 0;
   uint64_t sampleCount = 0;
   std::vector<uint8_t> samples;  // transmit: what the line played
@@ -58,8 +58,8 @@ struct VoicePhase {
 
 class SimModem {
  public:
-  static constexpr uint64_t kReplyDelayMs = 8;     // command to result
-  static constexpr uint64_t kResetDelayMs = 100;   // ATZ
+  static constexpr uint64_t kReplyDelayMs = 8;    // command to result
+  static constexpr uint64_t kResetDelayMs = 100;  // ATZ
   static constexpr uint64_t kBeepMs = 150;
   static constexpr uint64_t kRingPeriodMs = 6000;  // RING to RING: 2 s on, 4 s off
   static constexpr uint64_t kKeyGapMs = 300;       // between the keys of one `key` step
@@ -67,8 +67,8 @@ class SimModem {
   static constexpr uint64_t kDialDelayMs = 3000;   // the far end picks up
   static constexpr uint64_t kBusyDelayMs = 2000;   // far end gone to first busy report
   static constexpr uint64_t kBusyRepeatMs = 4000;
-  static constexpr int kDefaultSilencePeriod = 50; // tenths of a second
-  static constexpr size_t kOutputLimit = 1 << 20;  // undelivered bytes kept for the host
+  static constexpr int kDefaultSilencePeriod = 50;  // tenths of a second
+  static constexpr size_t kOutputLimit = 1 << 20;   // undelivered bytes kept for the host
   static constexpr size_t kLineLimit = CommandLineReader::kLineLimit;
 
   SimModem(ModemType dialect, uint32_t startTick);

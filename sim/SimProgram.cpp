@@ -64,8 +64,7 @@ const char* const kUsage =
     "  --heard-dir   keep what was played to the line, one WAV file a phase\n"
     "  --caller      what the far end says whenever the modem receives voice\n";
 
-std::optional<ProgramOptions> ParseOptions(const std::vector<std::string>& args,
-                                           std::string& error, bool& help) {
+std::optional<ProgramOptions> ParseOptions(const std::vector<std::string>& args, std::string& error, bool& help) {
   ProgramOptions o;
   help = false;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -132,8 +131,7 @@ SimProgram::~SimProgram() {
   if (!linkMade_) return;
   std::vector<char> target(PATH_MAX + 1);
   ssize_t n = ::readlink(options_.link.c_str(), target.data(), PATH_MAX);
-  if (n > 0 && std::string(target.data(), static_cast<size_t>(n)) == pty_.SlavePath())
-    ::unlink(options_.link.c_str());
+  if (n > 0 && std::string(target.data(), static_cast<size_t>(n)) == pty_.SlavePath()) ::unlink(options_.link.c_str());
 }
 
 bool SimProgram::Start(std::string& error) {
@@ -203,9 +201,7 @@ bool SimProgram::Start(std::string& error) {
   return true;
 }
 
-std::string SimProgram::DevicePath() const {
-  return options_.link.empty() ? pty_.SlavePath() : options_.link;
-}
+std::string SimProgram::DevicePath() const { return options_.link.empty() ? pty_.SlavePath() : options_.link; }
 
 bool SimProgram::MakeLink(std::string& error) {
   const std::string& path = options_.link;
@@ -217,8 +213,7 @@ bool SimProgram::MakeLink(std::string& error) {
   }
   std::string temp = path + ".new-" + std::to_string(::getpid());
   ::unlink(temp.c_str());
-  if (::symlink(pty_.SlavePath().c_str(), temp.c_str()) != 0 ||
-      ::rename(temp.c_str(), path.c_str()) != 0) {
+  if (::symlink(pty_.SlavePath().c_str(), temp.c_str()) != 0 || ::rename(temp.c_str(), path.c_str()) != 0) {
     error = "cannot make the link " + path + ": " + std::strerror(errno);
     ::unlink(temp.c_str());
     return false;
@@ -282,8 +277,7 @@ void SimProgram::ServeHost(short revents) {
       long n = pty_.Read(buffer, std::min(room, sizeof buffer));
       if (n <= 0) break;
       modem_->AdvanceTo(clock_.Now());
-      size_t taken = modem_->HostWrite(reinterpret_cast<const uint8_t*>(buffer),
-                                       static_cast<size_t>(n));
+      size_t taken = modem_->HostWrite(reinterpret_cast<const uint8_t*>(buffer), static_cast<size_t>(n));
       fromHost_.assign(buffer + taken, static_cast<size_t>(n) - taken);
     }
   }
@@ -317,8 +311,7 @@ int SimProgram::Run() {
     uint32_t now = clock_.Now();
     modem_->AdvanceTo(now);
     if (!fromHost_.empty() && modem_->HostRoom() > 0) {
-      size_t taken = modem_->HostWrite(reinterpret_cast<const uint8_t*>(fromHost_.data()),
-                                       fromHost_.size());
+      size_t taken = modem_->HostWrite(reinterpret_cast<const uint8_t*>(fromHost_.data()), fromHost_.size());
       fromHost_.erase(0, taken);
     }
     FlushToHost();
@@ -340,8 +333,7 @@ int SimProgram::Run() {
     uint32_t next = modem_->NextChange(now);
     uint32_t wait = next - clock_.Now();
     if (static_cast<int32_t>(wait) < 0) wait = 0;
-    int timeout = wait > static_cast<uint32_t>(kLongestSleepMs) ? kLongestSleepMs
-                                                                : static_cast<int>(wait);
+    int timeout = wait > static_cast<uint32_t>(kLongestSleepMs) ? kLongestSleepMs : static_cast<int>(wait);
     int r = ::poll(fds.data(), fds.size(), timeout);
     if (r < 0 && errno != EINTR) return 1;
     if (r <= 0) continue;
@@ -350,8 +342,7 @@ int SimProgram::Run() {
       signalfd_siginfo info;
       if (::read(signals_.Get(), &info, sizeof info) > 0) {
         modem_->AdvanceTo(clock_.Now());
-        modem_->GetTranscript().Add(modem_->Now(), "exit", "",
-                                    {{"signal", static_cast<int64_t>(info.ssi_signo)}});
+        modem_->GetTranscript().Add(modem_->Now(), "exit", "", {{"signal", static_cast<int64_t>(info.ssi_signo)}});
         return 0;
       }
     }

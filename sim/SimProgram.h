@@ -28,8 +28,7 @@ struct ProgramOptions {
 };
 
 // Parses the command line; nullopt with `error` set (or `help` true) otherwise.
-std::optional<ProgramOptions> ParseOptions(const std::vector<std::string>& args,
-                                           std::string& error, bool& help);
+std::optional<ProgramOptions> ParseOptions(const std::vector<std::string>& args, std::string& error, bool& help);
 extern const char* const kUsage;
 
 class SimProgram {

@@ -4,8 +4,7 @@
 
 namespace telvara::sim {
 
-SimStream::SimStream(const Clock& clock, ModemType dialect)
-    : clock_(clock), modem_(dialect, clock.Now()) {}
+SimStream::SimStream(const Clock& clock, ModemType dialect) : clock_(clock), modem_(dialect, clock.Now()) {}
 
 std::string SimStream::AddScenario(const std::string& text, const std::string& name) {
   ScenarioParse parse = ParseScenario(text, ".");
@@ -44,12 +43,9 @@ bool SimStream::SetDtr(bool raised) {
 
 bool SimStream::Ready(WaitFor what) {
   switch (what) {
-    case WaitFor::Input:
-      return modem_.HostReadable() > 0;
-    case WaitFor::OutputRoom:
-      return modem_.HostRoom() > 0;
-    case WaitFor::Messages:
-      return false;
+    case WaitFor::Input: return modem_.HostReadable() > 0;
+    case WaitFor::OutputRoom: return modem_.HostRoom() > 0;
+    case WaitFor::Messages: return false;
   }
   return false;
 }

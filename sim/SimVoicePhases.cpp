@@ -39,8 +39,7 @@ void SimModem::StartTransmit() {
   phase_.device = settings_.device;
   phase_.rate = Rate();
   phase_.start = now_;
-  transcript_.Add(now_, "voice-tx-start", "",
-                  {{"phase", int64_t{phase_.number}}, {"device", settings_.device}});
+  transcript_.Add(now_, "voice-tx-start", "", {{"phase", int64_t{phase_.number}}, {"device", settings_.device}});
   Result("CONNECT");
   Signal(SimSignal::Play);
 }
@@ -53,8 +52,7 @@ void SimModem::StartReceive() {
   phase_.device = settings_.device;
   phase_.rate = Rate();
   phase_.start = now_;
-  transcript_.Add(now_, "voice-rx-start", "",
-                  {{"phase", int64_t{phase_.number}}, {"device", settings_.device}});
+  transcript_.Add(now_, "voice-rx-start", "", {{"phase", int64_t{phase_.number}}, {"device", settings_.device}});
   Result("CONNECT");
   // The samples follow the CONNECT line.
   uint64_t period = settings_.silenceOn ? static_cast<uint64_t>(settings_.silencePeriod) * 100u : 0;

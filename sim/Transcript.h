@@ -5,20 +5,20 @@
 // happens. Belongs to the thread that runs the simulator.
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <initializer_list>
 #include <string>
 #include <utility>
 #include <variant>
-#include <deque>
 #include <vector>
 
 namespace telvara::sim {
 
 struct TranscriptEntry {
   uint64_t t = 0;
-  std::string kind;   // "command", "result", "ring", "event", "voice-tx-end", ...
-  std::string text;   // the main value: command or result text, event code, ...
-  std::string json;   // the whole line as written
+  std::string kind;  // "command", "result", "ring", "event", "voice-tx-end", ...
+  std::string text;  // the main value: command or result text, event code, ...
+  std::string json;  // the whole line as written
 };
 
 class Transcript {
@@ -37,8 +37,7 @@ class Transcript {
   void SetMemoryLimit(size_t entries) { memoryLimit_ = entries; }
 
   // `text` goes into the field "text" when it is not empty.
-  void Add(uint64_t t, const std::string& kind, const std::string& text = "",
-           std::initializer_list<Field> fields = {});
+  void Add(uint64_t t, const std::string& kind, const std::string& text = "", std::initializer_list<Field> fields = {});
 
   const std::deque<TranscriptEntry>& Entries() const { return entries_; }
   // The texts of every entry of one kind, in order (e.g. every command).

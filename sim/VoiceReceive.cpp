@@ -6,8 +6,7 @@
 
 namespace telvara::sim {
 
-VoiceReceive::VoiceReceive(uint64_t now, int rate,
-                           std::shared_ptr<const std::vector<uint8_t>> voice,
+VoiceReceive::VoiceReceive(uint64_t now, int rate, std::shared_ptr<const std::vector<uint8_t>> voice,
                            uint64_t silencePeriodMs)
     : start_(now),
       rate_(rate),

@@ -19,8 +19,7 @@ class VoiceReceive {
 
   // `voice`: what the far end says, from the phase's start (may be null: silence).
   // `silencePeriodMs`: 0 turns the silence reports off.
-  VoiceReceive(uint64_t now, int rate, std::shared_ptr<const std::vector<uint8_t>> voice,
-               uint64_t silencePeriodMs);
+  VoiceReceive(uint64_t now, int rate, std::shared_ptr<const std::vector<uint8_t>> voice, uint64_t silencePeriodMs);
 
   // Appends to `out` the samples due up to `now` (DLE-shielded) and any silence report
   // that falls due with them; `reports` gets the report codes. Whole blocks only,
@@ -39,9 +38,9 @@ class VoiceReceive {
   uint64_t silencePeriodMs_;
   uint64_t produced_ = 0;
   uint64_t nextBlock_;
-  uint64_t silentMs_ = 0;      // silence heard since the last voice or report
-  bool voiceHeard_ = false;    // voice since the last report
-  uint64_t lastClassified_;    // time up to which silence has been measured
+  uint64_t silentMs_ = 0;    // silence heard since the last voice or report
+  bool voiceHeard_ = false;  // voice since the last report
+  uint64_t lastClassified_;  // time up to which silence has been measured
 };
 
 }  // namespace telvara::sim

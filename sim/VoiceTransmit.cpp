@@ -15,8 +15,7 @@ uint64_t VoiceTransmit::SlotTime(uint64_t slot) const {
   return *first_ + (slot * 1000u + static_cast<uint64_t>(rate_) - 1) / static_cast<uint64_t>(rate_);
 }
 
-size_t VoiceTransmit::Accept(const uint8_t* data, size_t count, uint64_t now,
-                             std::string& afterEnd) {
+size_t VoiceTransmit::Accept(const uint8_t* data, size_t count, uint64_t now, std::string& afterEnd) {
   if (endSeen_) {
     afterEnd.append(reinterpret_cast<const char*>(data), count);
     return count;

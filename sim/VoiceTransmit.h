@@ -52,7 +52,7 @@ class VoiceTransmit {
   bool endSeen_ = false;
   bool ctsDown_ = false;
   std::optional<uint64_t> first_;  // when the first sample arrived: the line plays from then
-  uint64_t slots_ = 0;  // line sample slots gone by since the first sample
+  uint64_t slots_ = 0;             // line sample slots gone by since the first sample
   bool underrun_ = false;
   uint64_t underrunStart_ = 0;
   int underruns_ = 0;

@@ -28,8 +28,7 @@ void PutTag(std::vector<uint8_t>& v, const char* tag) { v.insert(v.end(), tag, t
 
 WavLoad ParseWav(const std::vector<uint8_t>& bytes) {
   WavLoad r;
-  if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 ||
-      std::memcmp(bytes.data() + 8, "WAVE", 4) != 0) {
+  if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 || std::memcmp(bytes.data() + 8, "WAVE", 4) != 0) {
     r.error = "not a RIFF WAVE file";
     return r;
   }
@@ -123,8 +122,7 @@ WavLoad LoadWavSamples(const std::string& path) {
   return r;
 }
 
-bool WriteWavFile(const std::string& path, const std::vector<uint8_t>& samples, int rate,
-                  std::string& error) {
+bool WriteWavFile(const std::string& path, const std::vector<uint8_t>& samples, int rate, std::string& error) {
   if (samples.size() > 0x7fffff00u) {
     error = "too many samples for one WAV file";
     return false;

@@ -23,7 +23,6 @@ WavLoad LoadWavSamples(const std::string& path);
 WavLoad ParseWav(const std::vector<uint8_t>& bytes);
 
 // Writes a new 8-bit mono PCM WAV file; never replaces an existing file.
-bool WriteWavFile(const std::string& path, const std::vector<uint8_t>& samples, int rate,
-                  std::string& error);
+bool WriteWavFile(const std::string& path, const std::vector<uint8_t>& samples, int rate, std::string& error);
 
 }  // namespace telvara::sim

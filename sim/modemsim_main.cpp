@@ -9,8 +9,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   std::string error;
   bool help = false;
-  std::optional<telvara::sim::ProgramOptions> options =
-      telvara::sim::ParseOptions(args, error, help);
+  std::optional<telvara::sim::ProgramOptions> options = telvara::sim::ParseOptions(args, error, help);
   if (help) {
     std::fputs(telvara::sim::kUsage, stdout);
     return 0;

@@ -69,8 +69,8 @@ int main() {
     return true;
   });
 
-  std::printf("message log of %d messages, %zu bytes (median of %d rounds)\n", doc.GetMessageCount(),
-              bytes.size(), kRounds);
+  std::printf("message log of %d messages, %zu bytes (median of %d rounds)\n", doc.GetMessageCount(), bytes.size(),
+              kRounds);
   std::printf("load (read file + parse):           %8.2f ms\n", open);
   std::printf("save (serialize + write + fsync):   %8.2f ms\n", save);
   std::printf("  parse only:                       %8.2f ms\n", parse);

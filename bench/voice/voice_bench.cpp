@@ -55,9 +55,9 @@ int main(int argc, char** argv) {
   {
     std::string voice = "/tmp/telvara-bench-caller.wav";
     PtyVoiceLine::WriteWav(voice, PtyVoiceLine::Voice(seconds * rate, 2), rate);
-    PtyVoiceLine line(bin, "rockwell",
-                      "caller " + voice + "\nafter 300ms ring 1\nwait record\nafter " +
-                          std::to_string(seconds) + "s key 1\n");
+    PtyVoiceLine line(
+        bin, "rockwell",
+        "caller " + voice + "\nafter 300ms ring 1\nwait record\nafter " + std::to_string(seconds) + "s key 1\n");
     if (!line.Ready() || !line.AnswerACall(Rockwell)) return Fail("no call to record");
     double c0 = CpuSeconds();
     uint32_t t0 = line.Clock().Now();
@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
   std::printf("play   %5.1f s of voice: CPU %.2f%% of one core\n", play.ms / 1000.0, 100 * play.cpu * 1000 / play.ms);
   std::printf("record %5.1f s of voice: CPU %.2f%% of one core\n", record.ms / 1000.0,
               100 * record.cpu * 1000 / record.ms);
-  std::printf("touch tone to DLE ETX during a play (%zu keys): median %lld ms, maximum %lld ms\n",
-              latencies.size(), latencies[latencies.size() / 2], latencies.back());
+  std::printf("touch tone to DLE ETX during a play (%zu keys): median %lld ms, maximum %lld ms\n", latencies.size(),
+              latencies[latencies.size() / 2], latencies.back());
   return 0;
 }

@@ -6,10 +6,10 @@
 namespace telvara {
 
 struct Options {
-  std::string home;                  // program directory; empty: the executable's
+  std::string home;  // program directory; empty: the executable's
   std::string listenHost = "127.0.0.1";
   int listenPort = 7200;
-  std::string logFile;               // empty: orvanel.log in the program directory
+  std::string logFile;  // empty: orvanel.log in the program directory
 };
 
 enum class ParseOutcome { Run, Help, Error };

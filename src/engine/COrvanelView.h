@@ -39,7 +39,7 @@ struct ViewEnvironment {
 class COrvanelView {
  public:
   static constexpr int kTimerPeriodMs = 200;
-  static constexpr uint32_t kPollUnits = 20;          // 110 ms
+  static constexpr uint32_t kPollUnits = 20;  // 110 ms
   static constexpr uint32_t kRingWindowMs = 12000;
   static constexpr uint32_t kFirstCallOutDelayMs = 10000;
   static constexpr int kCallOutAttempts = 4;

@@ -26,8 +26,6 @@ void COrvanelView::AnswerCall() {
 
 // The caller dialogue (greeting, menu, recording) is not built yet: the call is
 // answered and then hung up at once.
-void COrvanelView::TakeCall() {
-  ShowStatus("Call answered: the caller dialogue is not built yet, hanging up");
-}
+void COrvanelView::TakeCall() { ShowStatus("Call answered: the caller dialogue is not built yet, hanging up"); }
 
 }  // namespace telvara

@@ -21,9 +21,8 @@ void COrvanelView::OnTimer(int /*timerId*/) {
         callOutPending = 0;
         callOutAttempts = 0;
       } else {
-        callOutDelay = callOutAttempts == 0
-                           ? kFirstCallOutDelayMs
-                           : static_cast<uint32_t>(settings.delaySeconds) * 1000u;
+        callOutDelay =
+            callOutAttempts == 0 ? kFirstCallOutDelayMs : static_cast<uint32_t>(settings.delaySeconds) * 1000u;
         // Elapsed time by unsigned difference, so the tick counter's wrap after
         // 49.7 days neither fires a call-out early nor holds it back.
         if (now - callOutBase > callOutDelay) {

@@ -15,8 +15,7 @@
 
 namespace telvara {
 
-COrvanelView::COrvanelView(ViewEnvironment env)
-    : env_(std::move(env)), ringTimer_(*env_.loop, TimerId::RingWatch) {}
+COrvanelView::COrvanelView(ViewEnvironment env) : env_(std::move(env)), ringTimer_(*env_.loop, TimerId::RingWatch) {}
 
 COrvanelView::~COrvanelView() {
   if (modem_) modem_->CloseComm();
@@ -63,12 +62,10 @@ void COrvanelView::PrepareDirectories() {
   std::string inbox = programDir + "inbox";
   struct stat st {};
   if (stat(inbox.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return;
-  MessageBox("Directory \"" + inbox + "\" does not exist. Telvara will create a new directory.",
-             "File Path Not Found");
+  MessageBox("Directory \"" + inbox + "\" does not exist. Telvara will create a new directory.", "File Path Not Found");
   // Recordings would fail one by one later; say now why.
   if (mkdir(inbox.c_str(), 0755) != 0 && !(stat(inbox.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
-    MessageBox("Directory \"" + inbox + "\" could not be created: " + std::strerror(errno),
-               "File Path Not Found");
+    MessageBox("Directory \"" + inbox + "\" could not be created: " + std::strerror(errno), "File Path Not Found");
 }
 
 void COrvanelView::InitializeModem() {

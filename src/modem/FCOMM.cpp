@@ -2,14 +2,13 @@
 
 #include <algorithm>
 
-
 namespace telvara {
 namespace {
 
 // Result lines, compared in this order over each entry's own length.
 const char* const kResultTexts[] = {
-    "OK",     "CONNECT", "ERROR", "NO CARRIER", "NO DIALTONE", "BUSY",   "RING",   "NO ANSWER",
-    "VCON",   "FCON",    "DCON",  "+FDIS:",     "+FCSI:",      "+FNSF:", "+FHNG:",
+    "OK",   "CONNECT", "ERROR", "NO CARRIER", "NO DIALTONE", "BUSY",   "RING",   "NO ANSWER",
+    "VCON", "FCON",    "DCON",  "+FDIS:",     "+FCSI:",      "+FNSF:", "+FHNG:",
 };
 
 constexpr uint32_t kFirstCharMs = 100;  // a line must start within this

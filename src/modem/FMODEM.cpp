@@ -3,20 +3,16 @@
 #include <algorithm>
 #include <array>
 
-
 namespace telvara {
 namespace {
 
 // One command per dialect, in ModemType order; nullptr where the dialect has none.
 using DialectRow = std::array<const char*, kModemTypes>;
 
-const DialectRow kVoiceMode = {"AT#CLS=8", "AT+FCLASS=8", "AT#CLS=8",
-                               "AT#VCL=1", "AT+FCLASS=8", "AT#CLS=8"};
-const DialectRow kFlowControl = {"AT&K3", "AT+FLO=2", "AT&H1&R2&I0",
-                                 "AT\\Q3", "AT&K3",    "AT\\Q3"};
-const DialectRow kSilence = {"AT#VSD=1#VSS=2#VSP=30", "AT+VSD=128,30",
-                             "AT#VSD=1#VSS=2#VSP=30", nullptr,
-                             nullptr,                 "AT#VSD=1#VSS=2#VSP=30"};
+const DialectRow kVoiceMode = {"AT#CLS=8", "AT+FCLASS=8", "AT#CLS=8", "AT#VCL=1", "AT+FCLASS=8", "AT#CLS=8"};
+const DialectRow kFlowControl = {"AT&K3", "AT+FLO=2", "AT&H1&R2&I0", "AT\\Q3", "AT&K3", "AT\\Q3"};
+const DialectRow kSilence = {"AT#VSD=1#VSS=2#VSP=30", "AT+VSD=128,30", "AT#VSD=1#VSS=2#VSP=30", nullptr, nullptr,
+                             "AT#VSD=1#VSS=2#VSP=30"};
 // SelectLine, by kind 0 to 4.
 const std::array<DialectRow, 5> kSelectLine = {{
     {"AT#VLS=0", "AT+VLS=1", "AT#VLS=0", "AT#VLN=1", "AT#VLS=4", "AT#VLS=4"},
@@ -26,8 +22,7 @@ const std::array<DialectRow, 5> kSelectLine = {{
     {"AT#VLS=2", "AT#VLS=2", "AT#VLS=2", "AT#VLS=2", "AT#VLS=2", "AT#VLS=2"},
 }};
 const DialectRow kAnswer = {"ATA", "AT+VLS=1", "ATA", "AT#VIP=1", "ATA", "ATA"};
-const DialectRow kBeep = {"AT#VTS={5,1}", "AT+VTS=5", "AT#VTS={5,1}",
-                          "AT#VBP",       "AT+VTS=5", "AT#VTS=[900,0,1]"};
+const DialectRow kBeep = {"AT#VTS={5,1}", "AT+VTS=5", "AT#VTS={5,1}", "AT#VBP", "AT+VTS=5", "AT#VTS=[900,0,1]"};
 const DialectRow kTransmit = {"AT#VTX", "AT+VTX", "AT#VTX", "AT#VPY", "AT#VSV", "AT#VTX"};
 const DialectRow kReceive = {"AT#VRX", "AT+VRX", "AT#VRX", "AT#VRD", "AT#VD1", "AT#VRX"};
 
@@ -88,8 +83,7 @@ const VoiceFormat* FindVoiceFormat(ModemType type, int bits, int rate) {
   return nullptr;
 }
 
-FMODEM::FMODEM(EventLoop& loop, PortOpener opener)
-    : FCOMM(loop, std::move(opener)), wave_(std::make_unique<FWAVE>()) {
+FMODEM::FMODEM(EventLoop& loop, PortOpener opener) : FCOMM(loop, std::move(opener)), wave_(std::make_unique<FWAVE>()) {
   wave_->InitHeader(bitsPerSample_, sampleRate_);
 }
 
@@ -304,8 +298,7 @@ int FMODEM::ReceiveVoice() {
       if (storing) {
         if (wave_->Append(block.data(), n) < n) {
           storing = false;
-          ReportFault("Cannot write " + wave_->GetPath() + ": " + wave_->Error() +
-                      "; the recording was stopped");
+          ReportFault("Cannot write " + wave_->GetPath() + ": " + wave_->Error() + "; the recording was stopped");
           cancel();
         } else if (!cancelled && static_cast<uint64_t>(wave_->GetDataLength()) > maxBytes) {
           ReportFault("The recording reached its limit of 10 minutes and was stopped");
@@ -333,8 +326,7 @@ int FMODEM::ReceiveVoice() {
     Loop().BlockUntil(cancelled ? cancelTick + kEndMarkMs : lastData + kRecordNoDataMs, WaitFor::Input);
   }
   wave_->Finish();
-  if (storing && !wave_->Error().empty())
-    ReportFault("Cannot complete " + wave_->GetPath() + ": " + wave_->Error());
+  if (storing && !wave_->Error().empty()) ReportFault("Cannot complete " + wave_->GetPath() + ": " + wave_->Error());
   wave_->Close();
   return Answered(WaitResult(kNoStopText, 500)) ? 1 : 0;
 }

@@ -57,8 +57,7 @@ FWAVE::~FWAVE() { Close(); }
 
 uint32_t FWAVE::Field32(int offset) const {
   return static_cast<uint32_t>(header_[offset]) | static_cast<uint32_t>(header_[offset + 1]) << 8 |
-         static_cast<uint32_t>(header_[offset + 2]) << 16 |
-         static_cast<uint32_t>(header_[offset + 3]) << 24;
+         static_cast<uint32_t>(header_[offset + 2]) << 16 | static_cast<uint32_t>(header_[offset + 3]) << 24;
 }
 
 void FWAVE::SetField32(int offset, uint32_t value) {

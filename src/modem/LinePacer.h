@@ -22,8 +22,8 @@ class LinePacer {
 
   bool active_ = false;
   uint64_t rate_ = 0;
-  uint64_t bound_ = 0;       // samples
-  uint32_t baseTick_ = 0;    // the line had played baseSamples_ at baseTick_
+  uint64_t bound_ = 0;     // samples
+  uint32_t baseTick_ = 0;  // the line had played baseSamples_ at baseTick_
   uint64_t baseSamples_ = 0;
   uint64_t sent_ = 0;
 };

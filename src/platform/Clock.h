@@ -9,16 +9,14 @@ namespace telvara {
 
 // Ticks compare by unsigned difference, so a count that wraps after 49.7 days still
 // orders correctly for intervals shorter than that.
-inline bool TickReached(uint32_t now, uint32_t target) {
-  return static_cast<int32_t>(now - target) >= 0;
-}
+inline bool TickReached(uint32_t now, uint32_t target) { return static_cast<int32_t>(now - target) >= 0; }
 
 // Any thread may call Now()/WallNow() of RealClock; VirtualClock belongs to the
 // thread that runs the test.
 class Clock {
  public:
   virtual ~Clock() = default;
-  virtual uint32_t Now() const = 0;     // milliseconds, wrapping
+  virtual uint32_t Now() const = 0;         // milliseconds, wrapping
   virtual std::time_t WallNow() const = 0;  // seconds since 1970 UTC
 };
 
@@ -34,9 +32,7 @@ class VirtualClock final : public Clock {
       : ticks_(startTicks), wallBase_(startWall), ticksBase_(startTicks) {}
   uint32_t Now() const override { return ticks_; }
   // Wall time moves with the ticks, whole seconds from the last SetWall.
-  std::time_t WallNow() const override {
-    return wallBase_ + static_cast<std::time_t>((ticks_ - ticksBase_) / 1000u);
-  }
+  std::time_t WallNow() const override { return wallBase_ + static_cast<std::time_t>((ticks_ - ticksBase_) / 1000u); }
   void Advance(uint32_t ms) { ticks_ += ms; }
   void AdvanceTo(uint32_t tick) {
     if (!TickReached(ticks_, tick)) ticks_ = tick;

@@ -11,9 +11,7 @@
 
 namespace telvara {
 
-PollWaiter::PollWaiter(const Clock& clock) : clock_(clock) {
-  wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-}
+PollWaiter::PollWaiter(const Clock& clock) : clock_(clock) { wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
 
 PollWaiter::~PollWaiter() {
   if (wakeFd_ >= 0) close(wakeFd_);

@@ -29,9 +29,9 @@ class ByteStream;
 struct LoopMessage {
   enum class Kind { Timer, Command, Close, Invoke };
   Kind kind = Kind::Command;
-  int id = 0;                   // timer id, or the control / menu command id
-  std::string data;             // the command's argument (a message identity, an answer)
-  std::function<void()> invoke; // Kind::Invoke: run on the engine thread
+  int id = 0;                    // timer id, or the control / menu command id
+  std::string data;              // the command's argument (a message identity, an answer)
+  std::function<void()> invoke;  // Kind::Invoke: run on the engine thread
 };
 
 // What a blocking wait should also wake for, beside posted messages and its time limit.
@@ -43,8 +43,8 @@ class Waiter {
  public:
   virtual ~Waiter() = default;
   virtual void Block(uint32_t until, WaitFor what) = 0;  // engine thread
-  virtual void Wake() = 0;                                // any thread
-  virtual void Watch(ByteStream* stream) = 0;             // engine thread; nullptr stops
+  virtual void Wake() = 0;                               // any thread
+  virtual void Watch(ByteStream* stream) = 0;            // engine thread; nullptr stops
 };
 
 // poll() on an eventfd (for Wake) and the watched stream's descriptor.

@@ -119,8 +119,7 @@ bool Profile::WriteInt(const std::string& section, const std::string& key, int v
   return WriteString(section, key, std::to_string(value));
 }
 
-bool Profile::WriteString(const std::string& section, const std::string& key,
-                          const std::string& value) {
+bool Profile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
   std::string clean;
   for (char c : value)
     if (c != '\n' && c != '\r') clean += c;  // one value, one line

@@ -24,8 +24,7 @@ class Profile {
   const std::string& LoadError() const { return loadError_; }
 
   int GetInt(const std::string& section, const std::string& key, int defaultValue) const;
-  std::string GetString(const std::string& section, const std::string& key,
-                        const std::string& defaultValue) const;
+  std::string GetString(const std::string& section, const std::string& key, const std::string& defaultValue) const;
 
   // False, with WriteError() saying why, when the file could not be written; the value
   // is kept in memory either way.

@@ -17,9 +17,9 @@ namespace telvara {
 class VirtualDevice {
  public:
   virtual ~VirtualDevice() = default;
-  virtual void AdvanceTo(uint32_t now) = 0;        // do everything due up to now
-  virtual bool Ready(WaitFor what) = 0;            // input waiting / room for output
-  virtual uint32_t NextChange(uint32_t now) = 0;   // next tick at which it acts
+  virtual void AdvanceTo(uint32_t now) = 0;       // do everything due up to now
+  virtual bool Ready(WaitFor what) = 0;           // input waiting / room for output
+  virtual uint32_t NextChange(uint32_t now) = 0;  // next tick at which it acts
 };
 
 class VirtualWaiter final : public Waiter {

@@ -65,8 +65,8 @@ const ListRow* WindowModel::Row(std::size_t index) const {
   return index < state_.rows.size() ? &state_.rows[index] : nullptr;
 }
 
-int WindowModel::OpenBox(const std::string& title, const std::string& text,
-                         std::vector<std::string> buttons, bool modal) {
+int WindowModel::OpenBox(const std::string& title, const std::string& text, std::vector<std::string> buttons,
+                         bool modal) {
   MessageBoxState box;
   box.id = nextBoxId_++;
   box.title = title;
@@ -79,8 +79,8 @@ int WindowModel::OpenBox(const std::string& title, const std::string& text,
 }
 
 bool WindowModel::CloseBox(int id) {
-  auto it = std::find_if(state_.boxes.begin(), state_.boxes.end(),
-                         [id](const MessageBoxState& b) { return b.id == id; });
+  auto it =
+      std::find_if(state_.boxes.begin(), state_.boxes.end(), [id](const MessageBoxState& b) { return b.id == id; });
   if (it == state_.boxes.end()) return false;
   state_.boxes.erase(it);
   Publish();
@@ -88,8 +88,7 @@ bool WindowModel::CloseBox(int id) {
 }
 
 bool WindowModel::BoxOpen(int id) const {
-  return std::any_of(state_.boxes.begin(), state_.boxes.end(),
-                     [id](const MessageBoxState& b) { return b.id == id; });
+  return std::any_of(state_.boxes.begin(), state_.boxes.end(), [id](const MessageBoxState& b) { return b.id == id; });
 }
 
 void WindowModel::SetClosing() {
@@ -104,8 +103,7 @@ std::shared_ptr<const WindowState> WindowModel::Snapshot() const {
 
 std::shared_ptr<const WindowState> WindowModel::WaitForChange(uint64_t seen, int timeoutMs) const {
   std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                    [&] { return published_->version != seen; });
+  changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return published_->version != seen; });
   return published_;
 }
 

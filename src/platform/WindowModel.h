@@ -14,9 +14,9 @@ namespace telvara {
 
 // Ids of the commands that the page posts to the engine (Message::Kind::Command).
 namespace command {
-constexpr int kBoxAnswer = 1;  // data: "<box id> <button text>"
-constexpr int kDeleteMessage = 1001;      // data: the row's identity
-constexpr int kPlayMessage = 1002;        // data: the row's identity
+constexpr int kBoxAnswer = 1;         // data: "<box id> <button text>"
+constexpr int kDeleteMessage = 1001;  // data: the row's identity
+constexpr int kPlayMessage = 1002;    // data: the row's identity
 constexpr int kPlayAnnouncement = 1003;
 constexpr int kRecordAnnouncement = 1004;
 constexpr int kSetupModem = 32771;
@@ -67,8 +67,7 @@ class WindowModel {
   std::size_t RowCount() const { return state_.rows.size(); }
   const ListRow* Row(std::size_t index) const;
   // Opens a box and returns its id; CloseBox removes it (the user's answer).
-  int OpenBox(const std::string& title, const std::string& text,
-              std::vector<std::string> buttons, bool modal);
+  int OpenBox(const std::string& title, const std::string& text, std::vector<std::string> buttons, bool modal);
   bool CloseBox(int id);
   bool BoxOpen(int id) const;
   void SetClosing();

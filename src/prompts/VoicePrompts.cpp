@@ -21,14 +21,10 @@ int VoicePrompts::Play(const std::string& dir, const std::string& name, int pend
 }
 
 // A prompt first drains the modem's input for a waiting key; any other event is dropped.
-int VoicePrompts::PlayPrompt(const std::string& name) {
-  return Play(systemDir_, name, modem_.PollEvent());
-}
+int VoicePrompts::PlayPrompt(const std::string& name) { return Play(systemDir_, name, modem_.PollEvent()); }
 
 // A message only looks at events already queued.
-int VoicePrompts::PlayInboxFile(const std::string& name) {
-  return Play(inboxDir_, name, modem_.TakeEvent());
-}
+int VoicePrompts::PlayInboxFile(const std::string& name) { return Play(inboxDir_, name, modem_.TakeEvent()); }
 
 int VoicePrompts::RecordPrompt(const std::string& name) {
   std::string path = systemDir_ + name;

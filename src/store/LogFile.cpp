@@ -111,8 +111,7 @@ FileReadResult LogFile::ReadAll(const std::string& path, std::size_t maxBytes) {
   return result;
 }
 
-FileWriteResult LogFile::ReplaceAtomically(const std::string& named,
-                                           const std::vector<std::uint8_t>& bytes) {
+FileWriteResult LogFile::ReplaceAtomically(const std::string& named, const std::vector<std::uint8_t>& bytes) {
   FileWriteResult result;
   // A log that is a symbolic link is saved where the link points, so the link stays.
   std::string path = named;
@@ -139,8 +138,7 @@ FileWriteResult LogFile::ReplaceAtomically(const std::string& named,
 
   struct stat old;
   if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) (void)::fchmod(fd.Get(), old.st_mode & 07777);
-  if (!WriteAll(fd.Get(), bytes.data(), bytes.size()) || ::fsync(fd.Get()) != 0)
-    return fail(errno, temp);
+  if (!WriteAll(fd.Get(), bytes.data(), bytes.size()) || ::fsync(fd.Get()) != 0) return fail(errno, temp);
   if (::close(fd.Release()) != 0) return fail(errno, temp);
   if (::rename(temp.c_str(), path.c_str()) != 0) return fail(errno, temp);
 
@@ -154,9 +152,9 @@ MoveAsideResult LogFile::MoveAside(const std::string& path, std::time_t now) {
   MoveAsideResult result;
   std::tm t{};
   if (::localtime_r(&now, &t) == nullptr) t = std::tm{};
-  std::string base = path + ".unreadable-" +
-                     FormatText("%04d%02d%02d-%02d%02d%02d", t.tm_year + 1900, t.tm_mon + 1,
-                                t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+  std::string base =
+      path + ".unreadable-" +
+      FormatText("%04d%02d%02d-%02d%02d%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
   for (int n = 1; n <= 99; ++n) {
     std::string candidate = n == 1 ? base : base + "-" + std::to_string(n);
     if (RenameNoReplace(path, candidate) == 0) {

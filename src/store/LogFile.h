@@ -42,8 +42,7 @@ class LogFile {
   // Writes bytes to a new file beside `path`, syncs it and renames it over `path`, so
   // the file holds either the old or the new contents whatever happens. An existing
   // file's permissions are kept.
-  static FileWriteResult ReplaceAtomically(const std::string& path,
-                                           const std::vector<std::uint8_t>& bytes);
+  static FileWriteResult ReplaceAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
   // Renames `path` to "<path>.unreadable-YYYYMMDD-HHMMSS" (local time of `now`), with
   // "-2", "-3", ... appended when that name is taken; never replaces a file.

@@ -36,12 +36,9 @@ bool IsTaken(const std::string& inboxDir, const std::string& name) {
 
 LogError ReadField(ArchiveReader& archive, std::string& field, std::size_t limit) {
   switch (archive.ReadString(field, limit)) {
-    case ReadStatus::Ok:
-      return LogError::None;
-    case ReadStatus::EndsEarly:
-      return LogError::EndsEarly;
-    case ReadStatus::TooLong:
-      return LogError::FieldTooLong;
+    case ReadStatus::Ok: return LogError::None;
+    case ReadStatus::EndsEarly: return LogError::EndsEarly;
+    case ReadStatus::TooLong: return LogError::FieldTooLong;
   }
   return LogError::EndsEarly;
 }
@@ -92,11 +89,10 @@ bool CMessage::IsPlainFileName(const std::string& name) {
 void CMessage::BuildListLine() {
   std::tm t = LocalTime(time);
   unsigned length = lengthSeconds & 0xFFFFu;
-  listLine = FormatText("%2d:%02d:%02d%cm  %02d/%02d/%4d %2d:%02d  %8s  %10s   %s",
-                        (t.tm_hour + 11) % 12 + 1, t.tm_min, t.tm_sec, t.tm_hour <= 11 ? 'a' : 'p',
-                        t.tm_mon + 1, t.tm_mday, t.tm_year + 1900, static_cast<int>(length / 60),
-                        static_cast<int>(length % 60), fileName.c_str(), callerId.c_str(),
-                        status == MessageStatus::StatusNew ? "NEW" : "OLD");
+  listLine = FormatText("%2d:%02d:%02d%cm  %02d/%02d/%4d %2d:%02d  %8s  %10s   %s", (t.tm_hour + 11) % 12 + 1, t.tm_min,
+                        t.tm_sec, t.tm_hour <= 11 ? 'a' : 'p', t.tm_mon + 1, t.tm_mday, t.tm_year + 1900,
+                        static_cast<int>(length / 60), static_cast<int>(length % 60), fileName.c_str(),
+                        callerId.c_str(), status == MessageStatus::StatusNew ? "NEW" : "OLD");
 }
 
 void CMessage::Serialize(ArchiveWriter& archive) const {

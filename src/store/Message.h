@@ -30,8 +30,7 @@ class CMessage {
   // Creation for a new call at `now`. The file name follows the time rule; when a
   // file of that name is already in inboxDir the name moves on (see UniqueFileName).
   // Null only when every name this second can move to is taken.
-  [[nodiscard]] static std::unique_ptr<CMessage> NewForCall(std::time_t now,
-                                                            const std::string& inboxDir);
+  [[nodiscard]] static std::unique_ptr<CMessage> NewForCall(std::time_t now, const std::string& inboxDir);
 
   // "P%c%c%c%02d%02d.WAV" from the local time of `when`.
   static std::string FileNameFor(std::time_t when);

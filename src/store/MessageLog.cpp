@@ -42,26 +42,16 @@ std::string Printable(const std::string& text) {
 
 const char* DescribeLogError(LogError error) {
   switch (error) {
-    case LogError::None:
-      return "no error";
-    case LogError::EndsEarly:
-      return "the data ends early";
-    case LogError::WrongTag:
-      return "an object tag that does not belong there";
-    case LogError::WrongClass:
-      return "the messages are of another class";
-    case LogError::WrongSchema:
-      return "the message class has another schema";
-    case LogError::FieldTooLong:
-      return "a text longer than its field";
-    case LogError::BadFileName:
-      return "a file name that is not a plain name";
-    case LogError::BadCallerId:
-      return "a caller identity holding a NUL byte";
-    case LogError::TrailingBytes:
-      return "bytes after the last message";
-    case LogError::TooManyMessages:
-      return "more messages than can be held";
+    case LogError::None: return "no error";
+    case LogError::EndsEarly: return "the data ends early";
+    case LogError::WrongTag: return "an object tag that does not belong there";
+    case LogError::WrongClass: return "the messages are of another class";
+    case LogError::WrongSchema: return "the message class has another schema";
+    case LogError::FieldTooLong: return "a text longer than its field";
+    case LogError::BadFileName: return "a file name that is not a plain name";
+    case LogError::BadCallerId: return "a caller identity holding a NUL byte";
+    case LogError::TrailingBytes: return "bytes after the last message";
+    case LogError::TooManyMessages: return "more messages than can be held";
   }
   return "an unknown error";
 }
@@ -96,8 +86,7 @@ LogReadResult MessageLog::Read(const std::uint8_t* data, std::size_t size) {
   std::uint16_t shortCount = 0;
   if (!archive.ReadU16(shortCount)) return Refuse(LogError::EndsEarly, "the count");
   std::uint32_t count = shortCount;
-  if (shortCount == kWideCount && !archive.ReadU32(count))
-    return Refuse(LogError::EndsEarly, "the count");
+  if (shortCount == kWideCount && !archive.ReadU32(count)) return Refuse(LogError::EndsEarly, "the count");
   if (count > static_cast<std::uint32_t>(INT_MAX))
     return Refuse(LogError::TooManyMessages, "the count", std::to_string(count) + " messages");
 
@@ -115,14 +104,11 @@ LogReadResult MessageLog::Read(const std::uint8_t* data, std::size_t size) {
       std::uint16_t schema = 0;
       std::uint16_t nameLength = 0;
       std::string name;
-      if (!archive.ReadU16(schema) || !archive.ReadU16(nameLength))
-        return Refuse(LogError::EndsEarly, where());
+      if (!archive.ReadU16(schema) || !archive.ReadU16(nameLength)) return Refuse(LogError::EndsEarly, where());
       if (nameLength != kClassNameLength)
-        return Refuse(LogError::WrongClass, where(),
-                      "a class name of " + std::to_string(nameLength) + " bytes");
+        return Refuse(LogError::WrongClass, where(), "a class name of " + std::to_string(nameLength) + " bytes");
       if (!archive.ReadBytes(name, nameLength)) return Refuse(LogError::EndsEarly, where());
-      if (name != kClassName)
-        return Refuse(LogError::WrongClass, where(), "class \"" + Printable(name) + "\"");
+      if (name != kClassName) return Refuse(LogError::WrongClass, where(), "class \"" + Printable(name) + "\"");
       if (schema != kSchema)
         return Refuse(LogError::WrongSchema, where(), "schema " + std::to_string(schema) + " instead of 2");
     }

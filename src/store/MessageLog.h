@@ -18,7 +18,7 @@ using MessageList = std::vector<std::unique_ptr<CMessage>>;
 
 struct LogReadResult {
   LogError error = LogError::None;
-  std::string detail;  // where and what, for notices; empty on success
+  std::string detail;    // where and what, for notices; empty on success
   MessageList messages;  // empty unless the whole log was read
   bool Ok() const { return error == LogError::None; }
 };

@@ -51,11 +51,9 @@ SaveResult COrvanelDoc::RemoveMessage(int index) {
   // A name from outside (a log, a caller) never makes us delete beyond the inbox, and a
   // file another entry still names (an old log may hold two calls of the same second)
   // stays for that entry.
-  bool shared = std::any_of(messages_.begin(), messages_.end(), [&](const auto& m) {
-    return m->fileName == message->fileName;
-  });
-  if (!shared && CMessage::IsPlainFileName(message->fileName))
-    ::unlink((inboxDir_ + message->fileName).c_str());
+  bool shared =
+      std::any_of(messages_.begin(), messages_.end(), [&](const auto& m) { return m->fileName == message->fileName; });
+  if (!shared && CMessage::IsPlainFileName(message->fileName)) ::unlink((inboxDir_ + message->fileName).c_str());
   return saved;
 }
 

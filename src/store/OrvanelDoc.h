@@ -28,7 +28,7 @@ enum class OpenStatus {
 
 struct [[nodiscard]] OpenResult {
   OpenStatus status = OpenStatus::Opened;
-  std::string error;  // a sentence for the window, when not opened
+  std::string error;                   // a sentence for the window, when not opened
   LogError logError = LogError::None;  // for Malformed: what is wrong
   bool Ok() const { return status == OpenStatus::Opened; }
 };

@@ -7,8 +7,7 @@
 
 namespace telvara {
 
-Connection::Connection(UniqueFileDescriptor socket, FileDescriptor stop)
-    : socket_(std::move(socket)), stop_(stop) {}
+Connection::Connection(UniqueFileDescriptor socket, FileDescriptor stop) : socket_(std::move(socket)), stop_(stop) {}
 
 IoResult Connection::Wait(short events, TimePoint until) const {
   for (;;) {

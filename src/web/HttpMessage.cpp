@@ -12,9 +12,7 @@ bool IsTokenChar(char c) {
   return std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
 }
 
-bool IsToken(std::string_view s) {
-  return !s.empty() && std::all_of(s.begin(), s.end(), IsTokenChar);
-}
+bool IsToken(std::string_view s) { return !s.empty() && std::all_of(s.begin(), s.end(), IsTokenChar); }
 
 bool HasControl(std::string_view s, bool tabAllowed) {
   return std::any_of(s.begin(), s.end(), [tabAllowed](char c) {
@@ -58,12 +56,11 @@ const std::string* HttpRequest::Header(std::string_view name) const {
 }
 
 int HttpRequest::HeaderCount(std::string_view name) const {
-  return static_cast<int>(std::count_if(headers.begin(), headers.end(),
-                                        [name](const auto& h) { return h.first == name; }));
+  return static_cast<int>(
+      std::count_if(headers.begin(), headers.end(), [name](const auto& h) { return h.first == name; }));
 }
 
-HttpRequestParser::HttpRequestParser(std::size_t maxHead, std::size_t maxBody)
-    : maxHead_(maxHead), maxBody_(maxBody) {}
+HttpRequestParser::HttpRequestParser(std::size_t maxHead, std::size_t maxBody) : maxHead_(maxHead), maxBody_(maxBody) {}
 
 ParseResult HttpRequestParser::Fail(int status) {
   errorStatus_ = status;
@@ -147,8 +144,7 @@ bool HttpRequestParser::ParseHead(std::string_view head) {
   int lengths = request_.HeaderCount("content-length");
   if (lengths > 1) return Reject(400);
   if (const std::string* length = request_.Header("content-length")) {
-    if (length->empty() || !std::all_of(length->begin(), length->end(),
-                                        [](char c) { return c >= '0' && c <= '9'; })) {
+    if (length->empty() || !std::all_of(length->begin(), length->end(), [](char c) { return c >= '0' && c <= '9'; })) {
       return Reject(400);
     }
     // More digits than any allowed size has are too large without overflowing.

@@ -21,10 +21,8 @@ bool KnownCommand(int id) {
     case command::kRecordAnnouncement:
     case command::kSetupModem:
     case command::kAbout:
-    case command::kExit:
-      return true;
-    default:
-      return false;
+    case command::kExit: return true;
+    default: return false;
   }
 }
 
@@ -37,8 +35,7 @@ bool BoxAnswerFits(std::string_view data, const WindowState& state) {
   if (ec != std::errc() || end != data.data() + space) return false;
   std::string_view button = data.substr(space + 1);
   return std::any_of(state.boxes.begin(), state.boxes.end(), [&](const MessageBoxState& box) {
-    return box.id == boxId &&
-           std::find(box.buttons.begin(), box.buttons.end(), button) != box.buttons.end();
+    return box.id == boxId && std::find(box.buttons.begin(), box.buttons.end(), button) != box.buttons.end();
   });
 }
 
@@ -49,11 +46,8 @@ std::string StateToJson(const WindowState& state) {
   for (const ListRow& row : state.rows) rows.push_back({{"text", row.text}, {"identity", row.identity}});
   Json boxes = Json::array();
   for (const MessageBoxState& box : state.boxes) {
-    boxes.push_back({{"id", box.id},
-                     {"title", box.title},
-                     {"text", box.text},
-                     {"buttons", box.buttons},
-                     {"modal", box.modal}});
+    boxes.push_back(
+        {{"id", box.id}, {"title", box.title}, {"text", box.text}, {"buttons", box.buttons}, {"modal", box.modal}});
   }
   Json json = {{"version", state.version},
                {"title", state.title},

@@ -76,18 +76,15 @@ HttpResponse PlainText(int status, std::string text) {
   return response;
 }
 
-WebRouter::WebRouter(std::string webDir, PostFunction post)
-    : webDir_(std::move(webDir)), post_(std::move(post)) {
+WebRouter::WebRouter(std::string webDir, PostFunction post) : webDir_(std::move(webDir)), post_(std::move(post)) {
   if (!webDir_.empty() && webDir_.back() != '/') webDir_ += '/';
 }
 
-RouteResult WebRouter::Route(const HttpRequest& request, AccessVerdict access,
-                             const WindowState& state) const {
+RouteResult WebRouter::Route(const HttpRequest& request, AccessVerdict access, const WindowState& state) const {
   RouteResult result;
   HttpResponse& response = result.response;
   switch (access) {
-    case AccessVerdict::Allowed:
-      break;
+    case AccessVerdict::Allowed: break;
     case AccessVerdict::BadHost:
       response = PlainText(403, "This window answers only to its own address");
       return result;
@@ -150,14 +147,10 @@ HttpResponse WebRouter::PostCommand(const HttpRequest& request, const WindowStat
   }
   PageCommand parsed;
   switch (ParsePageCommand(request.body, state, parsed)) {
-    case CommandCheck::Ok:
-      break;
-    case CommandCheck::Malformed:
-      return PlainText(400, "Malformed command");
-    case CommandCheck::UnknownId:
-      return PlainText(400, "Unknown command");
-    case CommandCheck::NoSuchBox:
-      return PlainText(409, "That message box is not open");
+    case CommandCheck::Ok: break;
+    case CommandCheck::Malformed: return PlainText(400, "Malformed command");
+    case CommandCheck::UnknownId: return PlainText(400, "Unknown command");
+    case CommandCheck::NoSuchBox: return PlainText(409, "That message box is not open");
   }
   LoopMessage message;
   message.kind = LoopMessage::Kind::Command;

@@ -80,8 +80,7 @@ WebStartResult WebServer::Start() {
   bool loopback = true;
   for (addrinfo* a = found; a; a = a->ai_next) loopback = loopback && IsLoopback(a->ai_addr);
   if (!loopback && options_.password.empty()) {
-    result.error = "Listening on " + options_.host +
-                   " is refused without a password: set one, or listen on 127.0.0.1";
+    result.error = "Listening on " + options_.host + " is refused without a password: set one, or listen on 127.0.0.1";
     return result;
   }
 
@@ -206,8 +205,7 @@ void WebServer::Serve(UniqueFileDescriptor socket) {
       return connection.Linger();
     }
     const HttpRequest& request = parser.Request();
-    RouteResult routed =
-        router_.Route(request, access_->Check(request, request.method != "GET"), *model_.Snapshot());
+    RouteResult routed = router_.Route(request, access_->Check(request, request.method != "GET"), *model_.Snapshot());
     if (routed.eventStream) return StreamEvents(connection);
     Send(connection, std::move(routed.response));
   } catch (const std::exception&) {

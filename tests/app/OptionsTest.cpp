@@ -27,10 +27,16 @@ TEST(Options, DefaultsAndEveryOption) {
 }
 
 TEST(Options, BadCommandLinesAreRefusedWithAReason) {
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {"--home"}, {"--listen", "nohost"}, {"--listen", ":80"}, {"--listen", "h:"},
-           {"--listen", "h:65536"}, {"--listen", "h:-1"}, {"--listen", "h:8x"}, {"--listen", "[]:7300"},
-           {"--bogus"}, {"a.log", "b.log"}}) {
+  for (const auto& args : std::vector<std::vector<std::string>>{{"--home"},
+                                                                {"--listen", "nohost"},
+                                                                {"--listen", ":80"},
+                                                                {"--listen", "h:"},
+                                                                {"--listen", "h:65536"},
+                                                                {"--listen", "h:-1"},
+                                                                {"--listen", "h:8x"},
+                                                                {"--listen", "[]:7300"},
+                                                                {"--bogus"},
+                                                                {"a.log", "b.log"}}) {
     Options o;
     OptionsResult r = ParseOptions(args, o);
     EXPECT_EQ(r.outcome, ParseOutcome::Error) << args.back();

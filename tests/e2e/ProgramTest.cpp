@@ -26,9 +26,9 @@ class ProgramTest : public ::testing::Test {
   bool StartModem(const std::string& scenario, const std::string& dialect, const std::string& profile) {
     std::ofstream(dir_ + "/line.scn") << scenario;
     std::ofstream(dir_ + "/telvara.ini") << profile << "\n[PORTS]\nCOM2=" << dir_ << "/modem\n";
-    modem_ = std::make_unique<Process>(std::vector<std::string>{
-        kBin + "/telvara-modemsim", "--dialect", dialect, "--link", dir_ + "/modem", "--scenario",
-        dir_ + "/line.scn", "--transcript", dir_ + "/modem.jsonl"});
+    modem_ = std::make_unique<Process>(
+        std::vector<std::string>{kBin + "/telvara-modemsim", "--dialect", dialect, "--link", dir_ + "/modem",
+                                 "--scenario", dir_ + "/line.scn", "--transcript", dir_ + "/modem.jsonl"});
     std::string line;
     return modem_->ReadLine(line, 10000);
   }
@@ -50,9 +50,10 @@ class ProgramTest : public ::testing::Test {
 // /dev/tcp; the status line of the reply.
 std::string HttpGet(const std::string& url) {
   std::string port = url.substr(17, url.size() - 18), line;
-  Process get({"/bin/bash", "-c",
-               "exec 3<>/dev/tcp/127.0.0.1/$0 && printf 'GET / HTTP/1.1\\r\\nHost: 127.0.0.1\\r\\n\\r\\n' >&3 && head -1 <&3",
-               port});
+  Process get(
+      {"/bin/bash", "-c",
+       "exec 3<>/dev/tcp/127.0.0.1/$0 && printf 'GET / HTTP/1.1\\r\\nHost: 127.0.0.1\\r\\n\\r\\n' >&3 && head -1 <&3",
+       port});
   get.ReadLine(line, 5000);
   return line.substr(0, line.find('\r'));
 }

@@ -17,10 +17,9 @@ struct Engine {
     std::filesystem::create_directory(line.Path("inbox"));
     std::ofstream(line.Path("telvara.ini")) << "[MODEM]\nTYPE=" << int(dialect) << "\n" << modemProfile;
     profile = std::make_unique<Profile>(line.Path("telvara.ini"));
-    view = std::make_unique<COrvanelView>(ViewEnvironment{&line.Loop(), &window, profile.get(), line.Opener(),
-                                                          line.Path(), [this](const std::string& text) {
-                                                            log.emplace_back(line.Now(), text);
-                                                          }});
+    view = std::make_unique<COrvanelView>(
+        ViewEnvironment{&line.Loop(), &window, profile.get(), line.Opener(), line.Path(),
+                        [this](const std::string& text) { log.emplace_back(line.Now(), text); }});
     line.Loop().SetHandler([this](const LoopMessage& m) {
       uint32_t start = line.Now();
       if (m.kind != LoopMessage::Kind::Timer) return;
@@ -84,7 +83,8 @@ TEST_P(StartupInEachDialect, SendsTheBringUpSequenceShowsItsTextsAndWatchesTheLi
   EXPECT_FALSE(e.window.Current().startupVisible);
 }
 
-INSTANTIATE_TEST_SUITE_P(AllSix, StartupInEachDialect, ::testing::Values(Rockwell, IS_101, USRobotics, Cirrus, Sierra, UMC),
+INSTANTIATE_TEST_SUITE_P(AllSix, StartupInEachDialect,
+                         ::testing::Values(Rockwell, IS_101, USRobotics, Cirrus, Sierra, UMC),
                          [](const auto& info) {  // "US Robotics" is "USRobotics"
                            std::string name = sim::DialectName(info.param);
                            std::erase_if(name, [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); });
@@ -95,7 +95,8 @@ TEST(Startup, AMissingInboxIsReportedAndCreated) {
   Engine e(Rockwell, "", false);
   std::filesystem::remove(e.line.Path("inbox"));
   e.view->OnCreate();
-  EXPECT_EQ(e.Boxes(), Strings{"Directory \"" + e.line.Path("inbox") + "\" does not exist. Telvara will create a new directory."});
+  EXPECT_EQ(e.Boxes(),
+            Strings{"Directory \"" + e.line.Path("inbox") + "\" does not exist. Telvara will create a new directory."});
   EXPECT_TRUE(std::filesystem::is_directory(e.line.Path("inbox")) && e.view->inboxDir == e.line.Path("inbox/"));
 }
 
@@ -123,12 +124,27 @@ TEST(Startup, ACommandTheModemRefusesIsShownAndStartUpGoesOn) {
     int watching;
   };
   const Case cases[] = {
-      {Rockwell, "", "AT&F&C1&D2", 0,  // refused twice: a hang-up between
-       {"AT&F&C1&D2", "ATH0", "AT&F&C1&D2", "AT#CLS=8", "AT&K3", "AT+FCLASS=0"}, {"Modem Initialize Failed."}, 1},
-      {IS_101, "INIT=ATZ\n", "ATZ", 20,  // refused once, then accepted: E0V1 follows
-       {"ATZ", "ATH0", "ATZ", "ATE0V1", "AT+FCLASS=8", "AT+FLO=2", "AT+FCLASS=0"}, {}, 1},
-      {Rockwell, "", "AT#CLS=8", 0,  // no voice mode: no ring watch
-       {"AT&F&C1&D2", "ATE0V1", "AT#CLS=8", "AT+FCLASS=0"}, {"Set Voice Mode Failed"}, 0},
+      {Rockwell,
+       "",
+       "AT&F&C1&D2",
+       0,  // refused twice: a hang-up between
+       {"AT&F&C1&D2", "ATH0", "AT&F&C1&D2", "AT#CLS=8", "AT&K3", "AT+FCLASS=0"},
+       {"Modem Initialize Failed."},
+       1},
+      {IS_101,
+       "INIT=ATZ\n",
+       "ATZ",
+       20,  // refused once, then accepted: E0V1 follows
+       {"ATZ", "ATH0", "ATZ", "ATE0V1", "AT+FCLASS=8", "AT+FLO=2", "AT+FCLASS=0"},
+       {},
+       1},
+      {Rockwell,
+       "",
+       "AT#CLS=8",
+       0,  // no voice mode: no ring watch
+       {"AT&F&C1&D2", "ATE0V1", "AT#CLS=8", "AT+FCLASS=0"},
+       {"Set Voice Mode Failed"},
+       0},
       {Cirrus, "", "AT\\Q3", 0, {"AT&F&C1&D2", "ATE0V1", "AT#VCL=1", "AT\\Q3", "AT+FCLASS=0"}, {}, 1}};
   for (const Case& c : cases) {
     Engine e(c.dialect, c.profile, false);
@@ -212,7 +228,8 @@ TEST(CallOutSchedule, TenSecondsThenTheDelayThenTwiceMoreThenNeverAndAnAnsweredC
   e.line.RunFor(1000 * 1000);
   std::vector<uint32_t> at;
   for (char n : std::string("1234"))
-    for (uint32_t time : e.TimesOf(std::string("Call-out attempt ") + n + " to the owner: calling out is not built yet"))
+    for (uint32_t time :
+         e.TimesOf(std::string("Call-out attempt ") + n + " to the owner: calling out is not built yet"))
       at.push_back(time - t);
   ASSERT_EQ(at.size(), 4u);
   EXPECT_NEAR(at[0], 10200, 200);

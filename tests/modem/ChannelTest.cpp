@@ -13,7 +13,9 @@ struct Channel : ::testing::Test {
   void SetUp() override { ASSERT_TRUE(line.Open()); }
   // Bytes the driver reads next, now or at a tick.
   void Inject(const std::string& bytes) { line.Faults().injected += bytes; }
-  void InjectAt(uint32_t tick, const std::string& bytes) { line.At(tick, [this, bytes] { Inject(bytes); }); }
+  void InjectAt(uint32_t tick, const std::string& bytes) {
+    line.At(tick, [this, bytes] { Inject(bytes); });
+  }
   // n results of ReadByte or TakeEvent; with n < 0, up to the first that reads nothing.
   Ints Next(int n, int (FCOMM::*read)() = &FCOMM::ReadByte) {
     Ints got;
@@ -28,7 +30,9 @@ struct Channel : ::testing::Test {
 };
 
 TEST_F(Channel, DleDleIsDataOtherCodesAreEventsInARingOf256AndADleWaitsForItsPartnerAcrossReads) {
-  Inject("A\x10\x10\x10" "5\xC8x\x10");
+  Inject(
+      "A\x10\x10\x10"
+      "5\xC8x\x10");
   EXPECT_EQ(Next(6), (Ints{'A', 0x10, kReadEvent, int8_t(0xC8), 'x', kReadNothing}));  // high bytes negative
   Inject("#\x10");
   EXPECT_EQ(Next(2), (Ints{kReadEvent, kReadNothing}));
@@ -36,15 +40,22 @@ TEST_F(Channel, DleDleIsDataOtherCodesAreEventsInARingOf256AndADleWaitsForItsPar
   EXPECT_EQ(Next(2), (Ints{0x10, 'y'}));
   EXPECT_EQ(Next(3, &FCOMM::TakeEvent), (Ints{'5', '#', 0}));
   uint8_t buffer[8] = {};  // ReadBlock stops at an event (recording shows the rest of it)
-  Inject("ab\x10\x10" "c\x10q" "d");
+  Inject(
+      "ab\x10\x10"
+      "c\x10q"
+      "d");
   ASSERT_EQ(modem.ReadBlock(8, buffer), 4);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 4), "ab\x10" "c");
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 4),
+            "ab\x10"
+            "c");
   EXPECT_EQ(modem.TakeEvent(), 'q');
   std::string events;
   for (int i = 0; i < 255; ++i) events += std::string("\x10") + static_cast<char>('A' + i % 20);
   Inject(events);
   modem.FlushEvents();  // slots 0..254 used and taken
-  Inject("\x10*\x10" "b");  // slots 255 and 0
+  Inject(
+      "\x10*\x10"
+      "b");  // slots 255 and 0
   EXPECT_EQ(modem.PollEvent(), '*');
   EXPECT_EQ(modem.TakeEvent(), 'b');
   modem.UngetEvent();
@@ -53,13 +64,12 @@ TEST_F(Channel, DleDleIsDataOtherCodesAreEventsInARingOf256AndADleWaitsForItsPar
   Inject(events);
   Next(-1);
   EXPECT_EQ(Next(-1, &FCOMM::TakeEvent).size(), 256u);  // 255 and the 0 that ends them
-  Inject(events + "\x10Z");  // 256 untaken: the indexes meet
+  Inject(events + "\x10Z");                             // 256 untaken: the indexes meet
   Next(-1);
   EXPECT_EQ(modem.TakeEvent(), 0);
   modem.UngetEvent();  // the newest overwrote the oldest
   EXPECT_EQ(modem.TakeEvent(), 'Z');
 }
-
 
 TEST_F(Channel, ReadLineWantsAFirstCharacterWithin100msAndALineWithin500ms) {
   std::string text = "stale";
@@ -82,11 +92,18 @@ TEST_F(Channel, ReadLineWantsAFirstCharacterWithin100msAndALineWithin500ms) {
 }
 
 TEST_F(Channel, WaitResultClassifiesByTheStartOfTheLineDropsTheRestAndBlocksEvenOnAHungUpLine) {
-  const std::pair<const char*, int> cases[] = {
-      {"CONNECT 9600", ResultConnect}, {"RINGING", ResultRing}, {"OKAY", ResultOk},
-      {"NO CARRIER", ResultNoCarrier}, {"NO DIALTONE", ResultNoDialtone}, {"NO ANSWER", ResultNoAnswer},
-      {"BUSY", ResultBusy}, {"VCON", ResultVcon}, {"ERROR", ResultError}, {"+FHNG:0", ResultFhng},
-      {"DCON", ResultDcon}, {"QQ-stop", ResultStopText}};
+  const std::pair<const char*, int> cases[] = {{"CONNECT 9600", ResultConnect},
+                                               {"RINGING", ResultRing},
+                                               {"OKAY", ResultOk},
+                                               {"NO CARRIER", ResultNoCarrier},
+                                               {"NO DIALTONE", ResultNoDialtone},
+                                               {"NO ANSWER", ResultNoAnswer},
+                                               {"BUSY", ResultBusy},
+                                               {"VCON", ResultVcon},
+                                               {"ERROR", ResultError},
+                                               {"+FHNG:0", ResultFhng},
+                                               {"DCON", ResultDcon},
+                                               {"QQ-stop", ResultStopText}};
   for (auto [text, code] : cases) {
     Inject(std::string("\r\nAT#VLS=0\r\r\nok\r\nNMBR = 5551234\r\n") + text + "\r\n");
     EXPECT_EQ(modem.WaitResult("QQ", 400), code) << text;
@@ -97,7 +114,7 @@ TEST_F(Channel, WaitResultClassifiesByTheStartOfTheLineDropsTheRestAndBlocksEven
   EXPECT_EQ(modem.WaitResult("QQ", 400), ResultNone);
   EXPECT_TRUE(Took(start) >= 2200 && Took(start) < 2200 + 110) << Took(start);
   start = line.Now();
-  InjectAt(start + 100, "O");  // the deadline is tested between lines only: a line
+  InjectAt(start + 100, "O");      // the deadline is tested between lines only: a line
   InjectAt(start + 550, "K\r\n");  // begun before 110 ms trickles in and is still read
   EXPECT_EQ(modem.WaitResult("QQ", 20), ResultOk);
   EXPECT_EQ(Took(start), 550u);
@@ -113,7 +130,6 @@ TEST_F(Channel, WaitResultClassifiesByTheStartOfTheLineDropsTheRestAndBlocksEven
   }
   EXPECT_EQ(handled, 3);
 }
-
 
 TEST_F(Channel, SendCommandPauses11msBeforeAndAfterAndSendLineDropsTrailingControls) {
   uint32_t start = line.Now();
@@ -149,13 +165,12 @@ TEST_F(Channel, WritesThatThePortHoldsUpFailAfterFiveSecondsAndTheQueueStaysBelo
   for (int i = 0; i < 20; ++i) EXPECT_EQ(modem.WriteBlock(1000, block.data()), 1000);
   EXPECT_LE(line.Port().mostQueued, 4094u);
   EXPECT_GT(line.Port().mostQueued, 3000u);  // and it keeps the queue fed
-  line.Faults().takesNoBytes = true;  // the modem holds flow control: the queue stays
+  line.Faults().takesNoBytes = true;         // the modem holds flow control: the queue stays
   do start = line.Now();
   while (modem.WriteBlock(1000, block.data()) > 0);
   EXPECT_TRUE(Took(start) >= 5000 && Took(start) < 5200) << Took(start);
   EXPECT_EQ(line.Reported(), Strings{"The modem port took no data for 5 seconds"});
 }
-
 
 TEST_F(Channel, HangUpStopsAtTheFirstOkDropsDtrFor550msThenEscalatesThroughDleEtxAndCan) {
   EXPECT_EQ(modem.HangUp(), 1);
@@ -178,9 +193,9 @@ TEST_F(Channel, HangUpStopsAtTheFirstOkDropsDtrFor550msThenEscalatesThroughDleEt
     std::size_t commands = line.Commands().size();
     EXPECT_EQ(modem.HangUp(), 1);
     EXPECT_EQ(line.Commands(commands), Strings{"ATH0"}) << stage;  // the others were not read
-    EXPECT_EQ(line.Times("dtr", "raised").size(), stage - 1);  // one more each hang-up
-    EXPECT_EQ(line.Port().TimesOf("\x10").size(), stage - 2);  // DLE ETX, once a hang-up
-    EXPECT_EQ(line.Port().TimesOf("\x18").size(), stage - 3);  // CAN
+    EXPECT_EQ(line.Times("dtr", "raised").size(), stage - 1);      // one more each hang-up
+    EXPECT_EQ(line.Port().TimesOf("\x10").size(), stage - 2);      // DLE ETX, once a hang-up
+    EXPECT_EQ(line.Port().TimesOf("\x18").size(), stage - 3);      // CAN
   }
   EXPECT_EQ(line.Times("voice-tx-end").size() + line.Times("voice-rx-end").size(), 2u);
   line.Modem().SetReply("ATH0", "ERROR");

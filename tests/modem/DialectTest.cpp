@@ -39,12 +39,14 @@ std::vector<Operation> Operations() {  // "ATA" is "A", beside the answer's own
   std::vector<Operation> ops = {
       {"voice mode", [](SimLine& l) { l.Driver().SetVoiceMode(); }, {A::EnterVoice}},
       {"flow control", [](SimLine& l) { l.Driver().SetFlowControl(); }, {A::FlowControl}},
-      {"silence", [](SimLine& l) { l.Driver().SetSilenceDetection(); },
+      {"silence",
+       [](SimLine& l) { l.Driver().SetSilenceDetection(); },
        {A::SilenceOn, A::SilenceSensitivity, A::SilencePeriod, A::SilenceBoth}},
       {"beep", [](SimLine& l) { l.Driver().Beep(); }, {A::Beep}},
       {"play", [](SimLine& l) { l.Driver().BeginPlay() && l.Driver().EndPlay(); }, {A::VoiceFormat, A::Transmit}},
       {"record", [](SimLine& l) { l.Driver().RecordFile(l.Path("r.wav")); }, {A::VoiceFormat, A::Receive}},
-      {"answer", [](SimLine& l) { l.Driver().Answer(); },
+      {"answer",
+       [](SimLine& l) { l.Driver().Answer(); },
        {A::EnterVoice, A::VoiceFormat, A::SelectLine, A::LineOffHook, A::Answer}}};
   for (int k = 0; k < 5; ++k)
     ops.push_back({"line " + std::to_string(k), [k](SimLine& l) { l.Driver().SelectLine(k); },
@@ -108,7 +110,7 @@ struct Driver : ::testing::Test {
 
 TEST_F(Driver, RepliesAreReadAsEachOperationDefinesAndOutOfRangeArgumentsAreRefused) {
   Reply({"AT#CLS=8", "AT&K3", "AT#VSD=1#VSS=2#VSP=30", "AT#VLS=0", "AT#VTS={5,1}"}, "VCON");
-  EXPECT_EQ(modem.SetVoiceMode(), ResultVcon);  // passed on as it came
+  EXPECT_EQ(modem.SetVoiceMode(), ResultVcon);                         // passed on as it came
   EXPECT_EQ(modem.SetFlowControl() + modem.SetSilenceDetection(), 0);  // only OK will do
   EXPECT_EQ(modem.SelectLine(LineTelephone), 1);                       // OK or VCON
   EXPECT_EQ(modem.Beep(), ResultVcon);
@@ -129,11 +131,16 @@ TEST_F(Driver, RepliesAreReadAsEachOperationDefinesAndOutOfRangeArgumentsAreRefu
 
 TEST_F(Driver, VoiceFormatSearchesTheTable) {
   const std::tuple<ModemType, int, int, Strings> cases[] = {
-      {IS_101, 8, 7200, {"AT+VSM=0,7200"}}, {IS_101, 16, 11025, {"AT+VSM=1,11025"}},
+      {IS_101, 8, 7200, {"AT+VSM=0,7200"}},
+      {IS_101, 16, 11025, {"AT+VSM=1,11025"}},
       {USRobotics, 8, 7200, {"AT#VSM=128,8000"}},  // this modem runs at 8000 only
-      {USRobotics, 2, 11025, {"AT#VSM=129,8000#VBS=2"}}, {Rockwell, 8, 11025, {"AT#BDR=48#VBS=8#VSR=11025"}},
-      {Rockwell, 8, 8000, {}}, {Sierra, 8, 9600, {"AT#VSM=2"}}, {Cirrus, 5, 9600, {"AT#VSR=9600#VSM=CL1"}},
-      {UMC, 8, 7200, {}}, {UMC, 3, 7200, {"AT#VBS=3"}}};
+      {USRobotics, 2, 11025, {"AT#VSM=129,8000#VBS=2"}},
+      {Rockwell, 8, 11025, {"AT#BDR=48#VBS=8#VSR=11025"}},
+      {Rockwell, 8, 8000, {}},
+      {Sierra, 8, 9600, {"AT#VSM=2"}},
+      {Cirrus, 5, 9600, {"AT#VSR=9600#VSM=CL1"}},
+      {UMC, 8, 7200, {}},
+      {UMC, 3, 7200, {"AT#VBS=3"}}};
   for (const auto& [type, bits, rate, commands] : cases) {
     modem.SetModemType(type);
     std::size_t before = line.Commands().size();
@@ -152,10 +159,11 @@ TEST_F(Driver, DialSendsTheNumberAtOnceRefusesALineBreakAndWantsConnectOrVconOrI
   EXPECT_EQ(line.Port().Wire(), "ATDT 5551234\r");
   EXPECT_EQ(line.Times("command"), std::vector<uint32_t>{start});
   const std::tuple<ModemType, const char*, int, int, uint32_t> cases[] = {
-      {Rockwell, "CONNECT", 20, 1, 20}, {Rockwell, "VCON", 20, 1, 20}, {Rockwell, "OK", 20, 0, 20},
-      {Rockwell, "BUSY", 20, 0, 20}, {Rockwell, "NO CARRIER", 20, 0, 20}, {Rockwell, "NO ANSWER", 20, 0, 20},
+      {Rockwell, "CONNECT", 20, 1, 20},    {Rockwell, "VCON", 20, 1, 20},
+      {Rockwell, "OK", 20, 0, 20},         {Rockwell, "BUSY", 20, 0, 20},
+      {Rockwell, "NO CARRIER", 20, 0, 20}, {Rockwell, "NO ANSWER", 20, 0, 20},
       {Rockwell, "", 0, 0, 137500},  // no reply: the caller's 25000 units
-      {IS_101, "OK", 20, 1, 20 + 8250}, {IS_101, "CONNECT", 20, 0, 20},
+      {IS_101, "OK", 20, 1, 20 + 8250},    {IS_101, "CONNECT", 20, 0, 20},
       {IS_101, "OK", 3400, 0, 3300}};  // the first reply within 3.3 s, whatever the caller's time
   for (const auto& [dialect, reply, delay, result, took] : cases) {
     SimLine l(dialect);  // in voice, a connected dial leaves the modem reading commands

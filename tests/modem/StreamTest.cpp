@@ -131,7 +131,6 @@ TEST_F(Stream, ABlockHeldUpThreeAndAHalfSecondsEndsThePlay) {
   EXPECT_EQ(line.Reported().at(0), "The modem port held up the sound data for 3.5 seconds");
 }
 
-
 TEST_F(Stream, KeysQuietAndTheFifthSilenceReportStopTheRecordingAndOtherCodesDoNot) {
   for (char code : {'1', '5', '9', '*', '#', 'q', '0', 'b', 'd', 'A'}) {
     bool stops = std::string("0bdA").find(code) == std::string::npos;
@@ -159,8 +158,8 @@ TEST_F(Stream, AnEndMarkEndsTheFileWithItsSizesAndWithoutOkTheRecordingFails) {
     EXPECT_EQ(ReadFileBytes(line.Path("e.wav")).size(), 44 + n + n % 2);  // RIFF size and the rest: Recorded
     EXPECT_EQ(Recorded(line.Path("e.wav")).size(), n);
   }
-  const uint8_t header[36] = {'R', 'I', 'F', 'F', 36, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0,
-                              0, 0, 1, 0, 1, 0, 0x20, 0x1C, 0, 0, 0x20, 0x1C, 0, 0, 1, 0, 8, 0};
+  const uint8_t header[36] = {'R', 'I', 'F', 'F', 36, 0, 0,    0,    'W', 'A', 'V',  'E',  'f', 'm', 't', ' ', 16, 0,
+                              0,   0,   1,   0,   1,  0, 0x20, 0x1C, 0,   0,   0x20, 0x1C, 0,   0,   1,   0,   8,  0};
   EXPECT_TRUE(std::equal(header, header + 36, ReadFileBytes(line.Path("e.wav")).begin()));
   Receives(std::string(3600, '\x80') + "\x10\x03");
   EXPECT_EQ(modem.RecordFile(line.Path("n.wav")), 0);

@@ -33,7 +33,9 @@ class ProfileTest : public ::testing::Test {
 };
 
 TEST(ParseLeadingInt, ReadsTheLeadingNumberClampedToInt) {
-  const std::pair<const char*, int> read[] = {{"12abc", 12}, {"  -1", -1}, {"+7", 7},
+  const std::pair<const char*, int> read[] = {{"12abc", 12},
+                                              {"  -1", -1},
+                                              {"+7", 7},
                                               {"99999999999999999999", 2147483647},
                                               {"-99999999999999999999", -2147483647 - 1}};
   for (auto [text, value] : read) {
@@ -68,8 +70,9 @@ TEST_F(ProfileTest, WritingKeepsEveryOtherLineAndReplacesInPlace) {
   ASSERT_TRUE(p.WriteString("MODEM", "SECURITY", "4711"));
   ASSERT_TRUE(p.WriteString("NEW", "KEY", "v"));
   ASSERT_TRUE(p.WriteString("MODEM", "PHONE", "1\n[MODEM]\nSECURITY=0"));  // cannot inject a line
-  EXPECT_EQ(Read(), "# mine\n[PORTS]\nCOM2=/dev/ttyUSB0\n\n[MODEM]\nRINGS=3\nPHONE=1[MODEM]SECURITY=0\n"
-                    "SECURITY=4711\n[OTHER]\nx=y\n\n[NEW]\nKEY=v\n");
+  EXPECT_EQ(Read(),
+            "# mine\n[PORTS]\nCOM2=/dev/ttyUSB0\n\n[MODEM]\nRINGS=3\nPHONE=1[MODEM]SECURITY=0\n"
+            "SECURITY=4711\n[OTHER]\nx=y\n\n[NEW]\nKEY=v\n");
   EXPECT_EQ(Profile(path_).GetString("MODEM", "SECURITY", ""), "4711");
   EXPECT_EQ(FilesBeside(), 1);
 }

@@ -14,10 +14,20 @@ namespace {
 using Strings = std::vector<std::string>;
 
 TEST(NumberWords, GroupsOfHundredsWithOBeforeADigitGroup) {
-  std::map<uint32_t, Strings> cases = {
-      {0, {"0"}}, {7, {"7"}}, {10, {"10"}}, {15, {"15"}}, {20, {"20"}}, {42, {"40", "2"}},
-      {100, {"1", "o", "0"}}, {305, {"3", "o", "5"}}, {1015, {"10", "15"}}, {1200, {"12", "o", "0"}},
-      {1234, {"12", "30", "4"}}, {65535, {"6", "50", "5", "30", "5"}}, {65536 + 42, {"40", "2"}}, {65536, {"0"}}};
+  std::map<uint32_t, Strings> cases = {{0, {"0"}},
+                                       {7, {"7"}},
+                                       {10, {"10"}},
+                                       {15, {"15"}},
+                                       {20, {"20"}},
+                                       {42, {"40", "2"}},
+                                       {100, {"1", "o", "0"}},
+                                       {305, {"3", "o", "5"}},
+                                       {1015, {"10", "15"}},
+                                       {1200, {"12", "o", "0"}},
+                                       {1234, {"12", "30", "4"}},
+                                       {65535, {"6", "50", "5", "30", "5"}},
+                                       {65536 + 42, {"40", "2"}},
+                                       {65536, {"0"}}};
   for (const auto& [value, words] : cases) EXPECT_EQ(VoicePrompts::NumberWords(value), words) << value;
 }
 
@@ -59,10 +69,12 @@ TEST_F(Speech, SpeakNumberStreamsItsFilesInOnePlay) {
 }
 
 TEST_F(Speech, SpeakTimeAroundTheClock) {
-  const std::pair<int, Strings> cases[] = {  // minutes from a Sunday's midnight
-      {2 * 1440, {"its", "12", "o", "0", "am", "Tuesday"}}, {2 * 1440 + 30, {"its", "12", "30", "am", "Tuesday"}},
-      {2 * 1440 + 720, {"its", "12", "o", "0", "pm", "Tuesday"}}, {2 * 1440 + 905, {"its", "3", "o", "5", "pm", "Tuesday"}},
-      {3 * 1440 + 581, {"its", "9", "40", "1", "am", "Wednsday"}}};
+  const std::pair<int, Strings> cases[] = {// minutes from a Sunday's midnight
+                                           {2 * 1440, {"its", "12", "o", "0", "am", "Tuesday"}},
+                                           {2 * 1440 + 30, {"its", "12", "30", "am", "Tuesday"}},
+                                           {2 * 1440 + 720, {"its", "12", "o", "0", "pm", "Tuesday"}},
+                                           {2 * 1440 + 905, {"its", "3", "o", "5", "pm", "Tuesday"}},
+                                           {3 * 1440 + 581, {"its", "9", "40", "1", "am", "Wednsday"}}};
   for (const auto& [minute, files] : cases) {
     line.Clock().SetWall((3 * 1440 + minute) * 60);  // 4 January 1970 was a Sunday
     EXPECT_EQ(prompts.SpeakTime(), 1);
@@ -108,7 +120,8 @@ TEST_F(Speech, AMissingPromptPlaysNothingAndStillSucceedsAndInboxFilesPlayFromTh
   EXPECT_NE(prompts.PlayPrompt("nosuch.wav"), 0);
   EXPECT_NE(prompts.PlayInboxFile("PCBA0000.WAV"), 0);
   EXPECT_EQ(Phases(), (std::vector<Strings>{{}, {"message"}}));
-  EXPECT_EQ(status, (Strings{"Playing " + line.Path("system/nosuch.wav"), "Playing " + line.Path("inbox/PCBA0000.WAV")}));
+  EXPECT_EQ(status,
+            (Strings{"Playing " + line.Path("system/nosuch.wav"), "Playing " + line.Path("inbox/PCBA0000.WAV")}));
 }
 
 TEST_F(Speech, ARefusedPlayIsReportedAndRecordingsGoToTheirDirectoriesWithTheirStatus) {

@@ -38,9 +38,9 @@ std::uint32_t Le32(const Bytes& b, std::size_t at) {
 }
 
 // The 44-byte header of 8-bit mono PCM at 7200/s; the sizes at 4 and 40 vary.
-const std::uint8_t kHeader[kHeaderSize] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
-                                           16, 0, 0, 0, 1, 0, 1, 0, 0x20, 0x1C, 0, 0, 0x20, 0x1C, 0, 0,
-                                           1, 0, 8, 0, 'd', 'a', 't', 'a', 0, 0, 0, 0};
+const std::uint8_t kHeader[kHeaderSize] = {'R', 'I', 'F', 'F', 0, 0, 0,   0,   'W', 'A',  'V',  'E', 'f', 'm',  't',
+                                           ' ', 16,  0,   0,   0, 1, 0,   1,   0,   0x20, 0x1C, 0,   0,   0x20, 0x1C,
+                                           0,   0,   1,   0,   8, 0, 'd', 'a', 't', 'a',  0,    0,   0,   0};
 
 // Empty when the file is that header, the samples and, after an odd count, a zero byte.
 std::string LayoutProblem(const Bytes& b) {
@@ -92,9 +92,9 @@ std::set<fs::path> FilesIn(const fs::path& dir) { return {fs::directory_iterator
 
 // The pieces that are played back to back inside a spoken number, time or digit string.
 std::vector<std::string> PieceNames() {
-  std::vector<std::string> names = {"its.wav", "am.wav", "pm.wav", "Sunday.wav", "Monday.wav", "Tuesday.wav",
-                                    "Wednsday.wav", "Thursday.wav", "Friday.wav", "Saturday.wav", "o.wav", "*.wav",
-                                    "#.wav"};
+  std::vector<std::string> names = {"its.wav",     "am.wav",       "pm.wav",       "Sunday.wav", "Monday.wav",
+                                    "Tuesday.wav", "Wednsday.wav", "Thursday.wav", "Friday.wav", "Saturday.wav",
+                                    "o.wav",       "*.wav",        "#.wav"};
   for (int n = 0; n <= 90; n += n < 20 ? 1 : 10) names.push_back(std::to_string(n) + ".wav");
   return names;
 }
@@ -139,7 +139,8 @@ TEST(SystemFiles, EveryRequiredFileShipsAndEachIsAWellFormedDistinctLevelledTrim
     const Bytes samples = Samples(file);
     EXPECT_GE(SoundSeconds(samples), 0.3) << path;
     EXPECT_GE(PeakDeviation(samples), 90) << path;
-    const auto clipped = std::count_if(samples.begin(), samples.end(), [](std::uint8_t s) { return s == 0 || s == 255; });
+    const auto clipped =
+        std::count_if(samples.begin(), samples.end(), [](std::uint8_t s) { return s == 0 || s == 255; });
     EXPECT_LE(clipped, static_cast<long>(samples.size() / 1000)) << path;
     const bool piece = std::count(pieces.begin(), pieces.end(), path.filename().string()) > 0;
     const auto [leading, trailing] = SilenceAtTheEnds(samples);

@@ -26,8 +26,8 @@ std::string ReadFile(const std::string& path) {
 // open, or why it did not start.
 struct Simulator {
   explicit Simulator(std::vector<std::string> args) {
-    args.insert(args.begin(), {"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1",
-                               std::string(TELVARA_BINARY_DIR) + "/telvara-modemsim"});
+    args.insert(args.begin(),
+                {"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1", std::string(TELVARA_BINARY_DIR) + "/telvara-modemsim"});
     process = std::make_unique<telvara::testing::Process>(args);
     process->ReadLine(device, 5000);
   }

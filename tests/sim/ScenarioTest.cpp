@@ -26,16 +26,28 @@ TEST(ScenarioParse, DurationsTakeUnitsAndRefuseNonsense) {
 
 TEST(ScenarioParse, EachVerbGivesItsStepAndAnErrorNamesTheLineAndLoadsNothing) {
   const std::tuple<std::string, A, const char*> cases[] = {
-      {"after 2s", A::None, ""}, {"wait answer|idle 30s", A::None, ""}, {"ring", A::Ring, ""},
-      {"caller none", A::Caller, ""}, {"key 1#", A::Key, ""}, {"event q", A::Event, ""},
-      {"hangup", A::HangUp, ""}, {"dial-result answer", A::DialResult, ""},
-      {"reply AT#CLS=8 OK", A::Reply, ""}, {"result NO CARRIER", A::Result, ""},
-      {"noise 12", A::Noise, ""}, {"note a b", A::Note, ""}, {"repeat", A::Repeat, ""}, {"exit", A::Exit, ""},
+      {"after 2s", A::None, ""},
+      {"wait answer|idle 30s", A::None, ""},
+      {"ring", A::Ring, ""},
+      {"caller none", A::Caller, ""},
+      {"key 1#", A::Key, ""},
+      {"event q", A::Event, ""},
+      {"hangup", A::HangUp, ""},
+      {"dial-result answer", A::DialResult, ""},
+      {"reply AT#CLS=8 OK", A::Reply, ""},
+      {"result NO CARRIER", A::Result, ""},
+      {"noise 12", A::Noise, ""},
+      {"note a b", A::Note, ""},
+      {"repeat", A::Repeat, ""},
+      {"exit", A::Exit, ""},
       {"ring 2\n\nring two\n", A::None, "line 3: bad ring count \"two\""},
       {"# comment\nwait answr\n", A::None, "line 2: unknown event \"answr\""},
-      {"wait record|", A::None, "line 1: unknown event \"\""}, {"dance", A::None, "line 1: unknown step \"dance\""},
-      {"after soon ring", A::None, "line 1: bad duration \"soon\""}, {"hangup now", A::None, "line 1: use: hangup"},
-      {"key 12x", A::None, "line 1: keys are 0-9, *, #, A-D"}, {"noise lots", A::None, "line 1: bad byte count \"lots\""},
+      {"wait record|", A::None, "line 1: unknown event \"\""},
+      {"dance", A::None, "line 1: unknown step \"dance\""},
+      {"after soon ring", A::None, "line 1: bad duration \"soon\""},
+      {"hangup now", A::None, "line 1: use: hangup"},
+      {"key 12x", A::None, "line 1: keys are 0-9, *, #, A-D"},
+      {"noise lots", A::None, "line 1: bad byte count \"lots\""},
       {"event sq", A::None, "line 1: use: event CODE (one printable character, e.g. s, q, b, d)"},
       {"reply ATZ", A::None, "line 1: use: reply COMMAND RESULT|silence|default"},
       {"reply ZZ OK", A::None, "line 1: the command must begin with AT"},
@@ -72,8 +84,9 @@ TEST(ScenarioRun, AfterCountsFromTheStepBeforeWaitFromTheEventAndIdleIsAState) {
   uint64_t t0 = host.Modem().Now();
   // The line is idle: met at once. "record" never comes: the wait ends at the hang-up.
   ASSERT_EQ(host.Scenario("wait idle\nafter 2s note a\nafter 1s note b\nring 5\nwait answer\n"
-                            "after 500ms note c\nwait record 4s\nnote d\nwait record|idle\n"
-                            "after 1s note e"), "");
+                          "after 500ms note c\nwait record 4s\nnote d\nwait record|idle\n"
+                          "after 1s note e"),
+            "");
   host.RunFor(10000);
   uint64_t answered = host.Modem().Now();
   host.Command("ATA");
@@ -81,8 +94,8 @@ TEST(ScenarioRun, AfterCountsFromTheStepBeforeWaitFromTheEventAndIdleIsAState) {
   uint64_t hungUp = host.Modem().Now();
   host.Command("ATH");
   host.RunFor(3000);
-  EXPECT_EQ(host.Times("note"), (std::vector<uint64_t>{t0 + 2000, t0 + 3000, answered + 500,
-                                                     answered + 4500, hungUp + 1000}));
+  EXPECT_EQ(host.Times("note"),
+            (std::vector<uint64_t>{t0 + 2000, t0 + 3000, answered + 500, answered + 4500, hungUp + 1000}));
   EXPECT_TRUE(host.Logged("\"text\":\"wait record 4s\",\"source\":\"test\",\"timedOut\":true"));
 }
 
@@ -119,13 +132,11 @@ TEST(ScenarioRun, AppendedLinesOnAnIdleRunnerCountFromNow) {
 
 // A WAV file image: PCM format `tag`, 8000 samples a second, a LIST chunk of odd size
 // before the format, and a data chunk whose size field says `declared` bytes.
-std::vector<uint8_t> Wav(uint8_t tag, uint8_t channels, uint8_t bits, std::vector<uint8_t> data,
-                         uint8_t declared) {
-  std::vector<uint8_t> f = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E',
-                            'L', 'I', 'S', 'T', 3, 0, 0, 0, 'a', 'b', 'c', 0,
-                            'f', 'm', 't', ' ', 16, 0, 0, 0, tag, 0, channels, 0,
-                            0x40, 0x1f, 0, 0, 0, 0, 0, 0, 4, 0, bits, 0,
-                            'd', 'a', 't', 'a', declared, 0, 0, 0};
+std::vector<uint8_t> Wav(uint8_t tag, uint8_t channels, uint8_t bits, std::vector<uint8_t> data, uint8_t declared) {
+  std::vector<uint8_t> f = {'R', 'I', 'F', 'F', 0,    0, 0,        0,   'W',  'A',  'V',      'E', 'L', 'I',
+                            'S', 'T', 3,   0,   0,    0, 'a',      'b', 'c',  0,    'f',      'm', 't', ' ',
+                            16,  0,   0,   0,   tag,  0, channels, 0,   0x40, 0x1f, 0,        0,   0,   0,
+                            0,   0,   4,   0,   bits, 0, 'd',      'a', 't',  'a',  declared, 0,   0,   0};
   for (uint8_t b : data) f.push_back(b);
   return f;
 }
@@ -139,9 +150,12 @@ TEST(WavData, ReadsPcmAsEightBitMonoKeepsACutOffRecordingAndRefusesTheRest) {
       // 16-bit stereo, more data declared than there is: (0x4000 + 0) / 2 channels -> 160.
       {Wav(1, 2, 16, {0x00, 0x40, 0x00, 0x00, 0x00, 0xc0, 0x00, 0xc0}, 100), {160, 64}, ""},
       {Wav(1, 1, 8, {0x80, 0x40, 0x41}, 2), {0x80, 0x40}, ""},
-      {Wav(3, 1, 8, {1}, 1), {}, kUnplayable}, {Wav(1, 1, 24, {1}, 1), {}, kUnplayable},
-      {Wav(1, 0, 8, {1}, 1), {}, kUnplayable}, {{f.begin(), f.end() - 9}, {}, "no data chunk"},
-      {{f.begin(), f.begin() + 24}, {}, "no format chunk"}, {damaged, {}, "damaged format chunk"},
+      {Wav(3, 1, 8, {1}, 1), {}, kUnplayable},
+      {Wav(1, 1, 24, {1}, 1), {}, kUnplayable},
+      {Wav(1, 0, 8, {1}, 1), {}, kUnplayable},
+      {{f.begin(), f.end() - 9}, {}, "no data chunk"},
+      {{f.begin(), f.begin() + 24}, {}, "no format chunk"},
+      {damaged, {}, "damaged format chunk"},
       {notRiff, {}, "not a RIFF WAVE file"}};
   for (const auto& [image, samples, error] : cases) {
     WavLoad w = ParseWav(image);

@@ -11,15 +11,15 @@ namespace telvara::sim::testing {
 
 class RawHost {
  public:
-  RawHost(EventLoop& loop, ByteStream& stream) : loop_(loop), stream_(stream) {
-    loop_.GetWaiter().Watch(&stream_);
-  }
+  RawHost(EventLoop& loop, ByteStream& stream) : loop_(loop), stream_(stream) { loop_.GetWaiter().Watch(&stream_); }
   // Writes everything, waiting for room while the modem takes nothing.
   void Send(const std::string& bytes) {
     for (size_t done = 0; done < bytes.size();) {
       long n = stream_.Write(bytes.data() + done, bytes.size() - done);
-      if (n > 0) done += static_cast<size_t>(n);
-      else loop_.BlockUntil(loop_.GetClock().Now() + 10000, WaitFor::OutputRoom);
+      if (n > 0)
+        done += static_cast<size_t>(n);
+      else
+        loop_.BlockUntil(loop_.GetClock().Now() + 10000, WaitFor::OutputRoom);
     }
   }
   // Reads until `needle` has arrived or `ms` passed (with all that was due by then).
@@ -29,9 +29,12 @@ class RawHost {
     char buffer[4096];
     while (got.find(needle) == std::string::npos) {
       long n = stream_.Read(buffer, sizeof buffer);
-      if (n > 0) got.append(buffer, static_cast<size_t>(n));
-      else if (TickReached(loop_.GetClock().Now(), until)) break;
-      else loop_.BlockUntil(until, WaitFor::Input);
+      if (n > 0)
+        got.append(buffer, static_cast<size_t>(n));
+      else if (TickReached(loop_.GetClock().Now(), until))
+        break;
+      else
+        loop_.BlockUntil(until, WaitFor::Input);
     }
     return got;
   }

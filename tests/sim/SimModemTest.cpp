@@ -26,8 +26,10 @@ std::string Spelled(const DialectEntry& entry) {
 std::string Unshield(const std::string& wire, std::string* events = nullptr) {
   std::string samples;
   for (size_t i = 0; i < wire.size(); ++i) {
-    if (wire[i] != kDLE || wire[++i] == kDLE) samples += wire[i];
-    else if (events) *events += wire[i];
+    if (wire[i] != kDLE || wire[++i] == kDLE)
+      samples += wire[i];
+    else if (events)
+      *events += wire[i];
   }
   return samples;
 }
@@ -42,8 +44,12 @@ const std::string kOk = "\r\nOK\r\n", kError = "\r\nERROR\r\n";
 
 TEST(SimCommands, EchoIsOnUntilE0AndBackAfterAndFOrZ) {
   SimHost host(Rockwell);
-  Exchange(host, {{"AT", "AT\r" + kOk}, {"ATE0V1", "ATE0V1\r" + kOk}, {"AT&F", kOk},
-                  {"ATE0", "ATE0\r" + kOk}, {"ATZ", kOk}, {"AT", "AT\r" + kOk}});
+  Exchange(host, {{"AT", "AT\r" + kOk},
+                  {"ATE0V1", "ATE0V1\r" + kOk},
+                  {"AT&F", kOk},
+                  {"ATE0", "ATE0\r" + kOk},
+                  {"ATZ", kOk},
+                  {"AT", "AT\r" + kOk}});
 }
 
 TEST(SimCommands, ResultsComeAfterAReplyDelayAndLinesWithoutAtAreIgnored) {
@@ -52,16 +58,20 @@ TEST(SimCommands, ResultsComeAfterAReplyDelayAndLinesWithoutAtAreIgnored) {
   EXPECT_EQ(host.ReadFor(SimModem::kReplyDelayMs - 1), "");
   EXPECT_EQ(host.ReadFor(1), kOk);
   // Lower case, spaces and a backspace are taken as modems take them; V0 gives codes.
-  Exchange(host, {{"hello", ""}, {"", ""}, {"at e0 v1", kOk}, {"ATX\bE0", kOk}, {"ATV0", "0\r"},
-                  {"ATQ9", "4\r"}});
+  Exchange(host, {{"hello", ""}, {"", ""}, {"at e0 v1", kOk}, {"ATX\bE0", kOk}, {"ATV0", "0\r"}, {"ATQ9", "4\r"}});
 }
 
 TEST(SimCommands, OverlongAndMalformedLinesAnswerError) {
   SimHost host(Rockwell, {"ATE0"});
   // Commands run left to right and stop at the first bad one (E1 ran).
-  Exchange(host, {{"AT" + std::string(300, 'E'), kError}, {"AT!", kError}, {"ATS999=1", kError},
-                  {"ATS0=300", kError}, {"ATS0=2", kOk}, {"ATS0?", "\r\n002\r\n" + kOk},
-                  {"ATE1Y7", kError}, {"AT", "AT\r" + kOk}});
+  Exchange(host, {{"AT" + std::string(300, 'E'), kError},
+                  {"AT!", kError},
+                  {"ATS999=1", kError},
+                  {"ATS0=300", kError},
+                  {"ATS0=2", kOk},
+                  {"ATS0?", "\r\n002\r\n" + kOk},
+                  {"ATE1Y7", kError},
+                  {"AT", "AT\r" + kOk}});
 }
 
 class Dialects : public ::testing::TestWithParam<std::string> {};
@@ -76,7 +86,8 @@ TEST_P(Dialects, OwnCommandsAreAcceptedAsSpelledVoiceOnesInTheVoiceClassOnlyOthe
     own.insert(Spelled(e));
     bool voice = e.action != V::EnterVoice && e.action != V::LeaveVoice && e.action != V::FlowControl;
     std::string result = e.action == V::SelectLocal || e.action == V::Answer ? VoiceConnectResult(d)
-                         : e.action == V::Transmit || e.action == V::Receive ? "CONNECT" : "OK";
+                         : e.action == V::Transmit || e.action == V::Receive ? "CONNECT"
+                                                                             : "OK";
     SimHost host(d, {"ATE0"});
     EXPECT_EQ(host.Command(Spelled(e)), voice ? kError : kOk) << Spelled(e);
     host.Send("AT+FCLASS=8\r" + Spelled(e) + "\r");
@@ -98,8 +109,8 @@ TEST(SimCommands, ScriptedRepliesOverrideACommandUntilSetBack) {
 }
 
 TEST(SimRings, RingLinesComeSixSecondsApartOrAsToldAndStopWhenUnanswered) {
-  const std::pair<const char*, std::vector<uint64_t>> cases[] = {
-      {"after 1s ring 3", {1000, 7000, 13000}}, {"ring 2 every 13s", {0, 13000}}};
+  const std::pair<const char*, std::vector<uint64_t>> cases[] = {{"after 1s ring 3", {1000, 7000, 13000}},
+                                                                 {"ring 2 every 13s", {0, 13000}}};
   for (auto [scenario, times] : cases) {
     SimHost host(Rockwell, {"ATE0"});
     ASSERT_EQ(host.Scenario(scenario), "");
@@ -211,7 +222,11 @@ TEST(SimTransmitEnd, KeysReachTheHostAtOnceWhilePlaying) {
   Answered(host);
   ASSERT_EQ(host.Scenario("wait play\nafter 700ms key 5"), "");
   host.Send("AT#VTX\r" + std::string(VoiceTransmit::kCapacity, 'x'));
-  EXPECT_EQ(host.ReadUntil("\x10" "5", 5000), "\r\nCONNECT\r\n\x10" "5");
+  EXPECT_EQ(host.ReadUntil("\x10"
+                           "5",
+                           5000),
+            "\r\nCONNECT\r\n\x10"
+            "5");
   EXPECT_EQ(host.Modem().Now() - host.Modem().SignalTime(SimSignal::Play), 700u);
 }
 
@@ -242,7 +257,10 @@ TEST(SimReceive, StreamsTheFarEndShieldedAtTheRateWithKeysInlineAndEndsOnCancel)
     EXPECT_EQ(Unshield(wire).size(), 144u * block) << "block " << block;
   }
   // The key pressed 500 ms into the samples sits there.
-  EXPECT_EQ(Unshield(wire.substr(0, wire.find("\x10" "1"))).size(), 3600u);
+  EXPECT_EQ(Unshield(wire.substr(0, wire.find("\x10"
+                                              "1")))
+                .size(),
+            3600u);
   // Cancel: the samples still due, then DLE ETX and the result.
   host.RunFor(10);
   host.Send(std::string(1, static_cast<char>(kCAN)));
@@ -304,7 +322,11 @@ TEST(SimDial, OutcomesFollowTheScenarioOrByDefaultVoiceIsAnsweredAndDataNot) {
   host.Send("AT+FCLASS=8\rATDT123\r");
   EXPECT_EQ(host.ReadFor(SimModem::kDialDelayMs + SimModem::kReplyDelayMs), kOk + kOk);
   ASSERT_EQ(host.Scenario("key 857"), "");
-  EXPECT_EQ(host.ReadFor(1000), "\x10" "8\x10" "5\x10" "7");
+  EXPECT_EQ(host.ReadFor(1000),
+            "\x10"
+            "8\x10"
+            "5\x10"
+            "7");
 }
 
 }  // namespace

@@ -47,10 +47,16 @@ Bytes Mutate(const std::vector<Bytes>& seeds, std::mt19937& rng) {
     std::size_t at = pick(data.size() + 1);
     auto it = data.begin() + std::ptrdiff_t(at);
     switch (pick(5)) {
-      case 0: if (at < data.size()) *it ^= std::uint8_t(1u << pick(8)); break;
-      case 1: if (at < data.size()) *it = edges[pick(sizeof edges)]; break;
+      case 0:
+        if (at < data.size()) *it ^= std::uint8_t(1u << pick(8));
+        break;
+      case 1:
+        if (at < data.size()) *it = edges[pick(sizeof edges)];
+        break;
       case 2: data.insert(it, std::uint8_t(pick(256))); break;
-      case 3: if (at < data.size()) data.erase(it); break;
+      case 3:
+        if (at < data.size()) data.erase(it);
+        break;
       case 4: {  // cut here and go on with the tail of a seed
         const Bytes& other = seeds[pick(seeds.size())];
         data.resize(at);
@@ -66,8 +72,17 @@ Bytes Mutate(const std::vector<Bytes>& seeds, std::mt19937& rng) {
 
 TEST(LoaderFuzz, DamagedLogsAreReadOrRefusedCleanly) {
   std::vector<Bytes> seeds = {LogBuilder::Log(0), LogBuilder::Log(1), LogBuilder::Log(3)};
-  seeds.push_back(LogBuilder().U16(2).ClassRecord().Message("A.WAV", std::string(31, 'c'))
-                      .U16(0x8001).U32(1).U32(2).U16(2).Text(std::string("\xFF\x05\x00P.WAV", 8)).Str("").bytes);
+  seeds.push_back(LogBuilder()
+                      .U16(2)
+                      .ClassRecord()
+                      .Message("A.WAV", std::string(31, 'c'))
+                      .U16(0x8001)
+                      .U32(1)
+                      .U32(2)
+                      .U16(2)
+                      .Text(std::string("\xFF\x05\x00P.WAV", 8))
+                      .Str("")
+                      .bytes);
   seeds.push_back(LogBuilder().U16(0xFFFF).U32(1).ClassRecord().Message(std::string(129, 'F')).bytes);
   std::size_t largest = 0;
   for (const Bytes& seed : seeds) ASSERT_TRUE(ReadMeasured(seed, largest).Ok());

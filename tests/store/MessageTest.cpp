@@ -18,8 +18,8 @@ class MessageTest : public ::testing::Test {
  protected:
   void SetUp() override { FixTimeZone(); }
 
-  static std::string Line(std::time_t when, std::uint32_t length,
-                          MessageStatus status = MessageStatus::StatusNew, std::string caller = "") {
+  static std::string Line(std::time_t when, std::uint32_t length, MessageStatus status = MessageStatus::StatusNew,
+                          std::string caller = "") {
     CMessage m;
     m.time = std::int32_t(when);
     m.lengthSeconds = length;
@@ -55,8 +55,7 @@ TEST_F(MessageTest, FileNamesFollowTheLocalTime) {
 }
 
 TEST_F(MessageTest, ListLineColumns) {
-  EXPECT_EQ(Line(Local(1998, 3, 12, 14, 5, 9), 75),
-            " 2:05:09pm  03/12/1998  1:15  PGMO0509.WAV               NEW");
+  EXPECT_EQ(Line(Local(1998, 3, 12, 14, 5, 9), 75), " 2:05:09pm  03/12/1998  1:15  PGMO0509.WAV               NEW");
   EXPECT_EQ(Line(Local(2024, 3, 12, 0, 30, 0), 0).substr(0, 10), "12:30:00am");
   EXPECT_EQ(Line(Local(2024, 3, 12, 12, 30, 0), 0).substr(0, 10), "12:30:00pm");
   EXPECT_EQ(Line(Local(2024, 3, 12, 23, 59, 59), 0).substr(0, 10), "11:59:59pm");
@@ -77,8 +76,8 @@ TEST_F(MessageTest, NewNameNeverTakesAFileInTheInbox) {
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(first->time, now);
   EXPECT_EQ(first->fileName, "PGMO0509.WAV");
-  EXPECT_TRUE(first->status == MessageStatus::StatusNew && first->lengthSeconds == 0 &&
-              first->callerId.empty() && first->listLine.empty());
+  EXPECT_TRUE(first->status == MessageStatus::StatusNew && first->lengthSeconds == 0 && first->callerId.empty() &&
+              first->listLine.empty());
 
   auto touch = [&](int minute, int second) {
     char name[16];
@@ -148,7 +147,7 @@ TEST(MessageLog, ExampleLogsByteForByte) {
   MessageList one;
   one.push_back(CMessage::NewForCall(std::time_t(kExampleTime), "/nonexistent/"));
   one[0]->lengthSeconds = 75;
-  Bytes expected = {0x01, 0x00, 0xFF, 0xFF, 0x02, 0x00, 0x08, 0x00, 'C',  'M',  'e',  's', 's', 'a',
+  Bytes expected = {0x01, 0x00, 0xFF, 0xFF, 0x02, 0x00, 0x08, 0x00, 'C',  'M',  'e',  's',  's',  'a',
                     'g',  'e',  0x85, 0xDD, 0x07, 0x35, 0x4B, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0C, 'P',
                     'G',  'M',  'O',  '0',  '5',  '0',  '9',  '.',  'W',  'A',  'V',  0x00};
   EXPECT_EQ(MessageLog::Write(one), expected);

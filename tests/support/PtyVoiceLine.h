@@ -26,9 +26,8 @@ class PtyVoiceLine {
     if (!caller.empty()) WriteWav(dir_ + "/caller.wav", caller, 7200);
     std::ofstream(dir_ + "/line.scn") << (caller.empty() ? "" : "caller caller.wav\n") << scenario;
     sim_ = std::make_unique<Process>(std::vector<std::string>{
-        binaryDir + "/telvara-modemsim", "--dialect", dialect, "--link", dir_ + "/modem",
-        "--scenario", dir_ + "/line.scn", "--transcript", dir_ + "/modem.jsonl", "--heard-dir",
-        dir_ + "/heard"});
+        binaryDir + "/telvara-modemsim", "--dialect", dialect, "--link", dir_ + "/modem", "--scenario",
+        dir_ + "/line.scn", "--transcript", dir_ + "/modem.jsonl", "--heard-dir", dir_ + "/heard"});
     std::string line, link = dir_ + "/modem";
     ready_ = sim_->ReadLine(line, 10000);
     modem_ = std::make_unique<FMODEM>(loop_, [link](int, int baud) { return SerialPort::Open(link, baud); });

@@ -51,7 +51,7 @@ struct PortLog {
   long calls = 0;                                        // reads and writes
   std::vector<std::pair<uint32_t, std::string>> writes;  // what it took, when
   std::string wire;                                      // all of it
-  std::size_t mostQueued = 0;  // the most bytes in the port and the modem after a write
+  std::size_t mostQueued = 0;                            // the most bytes in the port and the modem after a write
   const std::string& Wire() const { return wire; }
   // When `bytes` were written as one (DLE, ETX and CAN go alone).
   std::vector<uint32_t> TimesOf(const std::string& bytes) const {
@@ -64,9 +64,7 @@ struct PortLog {
 
 class SimLine : private VirtualDevice {
  public:
-  explicit SimLine(ModemType dialect) : dialect_(dialect), stream_(clock_, dialect) {
-    waiter_->AddDevice(this);
-  }
+  explicit SimLine(ModemType dialect) : dialect_(dialect), stream_(clock_, dialect) { waiter_->AddDevice(this); }
   ~SimLine() override { driver_.reset(); }
 
   VirtualClock& Clock() { return clock_; }
@@ -82,8 +80,10 @@ class SimLine : private VirtualDevice {
   PortOpener Opener() {
     return [this](int n, int baud) {
       PortOpenResult r;
-      if (faults_.failOpen) r.error = "cannot open COM" + std::to_string(n) + ": No such file or directory";
-      else r = simOpener_(n, baud);
+      if (faults_.failOpen)
+        r.error = "cannot open COM" + std::to_string(n) + ": No such file or directory";
+      else
+        r = simOpener_(n, baud);
       if (r.stream) r.stream = std::make_unique<FaultyPort>(std::move(r.stream), *this);
       return r;
     };

@@ -33,13 +33,13 @@ struct BadCase {
 
 TEST(HttpRequestParser, RefusesWhatItCannotTrust) {
   const BadCase cases[] = {
-      {"GET / HTTP/1.1\r\n\r\n", 400},                                        // no Host
-      {"GET / HTTP/1.1\r\nHost: a\r\nHost: b\r\n\r\n", 400},                  // two Hosts
-      {"GET / HTTP/1.1\r\nHost: a\r\n folded\r\n\r\n", 400},                  // folding
+      {"GET / HTTP/1.1\r\n\r\n", 400},                        // no Host
+      {"GET / HTTP/1.1\r\nHost: a\r\nHost: b\r\n\r\n", 400},  // two Hosts
+      {"GET / HTTP/1.1\r\nHost: a\r\n folded\r\n\r\n", 400},  // folding
       {"GET / HTTP/1.1\r\nHost: a\r\nNo colon here\r\n\r\n", 400},
-      {"GET / HTTP/1.1\r\nHost: a\r\nX: a\x01z\r\n\r\n", 400},                // control byte
-      {"GET http://evil/ HTTP/1.1\r\nHost: a\r\n\r\n", 400},                  // absolute form
-      {"GET  / HTTP/1.1\r\nHost: a\r\n\r\n", 400},                            // double space
+      {"GET / HTTP/1.1\r\nHost: a\r\nX: a\x01z\r\n\r\n", 400},  // control byte
+      {"GET http://evil/ HTTP/1.1\r\nHost: a\r\n\r\n", 400},    // absolute form
+      {"GET  / HTTP/1.1\r\nHost: a\r\n\r\n", 400},              // double space
       {"GET / HTTP/2.0\r\nHost: a\r\n\r\n", 505},
       {"GET / FOO\r\nHost: a\r\n\r\n", 400},
       {"POST / HTTP/1.1\r\nHost: a\r\nContent-Length: -1\r\n\r\n", 400},

@@ -60,7 +60,9 @@ TEST(WebAccess, Verdicts) {
       {"", true, {{"host", "127.0.0.1:7200"}, {"origin", "http://127.0.0.1:7201"}}, kCrossSite},
       {"", true, {{"host", "127.0.0.1:7200"}, {"origin", "https://127.0.0.1:7200"}}, kCrossSite},
       {"", true, {{"host", "127.0.0.1:7200"}, {"referer", "http://127.0.0.1:7200.evil.example/"}}, kCrossSite},
-      {"", true, {{"host", "127.0.0.1:7200"}, {"origin", "http://evil.example"}, {"referer", "http://127.0.0.1:7200/"}},
+      {"",
+       true,
+       {{"host", "127.0.0.1:7200"}, {"origin", "http://evil.example"}, {"referer", "http://127.0.0.1:7200/"}},
        kCrossSite},
       // A read that the browser marks as another site's is refused.
       {"", false, {{"host", "127.0.0.1:7200"}, {"sec-fetch-site", "same-origin"}}, kAllowed},

@@ -40,8 +40,13 @@ TEST(PageProtocol, ReadsCommands) {
   ASSERT_EQ(ParsePageCommand(R"({"id":57665})", state, c), CommandCheck::Ok);
   EXPECT_EQ(c.data, "");  // no data: an empty text
 
-  const char* malformed[] = {"", "[]", "{}", R"({"id":"1002"})", R"({"id":1002.5})",
-                             R"({"id":1002,"data":5})", R"({"id":1002,"data":"a\nb"})",
+  const char* malformed[] = {"",
+                             "[]",
+                             "{}",
+                             R"({"id":"1002"})",
+                             R"({"id":1002.5})",
+                             R"({"id":1002,"data":5})",
+                             R"({"id":1002,"data":"a\nb"})",
                              "{\"id\":1002,\"data\":\"\xff\"}"};
   for (const char* body : malformed) EXPECT_EQ(ParsePageCommand(body, state, c), CommandCheck::Malformed) << body;
   std::string tooLong = R"({"id":1002,"data":")" + std::string(1025, 'a') + "\"}";
@@ -131,46 +136,81 @@ const std::string k200 = "HTTP/1.1 200 OK\r\n", k204 = "HTTP/1.1 204 No Content\
                   k400 = "HTTP/1.1 400 Bad Request\r\n", k403 = "HTTP/1.1 403 Forbidden\r\n",
                   k404 = "HTTP/1.1 404 Not Found\r\n", k405 = "HTTP/1.1 405 Method Not Allowed\r\n";
 
-INSTANTIATE_TEST_SUITE_P(WebRouter, RouteAnswer, ::testing::Values(
-    RouteCase{"PageAtRoot", kAllowed, "GET", "/", {k200, "Content-Type: text/html; charset=utf-8\r\n",
-              "Connection: close\r\n", "Content-Length: 19\r\n\r\n<title>page</title>"}},
-    RouteCase{"PageByName", kAllowed, "GET", "/index.html", {k200, "<title>page</title>"}},
-    RouteCase{"Script", kAllowed, "GET", "/app.js", {"Content-Type: text/javascript; charset=utf-8\r\n", "var page = 1;"}},
-    RouteCase{"ListedButMissing", kAllowed, "GET", "/style.css", {k404, "Not found\n"}},
-    RouteCase{"State", kAllowed, "GET", "/api/state", {k200, "Content-Type: application/json\r\n", R"("status":"Stand by")"}},
-    RouteCase{"StatePosted", kAllowed, "POST", "/api/state", {k405, "Allow: GET\r\n"}},
-    RouteCase{"EventsPosted", kAllowed, "POST", "/api/events", {k405, "Allow: GET\r\n"}},
-    RouteCase{"PagePosted", kAllowed, "POST", "/", {k405, "Allow: GET\r\n"}},
-    RouteCase{"CommandFetched", kAllowed, "GET", "/api/command", {k405, "Allow: POST\r\n"}},
-    RouteCase{"ForeignHost", AccessVerdict::BadHost, "GET", "/", {k403, "This window answers only to its own address\n"}},
-    RouteCase{"NoPasswordNoStream", AccessVerdict::NeedPassword, "GET", "/api/events",
-              {"HTTP/1.1 401 Unauthorized\r\n", "WWW-Authenticate: Basic realm=\"Telvara\", charset=\"UTF-8\"\r\n"}},
-    RouteCase{"CrossSite", AccessVerdict::CrossSite, "POST", "/api/command",
-              {k403, "Commands are taken only from the window's own page\n"}, kPlay},
-    RouteCase{"CommandAsAForm", kAllowed, "POST", "/api/command",
-              {"HTTP/1.1 415 Unsupported Media Type\r\n", "Commands are JSON\n"}, kPlay, "text/plain"},
-    RouteCase{"CommandWithoutType", kAllowed, "POST", "/api/command", {"HTTP/1.1 415 "}, kPlay, nullptr},
-    RouteCase{"CommandNotJson", kAllowed, "POST", "/api/command", {k400, "Malformed command\n"}, "not json"},
-    RouteCase{"CommandUnknown", kAllowed, "POST", "/api/command", {k400, "Unknown command\n"}, R"({"id":4242})"},
-    RouteCase{"AnswerToAClosedBox", kAllowed, "POST", "/api/command",
-              {"HTTP/1.1 409 Conflict\r\n", "That message box is not open\n"}, R"({"id":1,"data":"5 OK"})"},
-    RouteCase{"Command", kAllowed, "POST", "/api/command", {k204}, kPlay},
-    RouteCase{"CommandJsonWithCharset", kAllowed, "POST", "/api/command", {k204}, kPlay, "application/json; charset=utf-8"}),
+INSTANTIATE_TEST_SUITE_P(
+    WebRouter, RouteAnswer,
+    ::testing::Values(
+        RouteCase{"PageAtRoot",
+                  kAllowed,
+                  "GET",
+                  "/",
+                  {k200, "Content-Type: text/html; charset=utf-8\r\n", "Connection: close\r\n",
+                   "Content-Length: 19\r\n\r\n<title>page</title>"}},
+        RouteCase{"PageByName", kAllowed, "GET", "/index.html", {k200, "<title>page</title>"}},
+        RouteCase{"Script",
+                  kAllowed,
+                  "GET",
+                  "/app.js",
+                  {"Content-Type: text/javascript; charset=utf-8\r\n", "var page = 1;"}},
+        RouteCase{"ListedButMissing", kAllowed, "GET", "/style.css", {k404, "Not found\n"}},
+        RouteCase{"State",
+                  kAllowed,
+                  "GET",
+                  "/api/state",
+                  {k200, "Content-Type: application/json\r\n", R"("status":"Stand by")"}},
+        RouteCase{"StatePosted", kAllowed, "POST", "/api/state", {k405, "Allow: GET\r\n"}},
+        RouteCase{"EventsPosted", kAllowed, "POST", "/api/events", {k405, "Allow: GET\r\n"}},
+        RouteCase{"PagePosted", kAllowed, "POST", "/", {k405, "Allow: GET\r\n"}},
+        RouteCase{"CommandFetched", kAllowed, "GET", "/api/command", {k405, "Allow: POST\r\n"}},
+        RouteCase{
+            "ForeignHost", AccessVerdict::BadHost, "GET", "/", {k403, "This window answers only to its own address\n"}},
+        RouteCase{
+            "NoPasswordNoStream",
+            AccessVerdict::NeedPassword,
+            "GET",
+            "/api/events",
+            {"HTTP/1.1 401 Unauthorized\r\n", "WWW-Authenticate: Basic realm=\"Telvara\", charset=\"UTF-8\"\r\n"}},
+        RouteCase{"CrossSite",
+                  AccessVerdict::CrossSite,
+                  "POST",
+                  "/api/command",
+                  {k403, "Commands are taken only from the window's own page\n"},
+                  kPlay},
+        RouteCase{"CommandAsAForm",
+                  kAllowed,
+                  "POST",
+                  "/api/command",
+                  {"HTTP/1.1 415 Unsupported Media Type\r\n", "Commands are JSON\n"},
+                  kPlay,
+                  "text/plain"},
+        RouteCase{"CommandWithoutType", kAllowed, "POST", "/api/command", {"HTTP/1.1 415 "}, kPlay, nullptr},
+        RouteCase{"CommandNotJson", kAllowed, "POST", "/api/command", {k400, "Malformed command\n"}, "not json"},
+        RouteCase{"CommandUnknown", kAllowed, "POST", "/api/command", {k400, "Unknown command\n"}, R"({"id":4242})"},
+        RouteCase{"AnswerToAClosedBox",
+                  kAllowed,
+                  "POST",
+                  "/api/command",
+                  {"HTTP/1.1 409 Conflict\r\n", "That message box is not open\n"},
+                  R"({"id":1,"data":"5 OK"})"},
+        RouteCase{"Command", kAllowed, "POST", "/api/command", {k204}, kPlay},
+        RouteCase{"CommandJsonWithCharset",
+                  kAllowed,
+                  "POST",
+                  "/api/command",
+                  {k204},
+                  kPlay,
+                  "application/json; charset=utf-8"}),
     [](const ::testing::TestParamInfo<RouteCase>& info) { return std::string(info.param.name); });
 
 TEST_F(RouteTest, ServesOnlyTheListedFilesNeverAPathFromTheRequest) {
-  for (const char* path : {"/../secret.txt", "/..%2fsecret.txt", "/%2e%2e/secret.txt",
-                           "/index.html/../../secret.txt", "//secret.txt", "/secret.txt",
-                           "/web/../secret.txt", "/app.js%00.txt", "/./index.html"}) {
+  for (const char* path : {"/../secret.txt", "/..%2fsecret.txt", "/%2e%2e/secret.txt", "/index.html/../../secret.txt",
+                           "//secret.txt", "/secret.txt", "/web/../secret.txt", "/app.js%00.txt", "/./index.html"}) {
     std::string written = FormatResponse(Route("GET", path).response);
     EXPECT_EQ(written.rfind("HTTP/1.1 404 ", 0), 0u) << path << ": " << written;
     EXPECT_EQ(written.find("TOPSECRET"), std::string::npos) << path;
   }
 }
 
-TEST_F(RouteTest, EventsAreLeftToTheServersStream) {
-  EXPECT_TRUE(Route("GET", "/api/events").eventStream);
-}
+TEST_F(RouteTest, EventsAreLeftToTheServersStream) { EXPECT_TRUE(Route("GET", "/api/events").eventStream); }
 
 TEST_F(RouteTest, CommandsArePostedAsSentAndA503WhenTheLoopIsFull) {
   ASSERT_EQ(Route("POST", "/api/command", kPlay).response.status, 204);
