@@ -193,6 +193,7 @@ class SimModem {
 
   // --- the voice phases (SimVoicePhases.cpp) ---
   void ProgressVoice();
+  void BeginPhase(VoicePhase::Kind kind);
   void StartTransmit();
   void StartReceive();
   void EndPhase(PhaseEnd end);  // whichever phase is running, if one is

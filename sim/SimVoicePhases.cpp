@@ -29,31 +29,30 @@ void SimModem::ProgressVoice() {
   }
 }
 
-void SimModem::StartTransmit() {
-  mode_ = Mode::VoiceTx;
-  tx_ = std::make_unique<VoiceTransmit>(Rate());
-  heldInput_.clear();
+// A new phase record, told in the transcript, and the modem's CONNECT.
+void SimModem::BeginPhase(VoicePhase::Kind kind) {
   phase_ = VoicePhase{};
-  phase_.kind = VoicePhase::Kind::Transmit;
+  phase_.kind = kind;
   phase_.number = ++phaseCount_;
   phase_.device = settings_.device;
   phase_.rate = Rate();
   phase_.start = now_;
-  transcript_.Add(now_, "voice-tx-start", "", {{"phase", int64_t{phase_.number}}, {"device", settings_.device}});
+  const char* name = kind == VoicePhase::Kind::Transmit ? "voice-tx-start" : "voice-rx-start";
+  transcript_.Add(now_, name, "", {{"phase", int64_t{phase_.number}}, {"device", settings_.device}});
   Result("CONNECT");
+}
+
+void SimModem::StartTransmit() {
+  mode_ = Mode::VoiceTx;
+  tx_ = std::make_unique<VoiceTransmit>(Rate());
+  heldInput_.clear();
+  BeginPhase(VoicePhase::Kind::Transmit);
   Signal(SimSignal::Play);
 }
 
 void SimModem::StartReceive() {
   mode_ = Mode::VoiceRx;
-  phase_ = VoicePhase{};
-  phase_.kind = VoicePhase::Kind::Receive;
-  phase_.number = ++phaseCount_;
-  phase_.device = settings_.device;
-  phase_.rate = Rate();
-  phase_.start = now_;
-  transcript_.Add(now_, "voice-rx-start", "", {{"phase", int64_t{phase_.number}}, {"device", settings_.device}});
-  Result("CONNECT");
+  BeginPhase(VoicePhase::Kind::Receive);
   // The samples follow the CONNECT line.
   uint64_t period = settings_.silenceOn ? static_cast<uint64_t>(settings_.silencePeriod) * 100u : 0;
   rx_ = std::make_unique<VoiceReceive>(lastDue_, Rate(), PhaseVoice(), period);

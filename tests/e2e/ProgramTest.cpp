@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "Files.h"
 #include "Process.h"
 
 using telvara::testing::Process;
@@ -15,12 +16,6 @@ const std::string kBin = TELVARA_BINARY_DIR;
 
 class ProgramTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/telvara-e2e-XXXXXX";
-    dir_ = mkdtemp(pattern);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
   // The simulator with a scenario, and a profile (with its port on the simulator);
   // false when the simulator did not come up.
   bool StartModem(const std::string& scenario, const std::string& dialect, const std::string& profile) {
@@ -42,7 +37,8 @@ class ProgramTest : public ::testing::Test {
     return s.str();
   }
 
-  std::string dir_;
+  telvara::testing::ScratchDir scratch_;
+  std::string dir_ = scratch_.Path().substr(0, scratch_.Path().size() - 1);
   std::unique_ptr<Process> modem_;
 };
 

@@ -123,29 +123,16 @@ TEST(Startup, ACommandTheModemRefusesIsShownAndStartUpGoesOn) {
     Strings commands, boxes;
     int watching;
   };
+  // clang-format off
   const Case cases[] = {
-      {Rockwell,
-       "",
-       "AT&F&C1&D2",
-       0,  // refused twice: a hang-up between
-       {"AT&F&C1&D2", "ATH0", "AT&F&C1&D2", "AT#CLS=8", "AT&K3", "AT+FCLASS=0"},
-       {"Modem Initialize Failed."},
-       1},
-      {IS_101,
-       "INIT=ATZ\n",
-       "ATZ",
-       20,  // refused once, then accepted: E0V1 follows
-       {"ATZ", "ATH0", "ATZ", "ATE0V1", "AT+FCLASS=8", "AT+FLO=2", "AT+FCLASS=0"},
-       {},
-       1},
-      {Rockwell,
-       "",
-       "AT#CLS=8",
-       0,  // no voice mode: no ring watch
-       {"AT&F&C1&D2", "ATE0V1", "AT#CLS=8", "AT+FCLASS=0"},
-       {"Set Voice Mode Failed"},
-       0},
+      {Rockwell, "", "AT&F&C1&D2", 0,  // refused twice: a hang-up between
+       {"AT&F&C1&D2", "ATH0", "AT&F&C1&D2", "AT#CLS=8", "AT&K3", "AT+FCLASS=0"}, {"Modem Initialize Failed."}, 1},
+      {IS_101, "INIT=ATZ\n", "ATZ", 20,  // refused once, then accepted: E0V1 follows
+       {"ATZ", "ATH0", "ATZ", "ATE0V1", "AT+FCLASS=8", "AT+FLO=2", "AT+FCLASS=0"}, {}, 1},
+      {Rockwell, "", "AT#CLS=8", 0,  // no voice mode: no ring watch
+       {"AT&F&C1&D2", "ATE0V1", "AT#CLS=8", "AT+FCLASS=0"}, {"Set Voice Mode Failed"}, 0},
       {Cirrus, "", "AT\\Q3", 0, {"AT&F&C1&D2", "ATE0V1", "AT#VCL=1", "AT\\Q3", "AT+FCLASS=0"}, {}, 1}};
+  // clang-format on
   for (const Case& c : cases) {
     Engine e(c.dialect, c.profile, false);
     e.line.Modem().SetReply(c.refused, "ERROR");

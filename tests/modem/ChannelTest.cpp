@@ -29,6 +29,20 @@ struct Channel : ::testing::Test {
   FMODEM& modem = line.Driver();
 };
 
+// The port is opened as "COM<n>" at the baud of the speed in hundreds; 19200 for any other speed.
+TEST(OpenComm, GivesThePortAndTheBaudOfItsSpeedAndSaysWhyItFailed) {
+  SimLine line(Rockwell);
+  std::vector<std::pair<int, int>> opened;
+  FMODEM modem(line.Loop(), [&](int port, int baud) {
+    opened.emplace_back(port, baud);
+    return PortOpenResult{nullptr, "cannot open COM" + std::to_string(port)};
+  });
+  for (int speed : {1152, 576, 384, 192, 2560, 1000}) EXPECT_EQ(modem.OpenComm(3, speed), 0);
+  EXPECT_EQ(opened, (std::vector<std::pair<int, int>>{
+                        {3, 115200}, {3, 57600}, {3, 38400}, {3, 19200}, {3, 256000}, {3, 19200}}));
+  EXPECT_EQ(modem.OpenError(), "cannot open COM3");
+}
+
 TEST_F(Channel, DleDleIsDataOtherCodesAreEventsInARingOf256AndADleWaitsForItsPartnerAcrossReads) {
   Inject(
       "A\x10\x10\x10"

@@ -56,13 +56,6 @@ TEST_F(ProfileTest, SectionsAndKeysIgnoreCaseAndSpaces) {
   EXPECT_EQ(p.GetString("PORTS", "PORT", "none"), "none");  // keys belong to their section
 }
 
-TEST_F(ProfileTest, BinaryGarbageReadsAsDefaults) {
-  std::string junk;
-  for (int i = 0; i < 5000; ++i) junk += static_cast<char>((i * 7919) & 0xFF);
-  Write(junk);
-  EXPECT_EQ(Profile(path_).GetInt("MODEM", "PORT", 2), 2);
-}
-
 TEST_F(ProfileTest, WritingKeepsEveryOtherLineAndReplacesInPlace) {
   Write("# mine\n[PORTS]\nCOM2=/dev/ttyUSB0\n\n[MODEM]\nRINGS=2\nPHONE=123\n[OTHER]\nx=y\n");
   Profile p(path_);

@@ -24,23 +24,6 @@ struct Pty {
   ~Pty() { close(master); }
 };
 
-TEST(SerialPort, MovesBytesBothWaysWithoutBlocking) {
-  Pty pty;
-  PortOpenResult r = SerialPort::Open(pty.path, 115200);
-  ASSERT_TRUE(r.stream) << r.error;
-  char buf[16];
-  EXPECT_EQ(r.stream->Read(buf, sizeof buf), 0);  // nothing waiting: no block
-  ASSERT_EQ(write(pty.master, "OK\r\n", 4), 4);
-  usleep(20000);
-  EXPECT_EQ(r.stream->InputQueued(), 4);
-  ASSERT_EQ(r.stream->Read(buf, sizeof buf), 4);
-  EXPECT_EQ(std::string(buf, 4), "OK\r\n");
-  EXPECT_EQ(r.stream->Write("ATZ\r", 4), 4);
-  usleep(20000);
-  ASSERT_EQ(read(pty.master, buf, sizeof buf), 4);
-  EXPECT_EQ(std::string(buf, 4), "ATZ\r");
-}
-
 TEST(SerialPort, AHungUpLineMakesAWaitSleepNotSpin) {
   Pty pty;
   PortOpenResult r = SerialPort::Open(pty.path, 115200);

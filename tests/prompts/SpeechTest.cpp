@@ -136,5 +136,14 @@ TEST_F(Speech, ARefusedPlayIsReportedAndRecordingsGoToTheirDirectoriesWithTheirS
   EXPECT_EQ(status.back(), "Recording " + line.Path("system/announce.wav"));
 }
 
+// A shipped prompt reaches the line as it is stored: every byte after its 44-byte header.
+TEST_F(Speech, TheShippedFirstPromptArrivesByteForByte) {
+  std::vector<uint8_t> file = ReadFileBytes(TELVARA_SOURCE_DIR "/system/sys001.wav");
+  ASSERT_GT(file.size(), 44u);
+  prompts.SetDirectories(TELVARA_SOURCE_DIR "/system/", line.Path("inbox/"));
+  EXPECT_NE(prompts.PlayPrompt("sys001.wav"), 0);
+  EXPECT_EQ(line.Played(), (std::vector<std::vector<uint8_t>>{{file.begin() + 44, file.begin() + 44 + U32(file, 40)}}));
+}
+
 }  // namespace
 }  // namespace telvara::testing

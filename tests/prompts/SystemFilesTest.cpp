@@ -12,9 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "Files.h"
+
 namespace fs = std::filesystem;
 
 namespace {
+
+using telvara::testing::ReadFileBytes;
+using telvara::testing::U32;
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -28,15 +33,6 @@ constexpr int kSoundLevel = 3;
 const fs::path kSystemDir = fs::path(TELVARA_SOURCE_DIR) / "system";
 const fs::path kVoicesDir = fs::path(TELVARA_SOURCE_DIR) / "sim" / "voices";
 
-Bytes ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::uint32_t Le32(const Bytes& b, std::size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
-}
-
 // The 44-byte header of 8-bit mono PCM at 7200/s; the sizes at 4 and 40 vary.
 const std::uint8_t kHeader[kHeaderSize] = {'R', 'I', 'F', 'F', 0, 0, 0,   0,   'W', 'A',  'V',  'E', 'f', 'm',  't',
                                            ' ', 16,  0,   0,   0, 1, 0,   1,   0,   0x20, 0x1C, 0,   0,   0x20, 0x1C,
@@ -48,17 +44,17 @@ std::string LayoutProblem(const Bytes& b) {
   for (std::size_t i = 0; i < kHeaderSize; ++i)
     if ((i < 4 || (i >= 8 && i < 40)) && b[i] != kHeader[i])
       return "header byte " + std::to_string(i) + " is " + std::to_string(b[i]) + ", not " + std::to_string(kHeader[i]);
-  const std::uint64_t data = Le32(b, 40), pad = data & 1;
+  const std::uint64_t data = U32(b, 40), pad = data & 1;
   if (kHeaderSize + data + pad != b.size())
     return "data length " + std::to_string(data) + " does not match the " + std::to_string(b.size() - kHeaderSize) +
            " bytes after the header";
   if (pad && b.back() != 0) return "pad byte is not 0";
-  if (Le32(b, 4) != b.size() - 8) return "RIFF size " + std::to_string(Le32(b, 4)) + ", not the file length less 8";
+  if (U32(b, 4) != b.size() - 8) return "RIFF size " + std::to_string(U32(b, 4)) + ", not the file length less 8";
   return {};
 }
 
 // The sample bytes of a file that passed LayoutProblem (the pad byte excluded).
-Bytes Samples(const Bytes& b) { return Bytes(b.begin() + kHeaderSize, b.begin() + kHeaderSize + Le32(b, 40)); }
+Bytes Samples(const Bytes& b) { return Bytes(b.begin() + kHeaderSize, b.begin() + kHeaderSize + U32(b, 40)); }
 
 // One flag per whole 10 ms frame: true when the frame is sound.
 std::vector<bool> SoundFrames(const Bytes& samples) {
@@ -133,7 +129,7 @@ TEST(SystemFiles, EveryRequiredFileShipsAndEachIsAWellFormedDistinctLevelledTrim
   EXPECT_GE(files.size(), RequiredNames().size());
   std::map<std::string, fs::path> seen;  // by the samples as text: GCC 12 cannot bound a vector's <=>
   for (const auto& path : files) {
-    const Bytes file = ReadAll(path);
+    const Bytes file = ReadFileBytes(path);
     EXPECT_EQ(path.extension(), ".wav") << path;
     ASSERT_EQ(LayoutProblem(file), "") << path;
     const Bytes samples = Samples(file);
@@ -155,7 +151,7 @@ TEST(SystemFiles, EveryRequiredFileShipsAndEachIsAWellFormedDistinctLevelledTrim
 TEST(SimulatorVoices, CallerVoiceIsSeveralSentencesInTheSameFormat) {
   ASSERT_TRUE(fs::is_regular_file(kVoicesDir / "caller.wav"));
   for (const auto& path : FilesIn(kVoicesDir)) {
-    const Bytes file = ReadAll(path);
+    const Bytes file = ReadFileBytes(path);
     ASSERT_EQ(LayoutProblem(file), "") << path;
     EXPECT_GE(SoundSeconds(Samples(file)), 3.0) << path;
     EXPECT_GE(PeakDeviation(Samples(file)), 90) << path;

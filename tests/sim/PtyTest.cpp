@@ -52,7 +52,7 @@ std::string Control(const std::string& path, const std::string& lines) {
 
 TEST(ModemSimProgram, AnswersOnItsLinkRingsFromTheControlSocketAndHangsUpWhenTheHostCloses) {
   telvara::testing::ScratchDir dir;
-  std::string link = dir.Path() + "/dev/modem", ctl = dir.Path() + "/ctl", log = dir.Path() + "/t";
+  std::string link = dir.Path() + "dev/modem", ctl = dir.Path() + "ctl", log = dir.Path() + "t";
   Simulator sim({"--link", link, "--control", ctl, "--transcript", log, "--dialect", "is-101"});
   ASSERT_EQ(sim.device, link);
   RealClock clock;  // the host waits in poll()
@@ -84,20 +84,20 @@ TEST(ModemSimProgram, AnswersOnItsLinkRingsFromTheControlSocketAndHangsUpWhenThe
 
 TEST(ModemSimProgram, RefusesBadOptionsAndWillNotReplaceFiles) {
   telvara::testing::ScratchDir dir;
-  std::ofstream(dir.Path() + "/bad.scn") << "after 1s ring\nwait nothing\n";
-  std::ofstream(dir.Path() + "/precious") << "keep me";
+  std::ofstream(dir.Path() + "bad.scn") << "after 1s ring\nwait nothing\n";
+  std::ofstream(dir.Path() + "precious") << "keep me";
   const std::tuple<std::vector<std::string>, const char*, int> cases[] = {
       {{"--dialect", "hayes"}, "unknown dialect hayes", 2},
-      {{"--scenario", dir.Path() + "/bad.scn"}, "line 2: unknown event \"nothing\"", 1},
-      {{"--link", dir.Path() + "/precious"}, "exists and is not a symlink; not replacing it", 1},
-      {{"--control", dir.Path() + "/precious"}, "", 1},
+      {{"--scenario", dir.Path() + "bad.scn"}, "line 2: unknown event \"nothing\"", 1},
+      {{"--link", dir.Path() + "precious"}, "exists and is not a symlink; not replacing it", 1},
+      {{"--control", dir.Path() + "precious"}, "", 1},
       {{"--help"}, "usage: telvara-modemsim", 0},
   };
   for (const auto& [args, firstLine, status] : cases) {
     Simulator sim(args);
     EXPECT_NE(sim.device.find(firstLine), std::string::npos) << args[0] << ": " << sim.device;
     EXPECT_EQ(sim.process->Wait(3000), status) << args[0];
-    EXPECT_EQ(ReadFile(dir.Path() + "/precious"), "keep me");
+    EXPECT_EQ(ReadFile(dir.Path() + "precious"), "keep me");
   }
 }
 

@@ -66,16 +66,16 @@ TEST(ScenarioParse, EachVerbGivesItsStepAndAnErrorNamesTheLineAndLoadsNothing) {
 TEST(ScenarioParse, AFileFindsVoicesBesideItAndSkipsCommentsAndBlankLines) {
   ScratchDir dir;
   std::string error;
-  ASSERT_TRUE(WriteWavFile(dir.Path() + "/hello.wav", {1, 2, 3}, 7200, error)) << error;
+  ASSERT_TRUE(WriteWavFile(dir.Path() + "hello.wav", {1, 2, 3}, 7200, error)) << error;
   // Lines of white space are no steps; a CR before the LF is no part of one.
-  std::ofstream(dir.Path() + "/s.scn") << "# comment\r\n  caller hello.wav\r\n\v\n \f\nwait answer|idle\n";
-  ScenarioParse p = LoadScenarioFile(dir.Path() + "/s.scn");
+  std::ofstream(dir.Path() + "s.scn") << "# comment\r\n  caller hello.wav\r\n\v\n \f\nwait answer|idle\n";
+  ScenarioParse p = LoadScenarioFile(dir.Path() + "s.scn");
   ASSERT_EQ(p.error, "");
   ASSERT_EQ(p.steps.size(), 2u);
   EXPECT_EQ(p.steps[0].source, "caller hello.wav");
   EXPECT_EQ(*p.steps[0].voice, (std::vector<uint8_t>{1, 2, 3}));
   EXPECT_EQ(p.steps[1].signals, (std::vector<SimSignal>{SimSignal::Answer, SimSignal::Idle}));
-  EXPECT_NE(LoadScenarioFile(dir.Path() + "/none.scn").error, "");
+  EXPECT_NE(LoadScenarioFile(dir.Path() + "none.scn").error, "");
   EXPECT_NE(LoadScenarioFile(dir.Path()).error, "");
 }
 
@@ -167,7 +167,7 @@ TEST(WavData, ReadsPcmAsEightBitMonoKeepsACutOffRecordingAndRefusesTheRest) {
 
 TEST(WavData, WritesAPaddedFileAndNeverReplacesOne) {
   ScratchDir dir;
-  std::string error, path = dir.Path() + "/a.wav";
+  std::string error, path = dir.Path() + "a.wav";
   ASSERT_TRUE(WriteWavFile(path, {1, 2, 3}, 8000, error));
   std::ifstream in(path, std::ios::binary);
   std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "Files.h"
+
 namespace telvara::test {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -30,32 +32,13 @@ inline std::time_t Local(int year, int month, int day, int hour, int minute, int
   return std::mktime(&t);
 }
 
-inline Bytes ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
+using testing::ScratchDir;
+inline Bytes ReadFile(const std::string& path) { return testing::ReadFileBytes(path); }
 
 inline void WriteFile(const std::string& path, const Bytes& bytes) {
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
-
-// A fresh directory (path ends in '/'), removed with its contents at the end.
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string pattern = ::testing::TempDir() + "telvara-store-XXXXXX";
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern + "/";
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 struct LogBuilder {
   LogBuilder& U16(std::uint16_t v) { return Text({char(v & 0xFF), char(v >> 8)}); }

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "Files.h"
 #include "Process.h"
 #include "WavData.h"
 #include "modem/FMODEM.h"
@@ -20,8 +21,6 @@ class PtyVoiceLine {
   PtyVoiceLine(const std::string& binaryDir, const std::string& dialect, const std::string& scenario,
                const std::vector<uint8_t>& caller = {})
       : loop_(clock_, std::make_unique<PollWaiter>(clock_)) {
-    char pattern[] = "/tmp/telvara-voice-XXXXXX";
-    dir_ = mkdtemp(pattern);
     std::filesystem::create_directory(dir_ + "/heard");
     if (!caller.empty()) WriteWav(dir_ + "/caller.wav", caller, 7200);
     std::ofstream(dir_ + "/line.scn") << (caller.empty() ? "" : "caller caller.wav\n") << scenario;
@@ -35,7 +34,6 @@ class PtyVoiceLine {
   ~PtyVoiceLine() {
     modem_.reset();
     StopModem();
-    std::filesystem::remove_all(dir_);
   }
 
   bool Ready() const { return ready_; }
@@ -103,7 +101,8 @@ class PtyVoiceLine {
  private:
   RealClock clock_;
   EventLoop loop_;
-  std::string dir_;
+  ScratchDir scratch_;
+  std::string dir_ = scratch_.Path().substr(0, scratch_.Path().size() - 1);
   std::unique_ptr<Process> sim_;
   bool ready_ = false;
   std::unique_ptr<FMODEM> modem_;

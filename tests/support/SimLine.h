@@ -10,30 +10,12 @@
 #include <fstream>
 #include <iterator>
 
+#include "Files.h"
 #include "SimStream.h"
 #include "modem/FMODEM.h"
 #include "platform/VirtualWaiter.h"
 
 namespace telvara::testing {
-
-// A fresh folder under /tmp, removed with everything in it when the test ends.
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string pattern = "/tmp/telvara-test-XXXXXX";
-    if (::mkdtemp(pattern.data())) path_ = pattern;
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 // What goes wrong between the driver and the modem; a test sets them at any time.
 struct LineFaults {
@@ -74,7 +56,7 @@ class SimLine : private VirtualDevice {
   sim::SimModem& Modem() { return stream_.Modem(); }
   LineFaults& Faults() { return faults_; }
   const PortLog& Port() const { return log_; }
-  std::string Path(const std::string& name = "") const { return dir_.Path() + "/" + name; }
+  std::string Path(const std::string& name = "") const { return dir_.Path() + name; }
 
   // The driver's way to the line: "COM<n>" opens it through the faults.
   PortOpener Opener() {
@@ -214,13 +196,6 @@ class SimLine : private VirtualDevice {
   std::unique_ptr<FMODEM> driver_;
 };
 
-inline std::vector<uint8_t> ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-inline uint32_t U32(const std::vector<uint8_t>& b, std::size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
-}
 // Samples that cover every byte value, 0x10 included.
 inline std::vector<uint8_t> Samples(std::size_t count, uint8_t seed = 0) {
   std::vector<uint8_t> s(count);
