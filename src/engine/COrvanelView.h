@@ -23,6 +23,7 @@ class COrvanelDoc;
 class CStartupWnd;
 class FMODEM;
 class Profile;
+class VoicePrompts;
 class WindowModel;
 
 // What the view needs from the program around it.
@@ -43,6 +44,10 @@ class COrvanelView {
   static constexpr uint32_t kRingWindowMs = 12000;
   static constexpr uint32_t kFirstCallOutDelayMs = 10000;
   static constexpr int kCallOutAttempts = 4;
+  static constexpr uint32_t kCallerSilenceMs = 6000;  // the menu is offered again
+  static constexpr uint32_t kSilenceLimitMs = 30000;  // a call ends, whatever the keys
+  static constexpr uint32_t kCodeDeadlineMs = 20000;  // the whole security code
+  static constexpr int kCodeChecksPerCall = 3;        // then a call checks no more codes
 
   explicit COrvanelView(ViewEnvironment env);
   ~COrvanelView();
@@ -65,9 +70,27 @@ class COrvanelView {
   void StartLineWatch();
   void StopLineWatch();
   int ReturnToIdle();
+  // The line bracket every operation on the line runs in: refused (false) while the
+  // line is busy; else takes the line, stops the watch, runs the work, shows the
+  // hang-up text, hangs up, returns the modem to idle and watches the line again.
+  bool RunOnLine(const std::function<void()>& work, const std::string& hangUpText);
   void AnswerCall();
   void TakeCall();
+  // True when the digits that follow match the rest of the security code; the first
+  // character has just been taken. On a mismatch the events are put back.
+  bool VerifySecurityCode();
+  void OwnerMenu();
+  void NotificationCall();
   void CallOwner();
+
+  // The speech operations, on the view's directories, reporting through ShowStatus.
+  int PlayPrompt(const std::string& name);
+  int PlayInboxFile(const std::string& name);
+  int RecordPrompt(const std::string& name);
+  int RecordInboxFile(const std::string& name);
+  int SpeakNumber(uint32_t value);
+  int SpeakTime();
+  void SpeakDigits(const std::string& text);
 
   void SetDocument(COrvanelDoc* document) { document_ = document; }
   // Fills the window's list from the document, once at start.
@@ -96,12 +119,18 @@ class COrvanelView {
   uint32_t Now() const;
   void PrepareDirectories();
   void InitializeModem();
+  // Waits for the modem's next event, a window message, or the tick.
+  void WaitForEvent(uint32_t until);
+  // Whether a key starts a security-code check in this call.
+  bool CodeCheckStartsWith(int key);
 
   ViewEnvironment env_;
   LoopTimer ringTimer_;
   COrvanelDoc* document_ = nullptr;
   std::unique_ptr<FMODEM> modem_;
+  std::unique_ptr<VoicePrompts> prompts_;
   std::unique_ptr<CStartupWnd> startupWindow_;
+  int failedCodeChecks_ = 0;  // in the call going on
 };
 
 }  // namespace telvara

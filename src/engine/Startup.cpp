@@ -12,12 +12,14 @@
 #include "platform/EventLoop.h"
 #include "platform/Profile.h"
 #include "platform/WindowModel.h"
+#include "prompts/VoicePrompts.h"
 
 namespace telvara {
 
 COrvanelView::COrvanelView(ViewEnvironment env) : env_(std::move(env)), ringTimer_(*env_.loop, TimerId::RingWatch) {}
 
 COrvanelView::~COrvanelView() {
+  prompts_.reset();
   if (modem_) modem_->CloseComm();
 }
 
@@ -96,6 +98,8 @@ void COrvanelView::OnCreate() {
 
   modem_ = std::make_unique<FMODEM>(*env_.loop, env_.openPort);
   modem_->SetFaultReporter([this](const std::string& fault) { ShowStatus(fault); });
+  prompts_ = std::make_unique<VoicePrompts>(*modem_, *env_.loop, [this](const std::string& t) { ShowStatus(t); });
+  prompts_->SetDirectories(systemDir, inboxDir);
 
   text("Open comm port");
   if (!modem_->OpenComm(settings.port, settings.speed)) {
@@ -139,6 +143,7 @@ void COrvanelView::OnCreate() {
 void COrvanelView::OnDestroy() {
   StopLineWatch();
   startupWindow_.reset();
+  prompts_.reset();
   if (modem_) {
     modem_->ReleaseWave();
     modem_->CloseComm();  // drops DTR: a modem set up with &D2 goes on hook

@@ -1,62 +1,10 @@
 // The call engine on the simulated line as the program wires it: start-up, rings, call-outs.
 #include <gtest/gtest.h>
 
-#include "SimLine.h"
-#include "engine/COrvanelView.h"
-#include "platform/Profile.h"
-#include "platform/WindowModel.h"
+#include "Engine.h"
 
 namespace telvara::testing {
 namespace {
-
-using Strings = std::vector<std::string>;
-
-// The view with its window, profile and log on a SimLine, started unless told not to.
-struct Engine {
-  explicit Engine(ModemType dialect, const std::string& modemProfile = "", bool start = true) : line(dialect) {
-    std::filesystem::create_directory(line.Path("inbox"));
-    std::ofstream(line.Path("telvara.ini")) << "[MODEM]\nTYPE=" << int(dialect) << "\n" << modemProfile;
-    profile = std::make_unique<Profile>(line.Path("telvara.ini"));
-    view = std::make_unique<COrvanelView>(
-        ViewEnvironment{&line.Loop(), &window, profile.get(), line.Opener(), line.Path(),
-                        [this](const std::string& text) { log.emplace_back(line.Now(), text); }});
-    line.Loop().SetHandler([this](const LoopMessage& m) {
-      uint32_t start = line.Now();
-      if (m.kind != LoopMessage::Kind::Timer) return;
-      view->OnTimer(m.id);
-      ticks.push_back(line.Now() - start);
-    });
-    if (start) view->OnCreate();
-  }
-  std::vector<uint32_t> TimesOf(const std::string& text) const {
-    std::vector<uint32_t> times;
-    for (const auto& [t, logged] : log)
-      if (logged == text) times.push_back(t);
-    return times;
-  }
-  Strings Boxes() const {
-    Strings texts;
-    for (const auto& b : window.Current().boxes) texts.push_back(b.text);
-    return texts;
-  }
-  std::string State() const {
-    return "watching " + std::to_string(view->watching) + ", timer " + std::to_string(view->timerId) + ", busy " +
-           std::to_string(view->lineBusy) + ", rings " + std::to_string(view->ringCount) + ": " +
-           window.Current().status;
-  }
-  std::size_t Answers() { return line.Times("command", "ATA").size(); }
-  void Ring(int n, uint32_t thenRunMs) {
-    line.Modem().Ring(n);
-    line.RunFor(thenRunMs);
-  }
-
-  SimLine line;
-  WindowModel window;
-  std::unique_ptr<Profile> profile;
-  std::vector<std::pair<uint32_t, std::string>> log;
-  std::vector<uint32_t> ticks;  // how long each ring-watch tick took
-  std::unique_ptr<COrvanelView> view;
-};
 
 class StartupInEachDialect : public ::testing::TestWithParam<ModemType> {};
 
@@ -201,28 +149,31 @@ TEST(RingWatch, RingsElevenSecondsApartAccumulateThirteenRestartAndTheThirdAnswe
   e.Ring(2, 20000);
   EXPECT_EQ(e.Answers(), 1u);
   Strings c = e.line.Commands();
-  EXPECT_EQ(Strings(std::find(c.begin(), c.end(), "ATA"), c.end()), (Strings{"ATA", "ATH0", "AT+FCLASS=0"}));
+  EXPECT_EQ(Strings(c.end() - 3, c.end()), (Strings{"AT#VTX", "ATH0", "AT+FCLASS=0"}));  // the last prompt, then idle
   EXPECT_EQ(e.State(), "watching 1, timer 1, busy 0, rings 0: Stand by");
 }
 
 // A notification started at T: attempts at T + 10 s, T + the delay, twice more, then never.
 TEST(CallOutSchedule, TenSecondsThenTheDelayThenTwiceMoreThenNeverAndAnAnsweredCallMovesTheBase) {
-  Engine e(Rockwell, "RINGS=-1\n");  // DELAY absent: 300 s
+  Engine e(Rockwell, "RINGS=-1\nPHONE=5551234\n");  // DELAY absent: 300 s
   e.line.RunFor(13000);
   uint32_t t = e.line.Now();
   e.view->callOutBase = t;
   e.view->callOutPending = 1;
   e.line.RunFor(1000 * 1000);
-  std::vector<uint32_t> at;
-  for (char n : std::string("1234"))
-    for (uint32_t time :
-         e.TimesOf(std::string("Call-out attempt ") + n + " to the owner: calling out is not built yet"))
-      at.push_back(time - t);
+  auto attemptsSince = [&](uint32_t since) {
+    std::vector<uint32_t> at;
+    for (uint32_t time : e.TimesOf("Hang up phone line"))
+      if (time >= since) at.push_back(time - since);
+    return at;
+  };
+  std::vector<uint32_t> at = attemptsSince(t);
   ASSERT_EQ(at.size(), 4u);
   EXPECT_NEAR(at[0], 10200, 200);
   EXPECT_NEAR(at[1], 300200, 200);
-  EXPECT_NEAR(at[2], at[1] + 200, 200);  // right after the previous one
-  EXPECT_NEAR(at[3], at[2] + 200, 200);
+  EXPECT_GT(at[2], at[1]);  // as soon as the one before has ended
+  EXPECT_LT(at[3] - at[1], 30000u);
+  EXPECT_EQ(e.line.Times("command", "ATDT 5551234").size(), 4u);
   EXPECT_EQ(e.view->callOutPending + e.view->callOutAttempts, 0);
   e.view->callOutBase = t = e.line.Now();  // again, with the first attempt made
   e.view->callOutAttempts = e.view->callOutPending = 1;
@@ -231,9 +182,20 @@ TEST(CallOutSchedule, TenSecondsThenTheDelayThenTwiceMoreThenNeverAndAnAnsweredC
   uint32_t callEnd = e.view->callOutBase;
   EXPECT_GT(callEnd - t, 200000u);
   e.line.RunFor(400000);
-  auto times = e.TimesOf("Call-out attempt 2 to the owner: calling out is not built yet");
-  ASSERT_EQ(times.size(), 2u);
-  EXPECT_NEAR(times[1] - callEnd, 300200, 200);
+  at = attemptsSince(callEnd);
+  ASSERT_EQ(at.size(), 3u);  // attempts 2, 3 and 4
+  EXPECT_NEAR(at[0], 300200, 200);
+}
+
+// Without a number to call, the first attempt ends the notification; nothing is dialled.
+TEST(CallOutSchedule, NoNumberNoCallOut) {
+  Engine e(Rockwell);
+  e.view->callOutBase = e.line.Now();
+  e.view->callOutPending = 1;
+  e.line.RunFor(20000);
+  EXPECT_EQ(e.TimesOf("No telephone number to call the owner at").size(), 1u);
+  EXPECT_EQ(e.view->callOutPending + e.view->callOutAttempts, 0);
+  EXPECT_TRUE(e.line.Times("command", "ATH0").empty());
 }
 
 }  // namespace

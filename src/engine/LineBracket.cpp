@@ -1,0 +1,32 @@
+// The line bracket, and the speech operations on the view's directories.
+#include "engine/COrvanelView.h"
+#include "modem/FMODEM.h"
+#include "platform/ScreenSaver.h"
+#include "prompts/VoicePrompts.h"
+
+namespace telvara {
+
+bool COrvanelView::RunOnLine(const std::function<void()>& work, const std::string& hangUpText) {
+  if (lineBusy) return false;
+  lineBusy = 1;
+  StopLineWatch();
+  SetScreenSaverActive(false);
+  work();
+  ShowStatus(hangUpText);
+  modem_->HangUp();
+  ReturnToIdle();
+  SetScreenSaverActive(true);
+  StartLineWatch();
+  lineBusy = 0;
+  return true;
+}
+
+int COrvanelView::PlayPrompt(const std::string& name) { return prompts_->PlayPrompt(name); }
+int COrvanelView::PlayInboxFile(const std::string& name) { return prompts_->PlayInboxFile(name); }
+int COrvanelView::RecordPrompt(const std::string& name) { return prompts_->RecordPrompt(name); }
+int COrvanelView::RecordInboxFile(const std::string& name) { return prompts_->RecordInboxFile(name); }
+int COrvanelView::SpeakNumber(uint32_t value) { return prompts_->SpeakNumber(value); }
+int COrvanelView::SpeakTime() { return prompts_->SpeakTime(); }
+void COrvanelView::SpeakDigits(const std::string& text) { prompts_->SpeakDigits(text); }
+
+}  // namespace telvara

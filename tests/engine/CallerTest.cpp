@@ -1,0 +1,105 @@
+// A caller's dialogue on the simulated line: the greeting, the menu and its silences,
+// recording a message, and the owner's security code.
+#include "Engine.h"
+#include "WavData.h"
+
+namespace telvara::testing {
+namespace {
+
+// A call answered at the first ring. The greeting's two prompts last 2 s each.
+struct Call : Engine {
+  Call() : Engine(Rockwell, "RINGS=-1\n") {
+    std::string error;
+    std::filesystem::create_directory(line.Path("system"));
+    for (const char* name : {"sys001.wav", "sys002.wav"})
+      EXPECT_TRUE(sim::WriteWavFile(line.Path("system/") + name, std::vector<uint8_t>(14400, 0x40), 7200, error));
+  }
+  explicit Call(const std::string& afterAnswer) : Call() { Run(afterAnswer); }
+  // What the caller does after the answer.
+  void Run(const std::string& afterAnswer) {
+    EXPECT_EQ(line.Stream().AddScenario("ring 1\nwait answer\n" + afterAnswer), "");
+    line.RunFor(1000);  // the call runs inside the tick that answers it
+  }
+  // The system files played, in order (from the statuses they show).
+  Strings Prompts() const {
+    Strings names;
+    for (const auto& [t, text] : log)
+      if (text.rfind("Playing ", 0) == 0) names.push_back(text.substr(text.rfind('/') + 1));
+    return names;
+  }
+  bool Shown(const std::string& text) const { return !TimesOf(text).empty(); }
+  bool InboxEmpty() const { return std::filesystem::is_empty(line.Path("inbox")); }
+};
+
+TEST(Caller, ASilentCallerHearsTheMenuAfterSixSecondsAndTheCallEndsSixLaterWithNothingKept) {
+  Call c("");
+  EXPECT_EQ(c.Prompts(), (Strings{"sys001.wav", "sys002.wav", "sys005.wav"}));
+  uint32_t menu = c.TimesOf("Playing " + c.line.Path("system/sys005.wav"))[0];
+  uint32_t end = c.TimesOf("Hang up modem")[0];
+  EXPECT_NEAR(end - menu, 6000, 300);
+  EXPECT_TRUE(c.InboxEmpty());
+  EXPECT_EQ(c.document.GetMessageCount(), 0);
+  EXPECT_EQ(c.view->callOutPending, 0);
+  EXPECT_EQ(c.State(), "watching 1, timer 1, busy 0, rings 0: Stand by");
+}
+
+TEST(Caller, OneThenSpeakingAndHangingUpLeavesANewMessageListedLast) {
+  Call c("after 5s key 1\nwait record\nafter 3s hangup\n");
+  ASSERT_EQ(c.document.GetMessageCount(), 1);
+  const CMessage& m = *c.document.GetMessageAt(0);
+  EXPECT_EQ(m.status, MessageStatus::StatusNew);
+  EXPECT_EQ(m.callerId, "");
+  EXPECT_GE(m.lengthSeconds, 3u);
+  EXPECT_TRUE(std::filesystem::exists(c.line.Path("inbox/" + m.fileName)));
+  ASSERT_EQ(c.window.Current().rows.size(), 1u);
+  EXPECT_NE(c.window.Current().rows[0].text.find("NEW"), std::string::npos);
+  EXPECT_EQ(c.view->callOutPending, 1);
+  EXPECT_EQ(c.view->callOutAttempts, 0);
+}
+
+TEST(Caller, ThreeAfterARecordingDeletesItAndARecordingAfterThreeIsKept) {
+  // Keys during the recording end it and are not menu keys.
+  Call deleted("after 5s key 1\nwait record\nafter 2s key 3\nwait record-end\nafter 1s key 3\nafter 1s key 9\n");
+  EXPECT_EQ(deleted.document.GetMessageCount(), 0);
+  EXPECT_TRUE(deleted.InboxEmpty());
+  Call kept("after 5s key 3\nafter 1s key 1\nwait record\nafter 2s key 9\nafter 1s key 9\n");
+  EXPECT_EQ(kept.document.GetMessageCount(), 1);
+}
+
+TEST(Caller, KeysActOnTheMenuAndAKeyCutsThePromptsOfItsStep) {
+  Call c("after 1s key 4\nafter 1s key 0\nafter 1s key #\n");
+  // 4 cut the greeting and sys002 was skipped; the owner's greeting played, then the menu.
+  EXPECT_EQ(c.Prompts(), (Strings{"sys001.wav", "announce.wav", "sys005.wav", "sys007.wav", "sys028.wav"}));
+  EXPECT_LT(c.TimesOf("Playing " + c.line.Path("system/announce.wav"))[0] - c.line.Times("event", "4")[0], 500u);
+}
+
+TEST(Caller, TheSecurityCodeLeadsToTheOwnerAndEndsThePendingNotification) {
+  Call c("after 5s key 857\n");
+  EXPECT_TRUE(c.Shown("Security Code Verified"));
+  EXPECT_TRUE(c.Shown("The owner's menu is not built yet"));
+  EXPECT_EQ(c.Prompts().back(), "sys006.wav");
+}
+
+TEST(Caller, AWrongSecondDigitIsAMenuKeyAndAFirstDigitAloneWaitsTwentySeconds) {
+  Call wrong("after 5s key 86\n");  // 6: the time
+  EXPECT_FALSE(wrong.Shown("Security Code Verified"));
+  EXPECT_EQ(wrong.Prompts()[2], "its.wav");
+  Call alone("after 5s key 8\n");  // 8: the menu again, once the code has waited 20 s
+  uint32_t key = alone.line.Times("event", "8")[0];
+  uint32_t menu = alone.TimesOf("Playing " + alone.line.Path("system/sys005.wav"))[0];
+  EXPECT_NEAR(menu - key, 20000, 300);
+}
+
+TEST(Caller, AnEmptyCodeNeverMatchesAndThreeWrongCodesEndTheChecksOfACall) {
+  Call open;
+  open.view->settings.securityCode.clear();
+  open.Run("after 5s key 857\nafter 2s key 9\n");
+  EXPECT_FALSE(open.Shown("Security Code Verified"));
+  EXPECT_EQ(open.Prompts()[2], "sys005.wav");  // 8 is a menu key
+  Call guessing("after 5s key 80\nafter 2s key 80\nafter 2s key 80\nafter 2s key 857\nafter 2s key 9\n");
+  EXPECT_FALSE(guessing.Shown("Security Code Verified"));
+  EXPECT_EQ(guessing.TimesOf("A wrong security code was keyed (3 in this call)").size(), 1u);
+}
+
+}  // namespace
+}  // namespace telvara::testing

@@ -1,0 +1,65 @@
+#pragma once
+// Test harness: the call engine on the simulated line, wired as the program wires it.
+#include <gtest/gtest.h>
+
+#include "SimLine.h"
+#include "engine/COrvanelView.h"
+#include "platform/Profile.h"
+#include "platform/WindowModel.h"
+#include "store/OrvanelDoc.h"
+
+namespace telvara::testing {
+
+using Strings = std::vector<std::string>;
+
+// The view with its window, profile and log on a SimLine, started unless told not to.
+struct Engine {
+  explicit Engine(ModemType dialect, const std::string& modemProfile = "", bool start = true) : line(dialect) {
+    std::filesystem::create_directory(line.Path("inbox"));
+    std::ofstream(line.Path("telvara.ini")) << "[MODEM]\nTYPE=" << int(dialect) << "\n" << modemProfile;
+    profile = std::make_unique<Profile>(line.Path("telvara.ini"));
+    view = std::make_unique<COrvanelView>(
+        ViewEnvironment{&line.Loop(), &window, profile.get(), line.Opener(), line.Path(),
+                        [this](const std::string& text) { log.emplace_back(line.Now(), text); }});
+    line.Loop().SetHandler([this](const LoopMessage& m) {
+      uint32_t start = line.Now();
+      if (m.kind != LoopMessage::Kind::Timer) return;
+      view->OnTimer(m.id);
+      ticks.push_back(line.Now() - start);
+    });
+    view->SetDocument(&document);
+    (void)document.OpenAtStartup("", line.Clock().WallNow());
+    if (start) view->OnCreate();
+  }
+  std::vector<uint32_t> TimesOf(const std::string& text) const {
+    std::vector<uint32_t> times;
+    for (const auto& [t, logged] : log)
+      if (logged == text) times.push_back(t);
+    return times;
+  }
+  Strings Boxes() const {
+    Strings texts;
+    for (const auto& b : window.Current().boxes) texts.push_back(b.text);
+    return texts;
+  }
+  std::string State() const {
+    return "watching " + std::to_string(view->watching) + ", timer " + std::to_string(view->timerId) + ", busy " +
+           std::to_string(view->lineBusy) + ", rings " + std::to_string(view->ringCount) + ": " +
+           window.Current().status;
+  }
+  std::size_t Answers() { return line.Times("command", "ATA").size(); }
+  void Ring(int n, uint32_t thenRunMs) {
+    line.Modem().Ring(n);
+    line.RunFor(thenRunMs);
+  }
+
+  SimLine line;
+  COrvanelDoc document{line.Path()};
+  WindowModel window;
+  std::unique_ptr<Profile> profile;
+  std::vector<std::pair<uint32_t, std::string>> log;
+  std::vector<uint32_t> ticks;  // how long each ring-watch tick took
+  std::unique_ptr<COrvanelView> view;
+};
+
+}  // namespace telvara::testing
