@@ -82,6 +82,11 @@ class COrvanelView {
   void OwnerMenu();
   void NotificationCall();
   void CallOwner();
+  // Settings and the security code by telephone (owner menu keys 8 and 7), and the
+  // touch-tone entry of up to `maximum` digits they use.
+  void ChangeSettingsByPhone();
+  void ChangeSecurityCodeByPhone();
+  std::string ReadDigits(int maximum);
 
   // The speech operations, on the view's directories, reporting through ShowStatus.
   int PlayPrompt(const std::string& name);
