@@ -52,6 +52,7 @@ const char* const kUsage =
     "usage: telvara-modemsim [--dialect NAME] [--scenario FILE [--repeat]]\n"
     "                        [--control SOCKET] [--link PATH] [--transcript FILE]\n"
     "                        [--heard-dir DIR] [--caller FILE.wav]\n"
+    "       telvara-modemsim --send SOCKET [STEP...]\n"
     "\n"
     "A simulated voice modem on a pseudo-terminal. Prints the device to open (the link\n"
     "when given) on standard output once it is ready; SIGTERM or SIGINT end it.\n"
@@ -62,7 +63,11 @@ const char* const kUsage =
     "  --link        a symlink to the pseudo-terminal, e.g. /tmp/telvara-demo/modem\n"
     "  --transcript  append a JSON line for every command, result, event and phase\n"
     "  --heard-dir   keep what was played to the line, one WAV file a phase\n"
-    "  --caller      what the far end says whenever the modem receives voice\n";
+    "  --caller      what the far end says whenever the modem receives voice\n"
+    "\n"
+    "--send sends steps to a running simulator's control socket, each argument one line\n"
+    "(with none, the lines of standard input), and prints its answers; the exit status\n"
+    "is 1 when a step was refused or the socket cannot be reached.\n";
 
 std::optional<ProgramOptions> ParseOptions(const std::vector<std::string>& args, std::string& error, bool& help) {
   ProgramOptions o;
@@ -78,6 +83,10 @@ std::optional<ProgramOptions> ParseOptions(const std::vector<std::string>& args,
     }
     if (name == "--help" || name == "-h") {
       help = true;
+      return std::nullopt;
+    }
+    if (name == "--send") {
+      error = "--send comes first and takes no other options";
       return std::nullopt;
     }
     if (name == "--repeat") {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds Telvara and runs it on its simulated modem. A caller rings every two minutes
-# or so. The first line Telvara prints is the window's address; open it in a browser.
-# Ctrl-C stops both programs.
+# Builds Telvara and runs it on its simulated modem. Every few minutes a caller rings
+# and leaves a message, and Telvara calls the owner back (the simulated owner keys in
+# the security code and listens). The first line Telvara prints is the window's
+# address; open it in a browser. Ctrl-C stops both programs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
@@ -13,7 +14,9 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)" --target telvara telvara-modemsim telvara_data
 
 # The demo's program directory: its own profile, log, inbox and a copy of the prompts
-# (a greeting recorded in the demo is kept).
+# (a greeting recorded in the demo is kept). PHONE is the owner's number, called back
+# after a message (the simulated line answers any number). A profile already there is
+# left as it is.
 mkdir -p "$demo/system"
 cp -n build/system/* "$demo/system/" 2>/dev/null || true
 if [ ! -f "$demo/telvara.ini" ]; then
@@ -22,6 +25,7 @@ if [ ! -f "$demo/telvara.ini" ]; then
 PORT=2
 TYPE=0
 RINGS=1
+PHONE=5550123
 [PORTS]
 COM2=$demo/modem
 INI

@@ -1,17 +1,14 @@
 // telvara-modemsim as a program on a pseudo-terminal, driven through a real SerialPort,
-// with its control socket, link and transcript. (Voice through it: the e2e tests.)
+// with its control socket (reached with --send), link and transcript. (Voice through
+// it: the e2e tests.)
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 
 #include "Process.h"
 #include "SimHost.h"
-#include "platform/FileDescriptor.h"
 #include "platform/SerialPort.h"
 
 namespace telvara::sim {
@@ -35,19 +32,17 @@ struct Simulator {
   std::string device;
 };
 
-// Sends lines on the control socket; the replies.
-std::string Control(const std::string& path, const std::string& lines) {
-  UniqueFileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
-  if (::connect(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return "";
-  ::send(fd.Get(), lines.data(), lines.size(), MSG_NOSIGNAL);
-  ::shutdown(fd.Get(), SHUT_WR);  // the simulator answers, then closes
-  std::string replies;
-  char buf[256];
-  for (ssize_t n; (n = ::read(fd.Get(), buf, sizeof buf)) > 0;) replies.append(buf, size_t(n));
-  return replies;
+// telvara-modemsim --send with `input` on its standard input: all it printed (errors
+// too) and its exit status.
+std::pair<std::string, int> Send(const std::vector<std::string>& args, const std::string& input = "") {
+  std::vector<std::string> argv = {
+      "/bin/sh", "-c", "printf %s \"$0\" | \"$@\" 2>&1", input, std::string(TELVARA_BINARY_DIR) + "/telvara-modemsim",
+      "--send"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  telvara::testing::Process process(argv);
+  for (std::string line; process.ReadLine(line, 3000);) {
+  }
+  return {process.Output(), process.Wait(3000)};
 }
 
 TEST(ModemSimProgram, AnswersOnItsLinkRingsFromTheControlSocketAndHangsUpWhenTheHostCloses) {
@@ -63,7 +58,11 @@ TEST(ModemSimProgram, AnswersOnItsLinkRingsFromTheControlSocketAndHangsUpWhenThe
     testing::RawHost host(loop, *port.stream);
     host.Send("ATE0V1\rAT+FCLASS=8\rAT+VLS=1\r");
     EXPECT_EQ(host.ReadUntil("OK\r\n\r\nOK\r\n\r\nOK\r\n", 1000), "ATE0V1\r\r\nOK\r\n\r\nOK\r\n\r\nOK\r\n");
-    EXPECT_EQ(Control(ctl, "ring 2\nring bad\n"), "ok\nerror: bad ring count \"bad\"\n");
+    EXPECT_EQ(
+        Send({ctl}, "ring 2\nring bad"),
+        std::make_pair(std::string("ok\nerror: bad ring count \"bad\"\n"
+                                   "telvara-modemsim: the simulator refused \"ring bad\": bad ring count \"bad\"\n"),
+                       1));
     EXPECT_EQ(host.ReadFor(300), "");  // off hook: the caller hears a busy tone
   }
   ::usleep(100000);
@@ -71,12 +70,15 @@ TEST(ModemSimProgram, AnswersOnItsLinkRingsFromTheControlSocketAndHangsUpWhenThe
   PortOpenResult port = SerialPort::Open(link, 115200);
   ASSERT_TRUE(port.stream) << port.error;
   testing::RawHost host(loop, *port.stream);
-  EXPECT_EQ(Control(ctl, "ring 2\n"), "ok\n");
+  EXPECT_EQ(Send({ctl, "ring 2"}), std::make_pair(std::string("ok\n"), 0));
   EXPECT_EQ(host.ReadFor(500), "\r\nRING\r\n");
   sim.process->Signal(SIGTERM);
   EXPECT_EQ(sim.process->Wait(3000), 0);
   EXPECT_FALSE(std::filesystem::is_symlink(link)) << "the link is left behind";
   EXPECT_FALSE(std::filesystem::exists(ctl)) << "the socket is left behind";
+  auto [said, status] = Send({ctl, "ring"});
+  EXPECT_NE(said.find("cannot reach the control socket " + ctl + ": No such file"), std::string::npos) << said;
+  EXPECT_EQ(status, 1);
   for (const char* line : {"\"kind\":\"command\",\"text\":\"ATE0V1\"", "\"kind\":\"ring\",\"n\":1",
                            "\"kind\":\"hook\",\"text\":\"on\",\"by\":\"dtr\"", "\"kind\":\"exit\",\"signal\":15"})
     EXPECT_NE(ReadFile(log).find(line), std::string::npos) << line;
