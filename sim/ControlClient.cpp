@@ -64,7 +64,8 @@ int SendSteps(const std::string& socket, const std::vector<std::string>& steps, 
 
   Outbox outbox;
   for (std::string step : steps) outbox.Take(step, true);
-  bool reading = steps.empty();
+  // With standard input closed the socket may take its number: then there is no input.
+  bool reading = steps.empty() && fd.Get() != input;
   bool shut = false;
   std::string typed;    // input short of a whole line
   std::string answers;  // socket bytes short of a whole line
@@ -111,7 +112,7 @@ int SendSteps(const std::string& socket, const std::vector<std::string>& steps, 
         }
       }
     }
-    if (count == 2 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
+    if (count == 2 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL))) {
       char buffer[4096];
       ssize_t n = ::read(input, buffer, sizeof buffer);
       if (n < 0 && errno == EINTR) continue;
