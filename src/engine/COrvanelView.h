@@ -49,6 +49,11 @@ class COrvanelView {
   static constexpr uint32_t kCodeDeadlineMs = 20000;  // the whole security code
   static constexpr int kCodeChecksPerCall = 3;        // then a call checks no more codes
 
+  // The settings dialogues by telephone.
+  static constexpr uint32_t kAnswerWaitMs = 8000;      // for a key, from the end of the question
+  static constexpr uint32_t kEntryDeadlineMs = 20000;  // a whole digit string entered by phone
+  static constexpr int kQuestionTimeouts = 3;          // more and a telephone dialogue ends
+
   explicit COrvanelView(ViewEnvironment env);
   ~COrvanelView();
   COrvanelView(const COrvanelView&) = delete;
@@ -98,6 +103,8 @@ class COrvanelView {
   void SpeakDigits(const std::string& text);
 
   void SetDocument(COrvanelDoc* document) { document_ = document; }
+  // The view's modem driver, for tests that take the line themselves.
+  FMODEM& Modem();
   // Fills the window's list from the document, once at start.
   int FillMessageList();
   static std::string RowIdentity(const CMessage& message);
@@ -128,6 +135,18 @@ class COrvanelView {
   void WaitForEvent(uint32_t until);
   // Whether a key starts a security-code check in this call.
   bool CodeCheckStartsWith(int key);
+  // The questions of the telephone dialogues. WaitForKey plays the question and gives
+  // the next event, 0 after kAnswerWaitMs without one. Ask also counts the time-outs
+  // (a report of the line, such as a busy tone, counts as one) and gives -1 when there
+  // have been too many.
+  enum class Reply { Accept, Change, Keep, AskAgain, End };
+  int WaitForKey(int prompt);
+  int Ask(int prompt, int& timeouts);
+  // Prompt 27 after a read-back; a '*' or '#' is put back for the owner's menu (End).
+  Reply AskToConfirm(int& timeouts);
+  void SpeakActionNumber(int action);
+  // A profile write that failed: the value runs on, the status says why it was not kept.
+  void CheckSaved(bool written);
 
   ViewEnvironment env_;
   LoopTimer ringTimer_;

@@ -21,6 +21,8 @@ bool COrvanelView::RunOnLine(const std::function<void()>& work, const std::strin
   return true;
 }
 
+FMODEM& COrvanelView::Modem() { return *modem_; }
+
 int COrvanelView::PlayPrompt(const std::string& name) { return prompts_->PlayPrompt(name); }
 int COrvanelView::PlayInboxFile(const std::string& name) { return prompts_->PlayInboxFile(name); }
 int COrvanelView::RecordPrompt(const std::string& name) { return prompts_->RecordPrompt(name); }
