@@ -20,6 +20,7 @@ namespace telvara {
 
 class CMessage;
 class COrvanelDoc;
+struct SaveResult;
 class CStartupWnd;
 class FMODEM;
 class Profile;
@@ -45,6 +46,7 @@ class COrvanelView {
   static constexpr uint32_t kFirstCallOutDelayMs = 10000;
   static constexpr int kCallOutAttempts = 4;
   static constexpr uint32_t kCallerSilenceMs = 6000;  // the menu is offered again
+  static constexpr uint32_t kOwnerSilenceMs = 8000;   // in the owner's menu
   static constexpr uint32_t kSilenceLimitMs = 30000;  // a call ends, whatever the keys
   static constexpr uint32_t kCodeDeadlineMs = 20000;  // the whole security code
   static constexpr int kCodeChecksPerCall = 3;        // then a call checks no more codes
@@ -147,6 +149,10 @@ class COrvanelView {
   void SpeakActionNumber(int action);
   // A profile write that failed: the value runs on, the status says why it was not kept.
   void CheckSaved(bool written);
+  // The owner's walk: the ordinal-th message of all, or of those not yet heard.
+  CMessage* WalkMessage(bool allMessages, int ordinal) const;
+  int PositionOf(const CMessage* message) const;
+  void ShowIfNotSaved(const SaveResult& saved);
 
   ViewEnvironment env_;
   LoopTimer ringTimer_;

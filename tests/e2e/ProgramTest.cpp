@@ -20,10 +20,11 @@ class ProgramTest : public ::testing::Test {
   // false when the simulator did not come up.
   bool StartModem(const std::string& scenario, const std::string& dialect, const std::string& profile) {
     std::ofstream(dir_ + "/line.scn") << scenario;
+    std::filesystem::create_directory(dir_ + "/heard");
     std::ofstream(dir_ + "/telvara.ini") << profile << "\n[PORTS]\nCOM2=" << dir_ << "/modem\n";
-    modem_ = std::make_unique<Process>(
-        std::vector<std::string>{kBin + "/telvara-modemsim", "--dialect", dialect, "--link", dir_ + "/modem",
-                                 "--scenario", dir_ + "/line.scn", "--transcript", dir_ + "/modem.jsonl"});
+    modem_ = std::make_unique<Process>(std::vector<std::string>{
+        kBin + "/telvara-modemsim", "--dialect", dialect, "--link", dir_ + "/modem", "--scenario", dir_ + "/line.scn",
+        "--transcript", dir_ + "/modem.jsonl", "--heard-dir", dir_ + "/heard"});
     std::string line;
     return modem_->ReadLine(line, 10000);
   }
@@ -104,6 +105,46 @@ TEST_F(ProgramTest, NonsenseProfileAndAModemSendingGarbage) {
   ASSERT_TRUE(t->WaitFor("Stand by", 30000)) << t->Output();
   t->Signal(SIGTERM);
   EXPECT_EQ(t->Wait(10000), 0);
+}
+
+// The 8-bit samples after a WAV file's 44-byte header.
+std::string Samples(const std::string& path) {
+  std::stringstream s;
+  s << std::ifstream(path, std::ios::binary).rdbuf();
+  return s.str().size() > 44 ? s.str().substr(44) : "";
+}
+
+// A caller leaves a message; the owner, called back, keys the code, hears that there is
+// one new message, plays it, deletes it with 6 and ends with #.
+TEST_F(ProgramTest, ACallerLeavesAMessageAndTheOwnerCalledBackHearsAndDeletesIt) {
+  std::filesystem::create_directory(dir_ + "/system");
+  std::filesystem::copy_file(kBin + "/system/1.wav", dir_ + "/system/1.wav");
+  const std::string voice = TELVARA_SOURCE_DIR "/sim/voices/caller.wav";
+  ASSERT_TRUE(StartModem("caller " + voice +
+                             "\nafter 13s ring 1\nwait answer\nafter 1s key 1\nwait record\nafter 5s hangup\n"
+                             "wait connect 2m\nafter 2s key 857\nafter 4s key 1\nwait play\nwait play\nwait play\n"
+                             "after 1s key 6\nafter 3s key #\n",
+                         "rockwell", "[MODEM]\nRINGS=0\nPHONE=5551234"));
+  auto t = StartTelvara();
+  ASSERT_TRUE(t->WaitFor("Dial out...", 120000)) << t->Output();
+  std::vector<std::string> inbox;
+  for (const auto& e : std::filesystem::directory_iterator(dir_ + "/inbox")) inbox.push_back(e.path());
+  ASSERT_EQ(inbox.size(), 1u);
+  std::string recorded = Samples(inbox[0]), spoken = Samples(voice);
+  ASSERT_GT(recorded.size(), 3u * 7200);
+  EXPECT_EQ(recorded.substr(0, 3 * 7200), spoken.substr(0, 3 * 7200));  // the caller's own samples
+  EXPECT_GT(std::filesystem::file_size(dir_ + "/orvanel.log"), 2u);     // one message logged
+  ASSERT_TRUE(t->WaitFor("Security Code Verified", 60000)) << t->Output();
+  ASSERT_TRUE(t->WaitFor("Modem Hangs Up", 60000)) << t->Output();
+  EXPECT_TRUE(std::filesystem::is_empty(dir_ + "/inbox"));
+  EXPECT_EQ(std::filesystem::file_size(dir_ + "/orvanel.log"), 2u);  // the empty log: 00 00
+  t->Signal(SIGTERM);
+  EXPECT_EQ(t->Wait(10000), 0);
+  // The owner heard "one" new message: a phase on the line played just the number's file.
+  std::string one = Samples(dir_ + "/system/1.wav");
+  int heardOne = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir_ + "/heard")) heardOne += Samples(e.path()) == one;
+  EXPECT_GE(heardOne, 1);
 }
 
 }  // namespace

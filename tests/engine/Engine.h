@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "SimLine.h"
+#include "WavData.h"
 #include "engine/COrvanelView.h"
 #include "platform/Profile.h"
 #include "platform/WindowModel.h"
@@ -60,6 +61,43 @@ struct Engine {
   std::vector<std::pair<uint32_t, std::string>> log;
   std::vector<uint32_t> ticks;  // how long each ring-watch tick took
   std::unique_ptr<COrvanelView> view;
+};
+
+// A call answered at the first ring. The greeting's two prompts last 2 s each.
+struct Call : Engine {
+  Call() : Engine(Rockwell, "RINGS=-1\n") {
+    std::string error;
+    std::filesystem::create_directory(line.Path("system"));
+    for (const char* name : {"sys001.wav", "sys002.wav"})
+      EXPECT_TRUE(sim::WriteWavFile(line.Path("system/") + name, std::vector<uint8_t>(14400, 0x40), 7200, error));
+  }
+  explicit Call(const std::string& afterAnswer) : Call() { Run(afterAnswer); }
+  // What the caller does after the answer.
+  void Run(const std::string& afterAnswer) {
+    EXPECT_EQ(line.Stream().AddScenario("ring 1\nwait answer\n" + afterAnswer), "");
+    line.RunFor(1000);  // the call runs inside the tick that answers it
+  }
+  // The system files played, in order (from the statuses they show).
+  Strings Prompts() const {
+    Strings names;
+    for (const auto& [t, text] : log)
+      if (text.rfind("Playing ", 0) == 0) names.push_back(text.substr(text.rfind('/') + 1));
+    return names;
+  }
+  bool Shown(const std::string& text) const { return !TimesOf(text).empty(); }
+  bool InboxEmpty() const { return std::filesystem::is_empty(line.Path("inbox")); }
+  // A message of `seconds` in the log (and the window's list) and in the inbox; its file name.
+  std::string AddMessage(MessageStatus status, int seconds) {
+    auto m =
+        CMessage::NewForCall(line.Clock().WallNow() - 3600 * (document.GetMessageCount() + 1), line.Path("inbox/"));
+    std::string name = m->fileName, error;
+    m->status = status;
+    m->BuildListLine();
+    window.InsertRow(window.RowCount(), {m->listLine, COrvanelView::RowIdentity(*m)});
+    EXPECT_TRUE(sim::WriteWavFile(line.Path("inbox/") + name, std::vector<uint8_t>(seconds * 7200, 0x40), 7200, error));
+    EXPECT_TRUE(document.InsertMessage(document.GetMessageCount(), std::move(m)).Ok());
+    return name;
+  }
 };
 
 }  // namespace telvara::testing
