@@ -40,6 +40,19 @@ TEST(Owner, TheMenuIsOfferedAfterEightSilentSecondsAndEndsAfterEightMore) {
   EXPECT_EQ(c.view->callOutPending, 0);
 }
 
+// A greeting recorded by phone replaces the old one only when the recording ended normally.
+TEST(Owner, AFailedGreetingRecordingKeepsTheOldGreeting) {
+  Call c;
+  std::string error, greeting = c.line.Path("system/announce.wav");
+  ASSERT_TRUE(sim::WriteWavFile(greeting, std::vector<uint8_t>(7200, 0x50), 7200, error));
+  std::vector<uint8_t> before = ReadFileBytes(greeting);
+  c.line.Modem().SetReply("AT#VRX", "ERROR");
+  c.Run("after 5s key 857\nafter 3s key 3\nafter 3s key #\n");
+  EXPECT_TRUE(c.Shown("Recording " + c.line.Path("system/announce-new.wav")));
+  EXPECT_EQ(ReadFileBytes(greeting), before);
+  EXPECT_FALSE(std::filesystem::exists(c.line.Path("system/announce-new.wav")));
+}
+
 TEST(Owner, ANotificationCallLeadsToTheMenuAndAWrongCodeOffersItsPromptAgain) {
   Call c;
   c.view->settings.phoneNumber = "5551234";
