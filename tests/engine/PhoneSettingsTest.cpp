@@ -1,5 +1,7 @@
 // The owner's settings and security code changed by telephone, and the entry of digits,
 // on an answered call on the simulated line.
+#include <sstream>
+
 #include "Engine.h"
 
 namespace telvara::testing {
@@ -16,9 +18,7 @@ struct Owner : Engine {
         [&] {
           FMODEM& modem = view->Modem();
           line.Modem().Ring(1);
-          ASSERT_EQ(modem.WaitResult(kNoStopText, 2000), ResultRing);
-          ASSERT_EQ(modem.Answer(), 1);
-          start = line.Now();
+          ASSERT_TRUE(modem.WaitResult(kNoStopText, 2000) == ResultRing && modem.Answer() == 1);
           work();
           end = line.Now();
           // What the menu would take next: a key put back, or one still on its way.
@@ -27,138 +27,96 @@ struct Owner : Engine {
         },
         "Hang up modem");
   }
-  // What was played, in order: a file's name or the digits spoken in quotes.
-  Strings Played() const {
-    Strings played;
-    for (const auto& [t, text] : log) {
-      if (text.rfind("Playing ", 0) != 0) continue;
-      std::size_t slash = text.rfind('/');
-      played.push_back(text.substr(slash == std::string::npos ? 8 : slash + 1));
-    }
+  // What was played, in order: file names without ".wav", digits spoken in quotes.
+  std::string Played() const {
+    std::string played;
+    for (const auto& [t, text] : log)
+      if (text.rfind("Playing ", 0) == 0)
+        played += " " + (text.back() == '"' ? text.substr(8) : text.substr(text.rfind('/') + 1, 6));
     return played;
   }
-  Strings LastPlayed(std::size_t n) const {
-    Strings all = Played();
-    return Strings(all.end() - static_cast<long>(std::min(n, all.size())), all.end());
-  }
-  std::string Saved(const std::string& key) const {
-    return Profile(line.Path("telvara.ini")).GetString("MODEM", key, "-");
+  std::string Saved(const char* key) const { return Profile(line.Path("telvara.ini")).GetString("MODEM", key, "-"); }
+  // The owner's keys (or a hang-up), a step every 7 s: "7 1 #".
+  static std::string Keys(const std::string& steps) {
+    std::string scenario;
+    std::istringstream words(steps);
+    for (std::string key; words >> key;) scenario += "after 7s " + (key == "hangup" ? key : "key " + key) + "\n";
+    return scenario;
   }
   int left = -1;  // the next event for the menu, within a second
-  uint32_t start = 0, end = 0;
+  uint32_t end = 0;
 };
 
 TEST(PhoneSettings, ReadDigitsStopsAtFifteenAtAStarOrHashOrTwentySecondsAfterItsStart) {
-  struct Row {
-    std::string keys, digits;
-    int left;
-    uint32_t tookMs;
-  } rows[] = {
-      {"after 1s key 1234567890123456\n", "123456789012345", '6', 1000 + 14 * 300},
-      {"after 1s key 12*3\n", "12", '3', 1000 + 2 * 300},
-      {"after 1s key 1\nafter 15s key 2\n", "12", 0, 20000},  // a key does not renew the deadline
-  };
-  for (const Row& row : rows) {
+  using Row = std::tuple<const char*, const char*, int, uint32_t>;  // keys, digits, left for the menu, ms
+  for (auto [keys, expected, left, ms] : {
+           Row{"after 1s key 1234567890123456\n", "123456789012345", '6', 1000 + 14 * 300},
+           Row{"after 1s key 12*3\n", "12", '3', 1000 + 2 * 300},
+           Row{"after 1s key 1\nafter 15s key 2\n", "12", 0, 20000},  // a key does not renew the deadline
+       }) {
     Owner o;
     std::string digits;
-    o.Run(row.keys, [&] { digits = o.view->ReadDigits(15); });
-    EXPECT_EQ(digits, row.digits) << row.keys;
-    EXPECT_EQ(o.left, row.left) << row.keys;
-    EXPECT_NEAR(o.end - o.start, row.tookMs, 150) << row.keys;
+    o.Run(keys, [&] { digits = o.view->ReadDigits(15); });
+    EXPECT_EQ(digits, expected) << keys;
+    EXPECT_EQ(o.left, left) << keys;
+    EXPECT_NEAR(o.end - o.line.Times("answer")[0], ms, 150) << keys;
   }
 }
 
-TEST(PhoneSettings, EachValueChangesAndIsWrittenOnlyWhenConfirmed) {
-  struct Row {
-    std::string keys;
-    Strings lastPlayed;
-    std::string settings, profile;
-    int left;
-  } rows[] = {
-      {"after 1s key 7\nafter 1s key 1\nafter 1s key #\n",
-       {"sys024.wav", "sys026.wav", "sys027.wav", "sys038.wav", "sys031.wav"},
-       "7 0 555",
-       "6 - -",
-       '#'},
-      {"after 1s key 0\n", {"sys023.wav", "sys024.wav"}, "1 0 555", "- - -", '0'},
-      {"after 1s key 5\nafter 1s key 3\nafter 1s key 3\nafter 1s key 1\n",
-       {"sys031.wav", "sys026.wav", "sys022.wav", "sys027.wav", "sys039.wav"},
-       "1 2 555",
-       "- 2 -",
-       0},
-      {"after 1s key 5\nafter 1s key 3\nafter 1s key 4\nafter 1s key #\n",
-       {"sys029.wav", "\"555\"", "sys025.wav", "sys039.wav"},
-       "1 0 555",
-       "- - -",
-       0},
-      {"after 1s key 5\nafter 1s key 3\nafter 1s key 4\nafter 1s key 0123456789#\nafter 5s key 1\n",
-       {"sys025.wav", "sys026.wav", "\"0123456789\"", "sys027.wav", "sys029.wav", "\"0123456789\"", "sys039.wav"},
-       "1 0 0123456789",
-       "- - 0123456789",
-       0},
-  };
-  for (const Row& row : rows) {
+// No answer to the fourth asking ends the dialogue; a busy tone after a hang-up is none.
+TEST(PhoneSettings, EachValueChangesOnlyWhenConfirmedIsWrittenAtOnceAndNoAnswerEndsTheDialogue) {
+  using Row = std::tuple<const char*, const char*, const char*, int>;  // keys, played last, settings / saved, left
+  for (auto [keys, playedLast, state, left] : {
+           Row{"7 1 #", "sys024 sys026 sys027 sys038 sys031", "7 0 555 / 6 - -", '#'},
+           Row{"0", "sys023 sys024", "1 0 555 / - - -", '0'},
+           Row{"5 3 3 1", "sys031 sys026 sys022 sys027 sys039", "1 2 555 / - 2 -", 0},
+           Row{"5 3 4 #", "sys029 \"555\" sys025 sys039", "1 0 555 / - - -", 0},
+           Row{"5 3 4 0123456789# 1", "sys025 sys026 \"0123456789\" sys027 sys029 \"0123456789\" sys039",
+               "1 0 0123456789 / - - 0123456789", 0},
+           Row{"hangup", "sys023 sys024 sys024 sys024 sys024", "1 0 555 / - - -", 0},
+       }) {
     Owner o;
-    o.Run(row.keys, [&] { o.view->ChangeSettingsByPhone(); });
+    o.Run(Owner::Keys(keys), [&] { o.view->ChangeSettingsByPhone(); });
     const ModemSettings& s = o.view->settings;
-    EXPECT_EQ(o.LastPlayed(row.lastPlayed.size()), row.lastPlayed) << row.keys;
-    EXPECT_EQ(std::to_string(s.rings) + " " + std::to_string(s.action) + " " + s.phoneNumber, row.settings) << row.keys;
-    EXPECT_EQ(o.Saved("RINGS") + " " + o.Saved("ACTION") + " " + o.Saved("PHONE"), row.profile) << row.keys;
-    EXPECT_EQ(o.left, row.left) << row.keys;
+    EXPECT_TRUE(o.Played().ends_with(playedLast)) << o.Played();
+    EXPECT_EQ(std::to_string(s.rings) + " " + std::to_string(s.action) + " " + s.phoneNumber + " / " +
+                  o.Saved("RINGS") + " " + o.Saved("ACTION") + " " + o.Saved("PHONE"),
+              state);
+    EXPECT_EQ(o.left, left) << keys;
   }
-}
-
-TEST(PhoneSettings, TheFourthQuestionWithoutAnAnswerEndsTheDialogueAndABusyToneIsNoAnswer) {
-  struct Row {
-    std::string caller;
-    uint32_t lastWaitMs;
-  } rows[] = {{"", 8000}, {"after 1s hangup\n", 4000}};  // busy tones come every 4 s
-  for (const Row& row : rows) {
-    Owner o;
-    o.Run(row.caller, [&] { o.view->ChangeSettingsByPhone(); });
-    EXPECT_EQ(o.LastPlayed(5), (Strings{"sys023.wav", "sys024.wav", "sys024.wav", "sys024.wav", "sys024.wav"}));
-    EXPECT_NEAR(o.end - o.TimesOf("Playing " + o.line.Path("system/sys024.wav")).back(), row.lastWaitMs, 300)
-        << row.caller;
-  }
+  Owner silent;  // each asking waits 8 s
+  silent.Run("", [&] { silent.view->ChangeSettingsByPhone(); });
+  EXPECT_TRUE(silent.Played().ends_with("sys023 sys024 sys024 sys024 sys024")) << silent.Played();
+  EXPECT_NEAR(silent.end - silent.TimesOf("Playing " + silent.line.Path("system/sys024.wav")).back(), 8000, 200);
 }
 
 TEST(PhoneSettings, ANewSecurityCodeIsTwoToFifteenDigitsStartingWithEightTypedTwiceAndConfirmed) {
-  struct Row {
-    std::string keys;
-    Strings lastPlayed;
-    std::string code, saved;
-    std::size_t timeouts;
-  } rows[] = {
-      {"after 1s key 8#\nafter 1s key 8#\n", {"sys017.wav", "sys035.wav"}, "857", "-", 0},
-      {"after 1s key 12#\nafter 2s key 12#\n", {"sys017.wav", "sys035.wav"}, "857", "-", 0},
-      {"after 1s key 81#\nafter 2s key 82#\n", {"sys017.wav", "sys035.wav"}, "857", "-", 0},
-      {"after 1s key 812345678901234\nafter 6s key 812345678901234\nafter 6s key 1\n",
-       {"sys026.wav", "\"812345678901234\"", "sys027.wav", "sys034.wav"},
-       "812345678901234",
-       "812345678901234",
-       0},
-      {"after 1s key 81#\nafter 2s key 81#\n", {"sys027.wav", "sys026.wav", "\"81\"", "sys027.wav"}, "857", "-", 5},
-  };
-  for (const Row& row : rows) {
+  using Row =
+      std::tuple<const char*, const char*, const char*, std::size_t>;  // keys, played last, code saved, Timeouts
+  for (auto [keys, playedLast, codeSaved, timeouts] : {
+           Row{"8# 8#", "sys017 sys035", "857 -", 0},
+           Row{"12# 12#", "sys017 sys035", "857 -", 0},
+           Row{"81# 82#", "sys017 sys035", "857 -", 0},
+           Row{"812345678901234 812345678901234 1", "sys026 \"812345678901234\" sys027 sys034",
+               "812345678901234 812345678901234", 0},
+           Row{"81# 81#", "sys027 sys026 \"81\" sys027", "857 -", 5},
+       }) {
     Owner o;
-    o.Run(row.keys, [&] { o.view->ChangeSecurityCodeByPhone(); });
-    EXPECT_EQ(o.LastPlayed(row.lastPlayed.size()), row.lastPlayed) << row.keys;
-    EXPECT_EQ(o.view->settings.securityCode, row.code) << row.keys;
-    EXPECT_EQ(o.Saved("SECURITY"), row.saved) << row.keys;
-    EXPECT_EQ(o.TimesOf("Timeout").size(), row.timeouts) << row.keys;
-    EXPECT_EQ(o.TimesOf("Security code changed").size(), row.code == "857" ? 0u : 1u) << row.keys;
+    o.Run(Owner::Keys(keys), [&] { o.view->ChangeSecurityCodeByPhone(); });
+    EXPECT_TRUE(o.Played().ends_with(playedLast)) << o.Played();
+    EXPECT_EQ(o.view->settings.securityCode + " " + o.Saved("SECURITY"), codeSaved);
+    EXPECT_EQ(o.TimesOf("Timeout").size(), timeouts) << keys;
   }
 }
 
 TEST(PhoneSettings, ASettingThatCannotBeSavedRunsOnAndTheStatusSaysWhy) {
   Owner o;
-  *o.profile = Profile(o.line.Path("gone/telvara.ini"));
-  o.Run("after 1s key 7\nafter 1s key 1\nafter 1s key #\n", [&] { o.view->ChangeSettingsByPhone(); });
+  std::string path = o.line.Path("gone/telvara.ini");
+  *o.profile = Profile(path);
+  o.Run(Owner::Keys("7 1 #"), [&] { o.view->ChangeSettingsByPhone(); });
   EXPECT_EQ(o.view->settings.rings, 7);
-  EXPECT_EQ(o.TimesOf("The setting was not saved: " + o.line.Path("gone/telvara.ini") +
-                      ": cannot write beside it: No such file or directory")
-                .size(),
-            1u);
+  std::string why = "The setting was not saved: " + path + ": cannot write beside it: No such file or directory";
+  EXPECT_EQ(o.TimesOf(why).size(), 1u);
 }
 
 }  // namespace
