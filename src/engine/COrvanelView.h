@@ -86,6 +86,8 @@ class COrvanelView {
   // True when the digits that follow match the rest of the security code; the first
   // character has just been taken. On a mismatch the events are put back.
   bool VerifySecurityCode();
+  // After a correct code: the owner's welcome and menu.
+  void EnterOwnerMenu();
   void OwnerMenu();
   void NotificationCall();
   void CallOwner();

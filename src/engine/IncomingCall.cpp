@@ -76,11 +76,7 @@ void COrvanelView::TakeCall() {
     int key = modem_->PollEvent();
     if (CodeCheckStartsWith(key)) {
       if (VerifySecurityCode()) {
-        ShowStatus("Security Code Verified");
-        env_.loop->Delay(20);
-        modem_->FlushEvents();
-        PlayPrompt(kPrompt[6]);
-        OwnerMenu();
+        EnterOwnerMenu();
         break;
       }
       // The code failed: the last event in the queue (the digit that broke it) is the key.

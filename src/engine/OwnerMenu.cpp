@@ -39,6 +39,14 @@ void COrvanelView::ShowIfNotSaved(const SaveResult& saved) {
   if (!saved.Ok()) ShowStatus(saved.error);
 }
 
+void COrvanelView::EnterOwnerMenu() {
+  ShowStatus("Security Code Verified");
+  env_.loop->Delay(20);
+  modem_->FlushEvents();
+  PlayPrompt(kPrompt[6]);
+  OwnerMenu();
+}
+
 void COrvanelView::OwnerMenu() {
   int n = document_ ? document_->GetMessageCount() : 0;
   ShowStatus("Processing Owner Request");
@@ -217,11 +225,7 @@ void COrvanelView::NotificationCall() {
     int key = modem_->PollEvent();
     if (CodeCheckStartsWith(key)) {
       if (VerifySecurityCode()) {
-        ShowStatus("Security Code Verified");
-        env_.loop->Delay(20);
-        modem_->FlushEvents();
-        PlayPrompt(kPrompt[6]);
-        OwnerMenu();
+        EnterOwnerMenu();
         break;
       }
       key = modem_->PollEvent();  // the code's first digit, put back by the check
