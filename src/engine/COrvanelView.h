@@ -47,7 +47,6 @@ class COrvanelView {
   static constexpr int kCallOutAttempts = 4;
   static constexpr uint32_t kCallerSilenceMs = 6000;  // the menu is offered again
   static constexpr uint32_t kOwnerSilenceMs = 8000;   // in the owner's menu
-  static constexpr uint32_t kSilenceLimitMs = 30000;  // a call ends, whatever the keys
   static constexpr uint32_t kCodeDeadlineMs = 20000;  // the whole security code
   static constexpr int kCodeChecksPerCall = 3;        // then a call checks no more codes
 

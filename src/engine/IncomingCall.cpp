@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "engine/COrvanelView.h"
+#include "engine/SilenceWatch.h"
 #include "modem/FMODEM.h"
 #include "platform/WindowModel.h"
 #include "prompts/PromptTable.h"
@@ -12,9 +13,6 @@ namespace telvara {
 namespace {
 
 bool IsKey(int event) { return (event >= '0' && event <= '9') || event == '*' || event == '#'; }
-// Digits, '*', '#' and the upper-case events restart the silence; the modem's own
-// lower-case reports ('s', 'q', 'b', ...) do not.
-bool RestartsSilence(int event) { return event >= 0x20 && event <= 0x60; }
 
 }  // namespace
 
@@ -64,13 +62,12 @@ void COrvanelView::TakeCall() {
   Next next = Next::Nothing;
   bool save = false;
   bool alternatePrompt = false;
-  uint32_t idleStart = Now();
-  int idleCount = 0;
+  SilenceWatch silence(kCallerSilenceMs, Now());
   for (;;) {
     if (next == Next::OfferMenu) {
       PlayPrompt(kPrompt[alternatePrompt ? 7 : 5]);
       alternatePrompt = false;
-      idleStart = Now();
+      silence.Restart(Now());
       next = Next::Nothing;
     }
     int key = modem_->PollEvent();
@@ -112,15 +109,10 @@ void COrvanelView::TakeCall() {
       next = Next::EndCall;
     else if (key == '*' || (key >= '0' && key <= '8'))
       next = Next::OfferMenu;
-    if (RestartsSilence(key)) idleStart = Now();
-    if (next == Next::EndCall) break;
-    uint32_t idle = Now() - idleStart;
-    if (idle > kSilenceLimitMs) break;
-    if (idle > kCallerSilenceMs) {
-      if (++idleCount >= 2) break;
-      next = Next::OfferMenu;
-    }
-    if (key == 0 && next == Next::Nothing) WaitForEvent(idleStart + kCallerSilenceMs + 1);
+    SilenceWatch::Verdict verdict = silence.Check(key, Now());
+    if (next == Next::EndCall || verdict == SilenceWatch::Verdict::End) break;
+    if (verdict == SilenceWatch::Verdict::OfferMenu) next = Next::OfferMenu;
+    if (key == 0 && next == Next::Nothing) WaitForEvent(silence.Due());
   }
 
   if (save) {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "engine/COrvanelView.h"
+#include "engine/SilenceWatch.h"
 #include "modem/FMODEM.h"
 #include "platform/WindowModel.h"
 #include "prompts/PromptTable.h"
@@ -12,7 +13,6 @@
 namespace telvara {
 namespace {
 
-bool RestartsSilence(int event) { return event >= 0x20 && event <= 0x60; }
 // The greeting recorded by telephone goes here first; it replaces the greeting only
 // when the recording ended normally.
 constexpr char kNewAnnounceFile[] = "announce-new.wav";
@@ -68,8 +68,7 @@ void COrvanelView::OwnerMenu() {
   bool review = false;  // a walk is running: keys 3 to 6 act on messages
   int next = 0;         // ordinal of the walk's next message
   int lastPlayed = -1;  // position of the message played last; -1 once it is deleted
-  uint32_t idleStart = Now();
-  int idleCount = 0;
+  SilenceWatch silence(kOwnerSilenceMs, Now());
   for (;;) {
     // Another operation may have changed the list: take the count afresh.
     n = document_ ? document_->GetMessageCount() : 0;
@@ -78,7 +77,7 @@ void COrvanelView::OwnerMenu() {
       mode = Mode::Nothing;
       PlayPrompt(kPrompt[12]);
       PlayPrompt(kPrompt[review ? 13 : 14]);
-      idleStart = Now();
+      silence.Restart(Now());
     } else if (mode == Mode::PlayAll || mode == Mode::PlayNew) {
       if (next < 0) next = 0;  // key 3 before the first message: start at the first
       CMessage* message = WalkMessage(mode == Mode::PlayAll, next);
@@ -103,7 +102,7 @@ void COrvanelView::OwnerMenu() {
             ShowIfNotSaved(document_->MarkModified());
           }
           modem_->Beep();
-          idleStart = Now();
+          silence.Restart(Now());
           ++next;
         }
       }
@@ -181,16 +180,10 @@ void COrvanelView::OwnerMenu() {
         break;
       default: break;
     }
-    if (RestartsSilence(key)) idleStart = Now();
-    if (mode == Mode::End) break;
-    uint32_t idle = Now() - idleStart;
-    if (idle > kSilenceLimitMs) break;
-    if (idle > kOwnerSilenceMs) {
-      if (++idleCount >= 2) break;
-      mode = Mode::OfferMenu;
-    }
-    bool walking = mode == Mode::PlayAll || mode == Mode::PlayNew;
-    if (key == 0 && !walking && mode == Mode::Nothing && !replay) WaitForEvent(idleStart + kOwnerSilenceMs + 1);
+    SilenceWatch::Verdict verdict = silence.Check(key, Now());
+    if (mode == Mode::End || verdict == SilenceWatch::Verdict::End) break;
+    if (verdict == SilenceWatch::Verdict::OfferMenu) mode = Mode::OfferMenu;
+    if (key == 0 && mode == Mode::Nothing && !replay) WaitForEvent(silence.Due());
   }
 
   // What was played in this menu is heard now; the rows already show "OLD".
@@ -213,13 +206,12 @@ void COrvanelView::NotificationCall() {
   PlayPrompt(kPrompt[32]);
   bool offer = false;
   bool end = false;
-  uint32_t idleStart = Now();
-  int idleCount = 0;
+  SilenceWatch silence(kCallerSilenceMs, Now());
   for (;;) {
     if (offer) {
       PlayPrompt(kPrompt[33]);
       modem_->Beep();
-      idleStart = Now();
+      silence.Restart(Now());
       offer = false;
     }
     int key = modem_->PollEvent();
@@ -238,15 +230,10 @@ void COrvanelView::NotificationCall() {
     } else if (key == '*' || (key >= '0' && key <= '8')) {
       offer = true;
     }
-    if (RestartsSilence(key)) idleStart = Now();
-    if (end) break;
-    uint32_t idle = Now() - idleStart;
-    if (idle > kSilenceLimitMs) break;
-    if (idle > kCallerSilenceMs) {
-      if (++idleCount >= 2) break;
-      offer = true;
-    }
-    if (key == 0 && !offer) WaitForEvent(idleStart + kCallerSilenceMs + 1);
+    SilenceWatch::Verdict verdict = silence.Check(key, Now());
+    if (end || verdict == SilenceWatch::Verdict::End) break;
+    if (verdict == SilenceWatch::Verdict::OfferMenu) offer = true;
+    if (key == 0 && !offer) WaitForEvent(silence.Due());
   }
   ShowStatus("Stand by");
 }
