@@ -1,5 +1,7 @@
 #include "platform/Profile.h"
 
+#include "platform/FileReplace.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -157,47 +159,10 @@ bool Profile::Save() {
   if (path_.empty()) return true;
   std::string text;
   for (const std::string& line : lines_) text += line + "\n";
-  // A fresh temp name (never a link someone left there); the profile keeps its mode,
-  // and a new one is private, since it may hold the window's password.
-  std::string temp = path_ + ".XXXXXX";
-  int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) {
-    writeError_ = path_ + ": cannot write beside it: " + std::strerror(errno);
-    return false;
-  }
-  struct stat old {};
-  ::fchmod(fd, ::stat(path_.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0600);
-  std::size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      writeError_ = temp + ": " + std::strerror(errno);
-      ::close(fd);
-      ::unlink(temp.c_str());
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (::fsync(fd) != 0 || ::close(fd) != 0) {
-    writeError_ = temp + ": " + std::strerror(errno);
-    ::unlink(temp.c_str());
-    return false;
-  }
-  if (::rename(temp.c_str(), path_.c_str()) != 0) {
-    writeError_ = path_ + ": " + std::strerror(errno);
-    ::unlink(temp.c_str());
-    return false;
-  }
-  // The rename itself is durable only once the directory is on disk.
-  std::size_t slash = path_.rfind('/');
-  std::string dir = slash == std::string::npos ? "." : path_.substr(0, slash + 1);
-  int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    ::fsync(dirFd);
-    ::close(dirFd);
-  }
-  return true;
+  // The profile keeps its mode; a new one is private, since it may hold the window's
+  // password.
+  writeError_ = ReplaceFile(path_, text, true);
+  return writeError_.empty();
 }
 
 }  // namespace telvara

@@ -1,7 +1,10 @@
 #include "platform/WindowModel.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 
 namespace telvara {
 
@@ -13,6 +16,10 @@ void WindowModel::Publish() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     published_ = std::move(snapshot);
+    for (int fd : signals_) {
+      uint64_t one = 1;
+      [[maybe_unused]] ssize_t n = write(fd, &one, sizeof one);
+    }
   }
   changed_.notify_all();
 }
@@ -67,6 +74,15 @@ const ListRow* WindowModel::Row(std::size_t index) const {
 
 int WindowModel::OpenBox(const std::string& title, const std::string& text, std::vector<std::string> buttons,
                          bool modal) {
+  auto informing = [](const MessageBoxState& b) { return !b.modal; };
+  if (!modal) {
+    for (const MessageBoxState& open : state_.boxes) {
+      if (informing(open) && open.title == title && open.text == text) return open.id;
+    }
+    if (std::count_if(state_.boxes.begin(), state_.boxes.end(), informing) >= std::ptrdiff_t(kMaxInformingBoxes)) {
+      state_.boxes.erase(std::find_if(state_.boxes.begin(), state_.boxes.end(), informing));
+    }
+  }
   MessageBoxState box;
   box.id = nextBoxId_++;
   box.title = title;
@@ -105,6 +121,16 @@ std::shared_ptr<const WindowState> WindowModel::WaitForChange(uint64_t seen, int
   std::unique_lock<std::mutex> lock(mutex_);
   changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return published_->version != seen; });
   return published_;
+}
+
+void WindowModel::AddChangeSignal(int fd) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  signals_.push_back(fd);
+}
+
+void WindowModel::RemoveChangeSignal(int fd) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::erase(signals_, fd);
 }
 
 }  // namespace telvara

@@ -1,8 +1,8 @@
 #pragma once
 // The main window as data. The engine thread changes it through the setters; each
 // change publishes a new immutable WindowState with a higher version, which the web
-// server's threads read (Snapshot) and follow (WaitForChange). The page only draws
-// the state and posts back what the user did.
+// server's threads read (Snapshot) and follow (WaitForChange, or a descriptor that each
+// change signals). The page only draws the state and posts back what the user did.
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -66,7 +66,11 @@ class WindowModel {
   void DeleteRow(std::size_t index);               // an index past the end does nothing
   std::size_t RowCount() const { return state_.rows.size(); }
   const ListRow* Row(std::size_t index) const;
-  // Opens a box and returns its id; CloseBox removes it (the user's answer).
+  // Opens a box and returns its id; CloseBox removes it (the user's answer). A box that
+  // only informs (not modal) is not opened twice: the same title and text give the id
+  // of the one already open. Beyond kMaxInformingBoxes the oldest of them goes, so no
+  // storm of commands grows the state without bound.
+  static constexpr std::size_t kMaxInformingBoxes = 16;
   int OpenBox(const std::string& title, const std::string& text, std::vector<std::string> buttons, bool modal);
   bool CloseBox(int id);
   bool BoxOpen(int id) const;
@@ -78,6 +82,10 @@ class WindowModel {
   // Blocks until the version differs from `seen` or the time-out passes; gives the
   // snapshot as it then stands.
   std::shared_ptr<const WindowState> WaitForChange(uint64_t seen, int timeoutMs) const;
+  // Each change adds 1 to the eventfd `fd` (until it is removed), so that a thread
+  // waiting in poll() learns of it.
+  void AddChangeSignal(int fd) const;
+  void RemoveChangeSignal(int fd) const;
 
  private:
   void Publish();
@@ -87,6 +95,7 @@ class WindowModel {
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
   std::shared_ptr<const WindowState> published_;  // guarded by mutex_
+  mutable std::vector<int> signals_;              // guarded by mutex_
 };
 
 }  // namespace telvara

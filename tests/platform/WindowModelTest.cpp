@@ -40,6 +40,20 @@ TEST(WindowModel, RowsByPositionAndBoxesById) {
   EXPECT_EQ(w.Snapshot()->boxes[0].text, "Set Voice Mode Failed");
 }
 
+// An informing box is open once at most, and only so many are kept: a storm of them
+// cannot grow the state. A modal box is the engine's to close and always opens.
+TEST(WindowModel, InformingBoxesAreBounded) {
+  WindowModel w;
+  int about = w.OpenBox("About Telvara", "Version 1.0", {"OK"}, false);
+  EXPECT_EQ(w.OpenBox("About Telvara", "Version 1.0", {"OK"}, false), about);
+  int question = w.OpenBox("Telvara", "Save?", {"Yes", "No"}, true);
+  EXPECT_NE(w.OpenBox("Telvara", "Save?", {"Yes", "No"}, true), question);
+  for (int i = 0; i < 100; ++i) w.OpenBox("Telvara", "Box " + std::to_string(i), {"OK"}, false);
+  EXPECT_EQ(w.Current().boxes.size(), WindowModel::kMaxInformingBoxes + 2);
+  EXPECT_FALSE(w.BoxOpen(about));  // the oldest went
+  EXPECT_TRUE(w.BoxOpen(question));
+}
+
 TEST(WindowModel, WaitForChangeWakesOnAChangeFromAnotherThread) {
   WindowModel w;
   uint64_t seen = w.Snapshot()->version;
