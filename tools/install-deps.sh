@@ -3,7 +3,7 @@
 # Packages already present are not fetched again.
 set -euo pipefail
 
-packages=(build-essential cmake pkg-config libgtest-dev libgmock-dev nlohmann-json3-dev)
+packages=(build-essential cmake pkg-config libgtest-dev libgmock-dev nlohmann-json3-dev libmicrohttpd-dev libgnutls28-dev)
 if [ "${1:-}" = "--tests" ]; then
   packages+=(chromium)
   command -v node >/dev/null 2>&1 || packages+=(nodejs)

@@ -12,6 +12,7 @@
 #include <iostream>
 #include <thread>
 
+#include "app/WebSetup.h"
 #include "engine/COrvanelView.h"
 #include "platform/Clock.h"
 #include "platform/EventLoop.h"
@@ -40,14 +41,15 @@ std::string AbsoluteDir(std::string dir) {
   return dir;
 }
 
-// One line on standard output for each status the machine shows, with the time.
+// One line on standard output for each status the machine shows, with the time. The
+// window's server logs from its own thread: the line goes out in one write.
 void LogLine(const std::string& text) {
   std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
-  std::cout << stamp << "  " << text << std::endl;
+  std::cout << (std::string(stamp) + "  " + text + "\n") << std::flush;
 }
 
 // SIGTERM and SIGINT are taken by a thread of their own, which posts the same close
@@ -106,6 +108,7 @@ int COrvanelApp::Run() {
     std::cerr << "telvara: the program directory " << home << " does not exist\n";
     return 2;
   }
+  if (options_.printUrl) return PrintWindowUrls(home);
   // Signals are blocked before any other thread starts, so only the watcher takes them.
   RealClock clock;
   auto waiter = std::make_unique<PollWaiter>(clock);
@@ -121,18 +124,28 @@ int COrvanelApp::Run() {
   window.SetTitle(kTitle);
   window.SetHeader(kListHeader);
 
-  WebServerOptions webOptions;
-  webOptions.host = options_.listenHost;
-  webOptions.port = options_.listenPort;
-  webOptions.password = profile.GetString("WEB", "PASSWORD", "");
-  webOptions.webDir = ExecutableDir() + "web/";
-  WebServer web(window, loop, webOptions);
+  WebSetup setup = MakeWebSetup(options_, profile, home, LogLine);
+  if (!setup.error.empty()) {
+    std::cerr << "telvara: cannot serve the window: " << setup.error << "\n";
+    return 2;
+  }
+  setup.options.webDir = ExecutableDir() + "web/";
+  WebServer web(window, loop, setup.options);
   WebStartResult started = web.Start();
   if (!started.ok) {
     std::cerr << "telvara: cannot serve the window: " << started.error << "\n";
     return 2;
   }
-  std::cout << web.Url() << std::endl;
+  // The window's addresses come first, each on a line of its own.
+  std::vector<std::string> urls = web.Urls();
+  for (const std::string& url : urls) std::cout << url << "\n";
+  std::cout << std::flush;
+  for (const std::string& notice : setup.notices) LogLine(notice);
+  std::string kept = KeepWindowUrls(home, urls);
+  if (!kept.empty()) LogLine("Window: the address is not kept for --url: " + kept);
+  if (!web.Tls() && !web.LoopbackOnly()) {
+    LogLine("Window: served without TLS: the password and the window travel readable on the network; set [WEB] TLS=1");
+  }
   if (!profile.LoadError().empty()) LogLine("Profile not read: " + profile.LoadError());
 
   COrvanelDoc document(home);

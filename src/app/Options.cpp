@@ -6,11 +6,14 @@ namespace telvara {
 
 namespace {
 const char kUsage[] =
-    "usage: telvara [--home DIR] [--listen HOST:PORT] [LOGFILE]\n"
+    "usage: telvara [--home DIR] [--listen HOST:PORT] [--url] [LOGFILE]\n"
     "  --home DIR          program directory (telvara.ini, orvanel.log, inbox/, system/);\n"
     "                      default: the directory that holds the executable\n"
     "  --listen HOST:PORT  where the main window is served; default 127.0.0.1:7200;\n"
-    "                      port 0 picks a free one\n"
+    "                      port 0 picks a free one; elsewhere than on loopback it needs\n"
+    "                      [WEB] PASSWORD in telvara.ini\n"
+    "  --url               print the window's address (with its access key) of the\n"
+    "                      Telvara that runs with this program directory, and end\n"
     "  LOGFILE             the message log to open instead of orvanel.log\n";
 }
 
@@ -40,7 +43,9 @@ OptionsResult ParseOptions(const std::vector<std::string>& args, Options& option
       r.message = kUsage;
       return r;
     }
-    if (a == "--home" || a == "--listen") {
+    if (a == "--url") {
+      options.printUrl = true;
+    } else if (a == "--home" || a == "--listen") {
       if (i + 1 >= args.size()) {
         r.outcome = ParseOutcome::Error;
         r.message = a + " needs a value\n" + kUsage;

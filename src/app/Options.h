@@ -1,5 +1,5 @@
 #pragma once
-// The command line: telvara [--home DIR] [--listen HOST:PORT] [LOGFILE]
+// The command line: telvara [--home DIR] [--listen HOST:PORT] [--url] [LOGFILE]
 #include <string>
 #include <vector>
 
@@ -9,7 +9,8 @@ struct Options {
   std::string home;  // program directory; empty: the executable's
   std::string listenHost = "127.0.0.1";
   int listenPort = 7200;
-  std::string logFile;  // empty: orvanel.log in the program directory
+  std::string logFile;    // empty: orvanel.log in the program directory
+  bool printUrl = false;  // print the window's addresses of a Telvara started before, and end
 };
 
 enum class ParseOutcome { Run, Help, Error };

@@ -28,8 +28,7 @@ bool EqualConstantTime(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-WebAccess::WebAccess(std::string password, bool loopbackOnly)
-    : password_(std::move(password)), loopbackOnly_(loopbackOnly) {}
+WebAccess::WebAccess(AccessRules rules) : rules_(std::move(rules)) {}
 
 std::string WebAccess::HostName(std::string_view host) {
   if (!host.empty() && host.front() == '[') {
@@ -48,7 +47,9 @@ bool WebAccess::IsLoopbackName(std::string_view name) {
     return (ntohl(v4.s_addr) >> 24) == 127;
   }
   in6_addr v6;
-  if (inet_pton(AF_INET6, text.c_str(), &v6) == 1) return IN6_IS_ADDR_LOOPBACK(&v6);
+  if (inet_pton(AF_INET6, text.c_str(), &v6) == 1) {
+    return IN6_IS_ADDR_LOOPBACK(&v6) || (IN6_IS_ADDR_V4MAPPED(&v6) && v6.s6_addr[12] == 127);
+  }
   return false;
 }
 
@@ -80,25 +81,43 @@ std::optional<std::string> WebAccess::DecodeBase64(std::string_view text) {
   return out;
 }
 
-bool WebAccess::PasswordMatches(const HttpRequest& request) const {
+bool WebAccess::CookieMatches(const HttpRequest& request) const {
+  const std::string* cookie = request.Cookie(rules_.cookieName);
+  return !rules_.token.empty() && cookie && EqualConstantTime(*cookie, rules_.token);
+}
+
+bool WebAccess::ReliesOnPassword(const HttpRequest& request) const {
+  return !rules_.password.empty() && request.Header("authorization") && !CookieMatches(request);
+}
+
+AccessVerdict WebAccess::Credentials(const HttpRequest& request, bool changesSomething) const {
+  if (!rules_.token.empty()) {
+    if (CookieMatches(request)) return AccessVerdict::Allowed;
+    const std::string* token = request.Query("token");
+    if (token && !changesSomething && request.path == "/" && EqualConstantTime(*token, rules_.token)) {
+      return AccessVerdict::TradeToken;
+    }
+  }
+  if (rules_.password.empty()) return rules_.token.empty() ? AccessVerdict::Allowed : AccessVerdict::NeedCredentials;
   const std::string* auth = request.Header("authorization");
-  if (!auth) return false;
+  if (!auth) return AccessVerdict::NeedCredentials;
   std::string_view value = *auth;
   std::size_t space = value.find(' ');
-  if (space == std::string_view::npos || Lower(value.substr(0, space)) != "basic") return false;
+  if (space == std::string_view::npos || Lower(value.substr(0, space)) != "basic") return AccessVerdict::WrongPassword;
   std::string_view encoded = value.substr(space + 1);
   while (!encoded.empty() && encoded.front() == ' ') encoded.remove_prefix(1);
   std::optional<std::string> decoded = DecodeBase64(encoded);
-  if (!decoded) return false;
-  std::size_t colon = decoded->find(':');
-  if (colon == std::string::npos) return false;
-  return EqualConstantTime(std::string_view(*decoded).substr(colon + 1), password_);
+  std::size_t colon = decoded ? decoded->find(':') : std::string::npos;
+  if (colon == std::string::npos) return AccessVerdict::WrongPassword;
+  return EqualConstantTime(std::string_view(*decoded).substr(colon + 1), rules_.password)
+             ? AccessVerdict::Allowed
+             : AccessVerdict::WrongPassword;
 }
 
-bool WebAccess::SameOrigin(const HttpRequest& request) {
+bool WebAccess::SameOrigin(const HttpRequest& request) const {
   const std::string* host = request.Header("host");
   if (!host || host->empty()) return false;
-  std::string own = "http://" + Lower(*host);
+  std::string own = (rules_.tls ? "https://" : "http://") + Lower(*host);
   if (const std::string* origin = request.Header("origin")) return Lower(*origin) == own;
   if (const std::string* referer = request.Header("referer")) {
     std::string ref = Lower(*referer);
@@ -108,18 +127,19 @@ bool WebAccess::SameOrigin(const HttpRequest& request) {
 }
 
 AccessVerdict WebAccess::Check(const HttpRequest& request, bool changesSomething) const {
-  if (loopbackOnly_) {
+  if (rules_.loopbackOnly) {
     const std::string* host = request.Header("host");
     if (!host || !IsLoopbackName(HostName(*host))) return AccessVerdict::BadHost;
   }
-  if (!password_.empty() && !PasswordMatches(request)) return AccessVerdict::NeedPassword;
+  AccessVerdict credentials = Credentials(request, changesSomething);
+  if (credentials != AccessVerdict::Allowed && credentials != AccessVerdict::TradeToken) return credentials;
   if (changesSomething && !SameOrigin(request)) return AccessVerdict::CrossSite;
   // A browser says when another site makes the request (an event stream opened from a
   // foreign page could hold the window's connections); only the page itself, or the
-  // user typing the address, may read.
+  // user typing or clicking the address, may read.
   const std::string* site = request.Header("sec-fetch-site");
   if (site && *site != "same-origin" && *site != "none") return AccessVerdict::CrossSite;
-  return AccessVerdict::Allowed;
+  return credentials;
 }
 
 }  // namespace telvara

@@ -60,7 +60,7 @@ HttpResponse MethodNotAllowed(const char* allow) {
 
 }  // namespace
 
-std::vector<std::pair<std::string, std::string>> StandardHeaders() {
+HeaderList StandardHeaders() {
   return {{"Cache-Control", "no-store"},
           {"X-Content-Type-Options", "nosniff"},
           {"X-Frame-Options", "DENY"},
@@ -76,7 +76,8 @@ HttpResponse PlainText(int status, std::string text) {
   return response;
 }
 
-WebRouter::WebRouter(std::string webDir, PostFunction post) : webDir_(std::move(webDir)), post_(std::move(post)) {
+WebRouter::WebRouter(std::string webDir, AccessRules rules, PostFunction post)
+    : webDir_(std::move(webDir)), rules_(std::move(rules)), post_(std::move(post)) {
   if (!webDir_.empty() && webDir_.back() != '/') webDir_ += '/';
 }
 
@@ -85,19 +86,19 @@ RouteResult WebRouter::Route(const HttpRequest& request, AccessVerdict access, c
   HttpResponse& response = result.response;
   switch (access) {
     case AccessVerdict::Allowed: break;
+    case AccessVerdict::TradeToken: response = TradeToken(); return result;
     case AccessVerdict::BadHost:
       response = PlainText(403, "This window answers only to its own address");
       return result;
-    case AccessVerdict::NeedPassword:
-      response = PlainText(401, "The password is required");
-      response.headers.emplace_back("WWW-Authenticate", "Basic realm=\"Telvara\", charset=\"UTF-8\"");
-      return result;
+    case AccessVerdict::NeedCredentials:
+    case AccessVerdict::WrongPassword: response = AskForCredentials(); return result;
     case AccessVerdict::CrossSite:
       response = PlainText(403, "Commands are taken only from the window's own page");
       return result;
   }
 
-  bool isGet = request.method == "GET";
+  // HEAD is answered as GET; the library leaves the body out.
+  bool isGet = request.method == "GET" || request.method == "HEAD";
   if (request.path == "/api/state") {
     if (!isGet) {
       response = MethodNotAllowed("GET");
@@ -108,7 +109,7 @@ RouteResult WebRouter::Route(const HttpRequest& request, AccessVerdict access, c
     return result;
   }
   if (request.path == "/api/events") {
-    if (!isGet) {
+    if (request.method != "GET") {
       response = MethodNotAllowed("GET");
     } else {
       result.eventStream = true;
@@ -127,6 +128,35 @@ RouteResult WebRouter::Route(const HttpRequest& request, AccessVerdict access, c
   }
   response = PlainText(404, "Not found");
   return result;
+}
+
+HttpResponse WebRouter::AskForCredentials() const {
+  HttpResponse response;
+  response.status = 401;
+  response.contentType = "text/html; charset=utf-8";
+  response.body =
+      "<!DOCTYPE html>\n<title>Telvara</title>\n<h1>Telvara</h1>\n"
+      "<p>This window opens from the address that Telvara printed when it started; the address carries "
+      "its access key. On the machine that runs Telvara, <code>telvara --home DIR --url</code> prints it "
+      "again.</p>\n";
+  if (!rules_.password.empty()) {
+    response.body += "<p>Or sign in with the window's password (the profile's [WEB] PASSWORD).</p>\n";
+    response.headers.emplace_back("WWW-Authenticate", "Basic realm=\"Telvara\", charset=\"UTF-8\"");
+  }
+  return response;
+}
+
+// The token of the printed address becomes a cookie that the browser keeps for a
+// year, sends to this window only and never hands to scripts; the address bar then
+// loses the token.
+HttpResponse WebRouter::TradeToken() const {
+  HttpResponse response;
+  response.status = 303;
+  std::string cookie = rules_.cookieName + "=" + rules_.token +
+                       "; Path=/; Max-Age=31536000; HttpOnly; SameSite=Strict" + (rules_.tls ? "; Secure" : "");
+  response.headers.emplace_back("Set-Cookie", std::move(cookie));
+  response.headers.emplace_back("Location", "/");
+  return response;
 }
 
 HttpResponse WebRouter::StaticFile(const char* file, const char* type) const {

@@ -2,10 +2,13 @@
 // What the window's server answers to a request, decided apart from its sockets and
 // threads.
 //
-// Routes: GET / and the page's few static files (a fixed list, read from the web
+// Routes: GET (or HEAD) / and the page's few static files (a fixed list, read from the web
 // directory); GET /api/state, the window state as JSON; GET /api/events, a stream of
 // server-sent events that the server keeps up itself; POST /api/command,
 // {"id": <command id>, "data": "<text>"}, posted to the engine as a Command message.
+// GET /?token=<the access token> answers with the token's cookie and sends the browser
+// on to the page; a request without a credential gets a short page saying where the
+// window's address is printed.
 //
 // Route() may be called from any thread at once: it reads only the state it is given
 // and posts through the function it was made with.
@@ -22,7 +25,7 @@
 namespace telvara {
 
 // The headers every answer of the server carries, event streams included.
-std::vector<std::pair<std::string, std::string>> StandardHeaders();
+HeaderList StandardHeaders();
 // A short plain-text answer ("Not found").
 HttpResponse PlainText(int status, std::string text);
 
@@ -36,7 +39,8 @@ class WebRouter {
   // `post` hands a message to the engine's loop; false when the loop will not take it.
   using PostFunction = std::function<bool(LoopMessage)>;
 
-  WebRouter(std::string webDir, PostFunction post);
+  // `rules` say how credentials are asked for and how the cookie is made.
+  WebRouter(std::string webDir, AccessRules rules, PostFunction post);
 
   // `access` is WebAccess::Check's verdict on the request, `state` the window as it
   // stands.
@@ -45,8 +49,11 @@ class WebRouter {
  private:
   HttpResponse StaticFile(const char* file, const char* type) const;
   HttpResponse PostCommand(const HttpRequest& request, const WindowState& state) const;
+  HttpResponse AskForCredentials() const;
+  HttpResponse TradeToken() const;
 
   std::string webDir_;  // ends in '/' unless empty
+  AccessRules rules_;
   PostFunction post_;
 };
 

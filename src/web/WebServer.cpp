@@ -1,15 +1,16 @@
 #include "web/WebServer.h"
 
+#include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
+#include "platform/FileDescriptor.h"
+#include "web/OwnAddresses.h"
 #include "web/PageProtocol.h"
 
 namespace telvara {
@@ -17,11 +18,9 @@ namespace telvara {
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
-using Headers = std::vector<std::pair<std::string, std::string>>;
 
-// How long an event stream waits on the model before it looks at the stop flag and
-// the peer again.
-constexpr std::chrono::milliseconds kStreamSlice{250};
+constexpr std::size_t kMaxBody = 64 * 1024;
+constexpr std::size_t kStreamBlock = 16 * 1024;
 
 bool IsLoopback(const sockaddr* address) {
   if (address->sa_family == AF_INET) {
@@ -36,27 +35,89 @@ bool IsLoopback(const sockaddr* address) {
   return false;
 }
 
-std::string ErrorText(int error) { return std::strerror(error); }
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  }
+  return text;
+}
+
+// Copies the library's list of one kind (headers, query arguments, cookies).
+HeaderList Values(MHD_Connection* connection, MHD_ValueKind kind, bool lowerNames) {
+  HeaderList list;
+  struct Into {
+    HeaderList* list;
+    bool lower;
+  } into{&list, lowerNames};
+  MHD_get_connection_values_n(
+      connection, kind,
+      [](void* cls, MHD_ValueKind, const char* key, size_t keySize, const char* value, size_t valueSize) {
+        auto* into = static_cast<Into*>(cls);
+        std::string name(key, keySize);
+        into->list->emplace_back(into->lower ? Lower(std::move(name)) : std::move(name),
+                                 value ? std::string(value, valueSize) : std::string());
+        return MHD_YES;
+      },
+      &into);
+  return list;
+}
 
 }  // namespace
 
+// A connection: the address it counts under, and whether it became an event stream.
+struct WebServer::Client {
+  std::string key;
+  std::string address;  // as printed
+  bool stream = false;
+};
+
+// One request as it arrives; the body is gathered up to kMaxBody.
+struct WebServer::Request {
+  HttpRequest http;
+  bool tooLarge = false;
+};
+
+// An event stream's own state, read by the library's thread only.
+struct WebServer::Stream {
+  WebServer* server = nullptr;
+  MHD_Connection* connection = nullptr;
+  ParkedConnections::Stream park;
+  std::atomic<bool> end{false};
+  bool greeted = false;
+  bool closingSent = false;
+  std::string pending;
+};
+
 WebServer::WebServer(const WindowModel& model, EventLoop& loop, WebServerOptions options)
     : model_(model),
-      loop_(loop),
       options_(std::move(options)),
-      router_(options_.webDir, [&loop](LoopMessage message) { return loop.Post(std::move(message)); }) {}
+      loop_(loop),
+      limits_(options_.connectionsPerAddress, options_.streamsPerAddress),
+      guesses_(options_.guessStep),
+      parked_(model) {}
 
 WebServer::~WebServer() { Stop(); }
 
-std::string WebServer::Url() const {
-  const std::string& host = options_.host;
+std::string WebServer::UrlFor(const std::string& host) const {
   bool v6 = host.find(':') != std::string::npos;
-  return "http://" + (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port_.load()) + "/";
+  std::string url = std::string(Tls() ? "https://" : "http://") + (v6 ? "[" + host + "]" : host) + ":" +
+                    std::to_string(port_.load()) + "/";
+  if (!options_.token.empty()) url += "?token=" + options_.token;
+  return url;
+}
+
+std::vector<std::string> WebServer::Urls() const {
+  const std::string& host = options_.host;
+  if (host != "0.0.0.0" && host != "::" && !host.empty()) return {UrlFor(host)};
+  std::vector<std::string> urls;
+  for (const std::string& address : OwnAddresses(host == "::")) urls.push_back(UrlFor(address));
+  urls.push_back(UrlFor("127.0.0.1"));
+  return urls;
 }
 
 WebStartResult WebServer::Start() {
   WebStartResult result;
-  if (running_) {
+  if (daemon_) {
     result.error = "The window's server is already running";
     return result;
   }
@@ -80,174 +141,256 @@ WebStartResult WebServer::Start() {
   bool loopback = true;
   for (addrinfo* a = found; a; a = a->ai_next) loopback = loopback && IsLoopback(a->ai_addr);
   if (!loopback && options_.password.empty()) {
-    result.error = "Listening on " + options_.host + " is refused without a password: set one, or listen on 127.0.0.1";
+    result.error = "Listening on " + options_.host +
+                   " is refused without a password: set PASSWORD in the [WEB] section of telvara.ini, or listen "
+                   "on 127.0.0.1";
     return result;
   }
 
+  UniqueFileDescriptor listen;
   int lastError = 0;
-  for (addrinfo* a = found; a && !listen_.IsValid(); a = a->ai_next) {
+  for (addrinfo* a = found; a && !listen.IsValid(); a = a->ai_next) {
     UniqueFileDescriptor fd(socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol));
     if (!fd.IsValid()) {
       lastError = errno;
       continue;
     }
-    int one = 1;
+    int one = 1, zero = 0;
     setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (bind(fd.Get(), a->ai_addr, a->ai_addrlen) != 0 || listen(fd.Get(), 16) != 0) {
+    // "::" takes IPv4 clients too.
+    if (a->ai_family == AF_INET6) setsockopt(fd.Get(), IPPROTO_IPV6, IPV6_V6ONLY, &zero, sizeof zero);
+    if (bind(fd.Get(), a->ai_addr, a->ai_addrlen) != 0 || ::listen(fd.Get(), 64) != 0) {
       lastError = errno;
       continue;
     }
-    listen_ = std::move(fd);
+    listen = std::move(fd);
   }
-  if (!listen_.IsValid()) {
-    result.error = "Cannot listen on " + options_.host + ":" + port + ": " + ErrorText(lastError);
+  if (!listen.IsValid()) {
+    result.error = "Cannot listen on " + options_.host + ":" + port + ": " + std::strerror(lastError);
     return result;
   }
   sockaddr_storage bound{};
   socklen_t length = sizeof bound;
-  getsockname(listen_.Get(), reinterpret_cast<sockaddr*>(&bound), &length);
+  getsockname(listen.Get(), reinterpret_cast<sockaddr*>(&bound), &length);
   port_ = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
                                             : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
 
-  stopFd_.Reset(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  if (!stopFd_.IsValid()) {
-    result.error = "Cannot start the window's server: " + ErrorText(errno);
-    listen_.Reset();
+  AccessRules rules;
+  rules.password = options_.password;
+  rules.token = options_.token;
+  rules.cookieName = "telvara" + std::to_string(port_.load());  // cookies do not tell ports apart
+  rules.loopbackOnly = loopback;
+  rules.tls = Tls();
+  access_.emplace(rules);
+  router_.emplace(options_.webDir, rules, [this](LoopMessage message) { return loop_.Post(std::move(message)); });
+
+  if (!parked_.Start()) {
+    result.error = "Cannot start the window's server: " + std::string(std::strerror(errno));
     return result;
   }
-  access_.emplace(options_.password, loopback);
-  stopping_ = false;
-  acceptThread_ = std::thread([this] { AcceptLoop(); });
-  running_ = true;
+  unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_ALLOW_SUSPEND_RESUME;
+  flags |= MHD_is_feature_supported(MHD_FEATURE_EPOLL) == MHD_YES ? MHD_USE_EPOLL : MHD_USE_POLL;
+  if (Tls()) flags |= MHD_USE_TLS;
+  MHD_OptionItem tls[] = {
+      {MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(options_.tlsKey.c_str())},
+      {MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(options_.tlsCertificate.c_str())},
+      {MHD_OPTION_END, 0, nullptr},
+  };
+  int listenFd = listen.Get();
+  daemon_ =
+      MHD_start_daemon(flags, 0, &WebServer::AcceptPolicy, this, &WebServer::Handle, this, MHD_OPTION_LISTEN_SOCKET,
+                       listenFd, MHD_OPTION_CONNECTION_LIMIT, static_cast<unsigned>(options_.maxConnections),
+                       MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(options_.idleTimeout.count()),
+                       MHD_OPTION_NOTIFY_CONNECTION, &WebServer::NotifyConnection, this, MHD_OPTION_NOTIFY_COMPLETED,
+                       &WebServer::Completed, this, MHD_OPTION_ARRAY, Tls() ? tls : tls + 2, MHD_OPTION_END);
+  if (!daemon_) {
+    parked_.Stop();
+    result.error = Tls() ? "Cannot start the window's server: the TLS certificate or key was not taken"
+                         : "Cannot start the window's server";
+    return result;
+  }
+  listen.Release();  // the library closes it when it stops
   result.ok = true;
   result.port = port_;
   return result;
 }
 
 void WebServer::Stop() {
-  if (!running_) return;
-  stopping_ = true;
-  uint64_t one = 1;
-  // The stop descriptor stays readable from now on, so every wait of every thread
-  // returns at once.
-  [[maybe_unused]] ssize_t n = write(stopFd_.Get(), &one, sizeof one);
-  acceptThread_.join();
-  ReapWorkers(true);
-  listen_.Reset();
-  stopFd_.Reset();
-  running_ = false;
+  if (!daemon_) return;
+  // Every waiting connection is resumed first and ends; the library must not stop with
+  // one suspended.
+  parked_.Stop();
+  MHD_stop_daemon(daemon_);
+  daemon_ = nullptr;
 }
 
-void WebServer::ReapWorkers(bool all) {
-  for (auto it = workers_.begin(); it != workers_.end();) {
-    if (all || it->done->load()) {
-      it->thread.join();
-      it = workers_.erase(it);
+MHD_Result WebServer::AcceptPolicy(void* self, const sockaddr* address, socklen_t) {
+  auto* server = static_cast<WebServer*>(self);
+  return server->limits_.MayConnect(ClientLimits::AddressKey(address)) ? MHD_YES : MHD_NO;
+}
+
+void WebServer::NotifyConnection(void* self, MHD_Connection* connection, void** socketContext,
+                                 MHD_ConnectionNotificationCode code) {
+  auto* server = static_cast<WebServer*>(self);
+  if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    const sockaddr* address = info ? info->client_addr : nullptr;
+    auto* client = new Client;
+    client->key = ClientLimits::AddressKey(address);
+    client->address = client->key;
+    server->limits_.Connected(client->key);
+    *socketContext = client;
+  } else if (code == MHD_CONNECTION_NOTIFY_CLOSED) {
+    auto* client = static_cast<Client*>(*socketContext);
+    if (!client) return;
+    server->limits_.Closed(client->key, client->stream);
+    delete client;
+    *socketContext = nullptr;
+  }
+}
+
+void WebServer::Completed(void*, MHD_Connection*, void** requestContext, MHD_RequestTerminationCode) {
+  delete static_cast<Request*>(*requestContext);
+  *requestContext = nullptr;
+}
+
+MHD_Result WebServer::Handle(void* self, MHD_Connection* connection, const char* url, const char* method, const char*,
+                             const char* upload, size_t* uploadSize, void** requestContext) {
+  auto* server = static_cast<WebServer*>(self);
+  auto* request = static_cast<Request*>(*requestContext);
+  if (!request) {
+    // The head has arrived.
+    request = new Request;
+    *requestContext = request;
+    request->http.method = method;
+    request->http.path = url;
+    request->http.headers = Values(connection, MHD_HEADER_KIND, true);
+    request->http.query = Values(connection, MHD_GET_ARGUMENT_KIND, false);
+    request->http.cookies = Values(connection, MHD_COOKIE_KIND, false);
+    const std::string* length = request->http.Header("content-length");
+    if (length && (length->size() > 9 || std::strtoul(length->c_str(), nullptr, 10) > kMaxBody)) {
+      return server->Send(connection, PlainText(413, "Too large"));
+    }
+    return MHD_YES;
+  }
+  if (*uploadSize != 0) {
+    if (request->http.body.size() + *uploadSize > kMaxBody) {
+      request->tooLarge = true;
     } else {
-      ++it;
+      request->http.body.append(upload, *uploadSize);
+    }
+    *uploadSize = 0;
+    return MHD_YES;
+  }
+  if (request->tooLarge) return server->Send(connection, PlainText(413, "Too large"));
+  return server->Answer(connection, *request);
+}
+
+MHD_Result WebServer::Answer(MHD_Connection* connection, Request& request) {
+  auto* client =
+      static_cast<Client*>(MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT)->socket_context);
+  const HttpRequest& http = request.http;
+  bool changes = http.method != "GET" && http.method != "HEAD";
+  // A password is checked only when its address may try again; until then the
+  // connection waits, suspended, and its answer tells nothing early.
+  if (access_->ReliesOnPassword(http)) {
+    auto now = SteadyClock::now();
+    auto next = guesses_.NextCheck(client->key, now);
+    if (next > now) {
+      if (parked_.ParkUntil(connection, next)) return MHD_YES;
+      return Send(connection, PlainText(503, "Telvara is stopping"));
     }
   }
-}
-
-void WebServer::AcceptLoop() {
-  for (;;) {
-    pollfd fds[2] = {{listen_.Get(), POLLIN, 0}, {stopFd_.Get(), POLLIN, 0}};
-    if (poll(fds, 2, -1) < 0 && errno != EINTR) break;
-    if (fds[1].revents & POLLIN) break;
-    if (!(fds[0].revents & POLLIN)) continue;
-    UniqueFileDescriptor socket(accept4(listen_.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
-    if (!socket.IsValid()) {
-      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-        // Out of descriptors: the pending connection keeps the socket readable, so
-        // wait a little (or for Stop) instead of going round at once.
-        pollfd stop = {stopFd_.Get(), POLLIN, 0};
-        poll(&stop, 1, 200);
-      }
-      continue;
+  AccessVerdict verdict = access_->Check(http, changes);
+  if (verdict == AccessVerdict::WrongPassword) {
+    int failures = guesses_.Failed(client->key, SteadyClock::now());
+    if (options_.log) {
+      options_.log("Wrong password for the window from " + client->address + " (" + std::to_string(failures) +
+                   (failures == 1 ? " failure)" : " failures in a row)"));
     }
-    ReapWorkers(false);
-    if (static_cast<int>(workers_.size()) >= options_.maxConnections) {
-      Connection refused(std::move(socket), stopFd_.Borrow());
-      Send(refused, PlainText(503, "Too many connections"));
-      continue;
-    }
-    auto done = std::make_shared<std::atomic<bool>>(false);
-    // Shared, so that the descriptor is closed here if no thread could be made.
-    auto held = std::make_shared<UniqueFileDescriptor>(std::move(socket));
-    try {
-      std::thread thread([this, done, held] {
-        Serve(std::move(*held));
-        done->store(true);
-      });
-      workers_.push_back(Worker{std::move(thread), done});
-    } catch (const std::system_error&) {
-      // No thread to be had: the connection is dropped (closed with `held`).
-    }
+  } else if (verdict != AccessVerdict::NeedCredentials && access_->ReliesOnPassword(http)) {
+    guesses_.Succeeded(client->key);
   }
+  RouteResult routed = router_->Route(http, verdict, *model_.Snapshot());
+  if (routed.eventStream) return StartStream(connection, *client);
+  return Send(connection, routed.response);
 }
 
-void WebServer::Serve(UniqueFileDescriptor socket) {
-  try {
-    Connection connection(std::move(socket), stopFd_.Borrow());
-    HttpRequestParser parser;
-    auto deadline = SteadyClock::now() + options_.idleTimeout;
-    ParseResult parsed = ParseResult::Incomplete;
-    std::string chunk;
-    while (parsed == ParseResult::Incomplete) {
-      chunk.clear();
-      IoResult io = connection.ReadSome(chunk, deadline);
-      if (io == IoResult::TimedOut) return Send(connection, PlainText(408, "Request timed out"));
-      if (io != IoResult::Done) return;
-      parsed = parser.Feed(chunk);
-    }
-    if (parsed == ParseResult::Bad) {
-      Send(connection, PlainText(parser.ErrorStatus(), std::string(StatusText(parser.ErrorStatus()))));
-      return connection.Linger();
-    }
-    const HttpRequest& request = parser.Request();
-    RouteResult routed = router_.Route(request, access_->Check(request, request.method != "GET"), *model_.Snapshot());
-    if (routed.eventStream) return StreamEvents(connection);
-    Send(connection, std::move(routed.response));
-  } catch (const std::exception&) {
-    // Out of memory or a failed system call: this connection ends, the server goes on.
+MHD_Result WebServer::Send(MHD_Connection* connection, const HttpResponse& response) const {
+  MHD_Response* r = MHD_create_response_from_buffer(response.body.size(), const_cast<char*>(response.body.data()),
+                                                    MHD_RESPMEM_MUST_COPY);
+  if (!r) return MHD_NO;
+  for (const auto& [name, value] : StandardHeaders()) MHD_add_response_header(r, name.c_str(), value.c_str());
+  for (const auto& [name, value] : response.headers) MHD_add_response_header(r, name.c_str(), value.c_str());
+  if (!response.contentType.empty()) MHD_add_response_header(r, "Content-Type", response.contentType.c_str());
+  MHD_Result queued = MHD_queue_response(connection, static_cast<unsigned>(response.status), r);
+  MHD_destroy_response(r);
+  return queued;
+}
+
+MHD_Result WebServer::StartStream(MHD_Connection* connection, Client& client) {
+  // The newest page of an address wins: its oldest stream ends (often a page already
+  // gone whose hang-up has not been seen).
+  if (!limits_.MayStream(client.key) && !parked_.EndOldestStream(client.key)) {
+    return Send(connection, PlainText(503, "Too many windows are open from this address"));
   }
+  auto* stream = new Stream;
+  stream->server = this;
+  stream->connection = connection;
+  stream->park.key = client.key;
+  stream->park.socket = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD)->connect_fd;
+  stream->park.started = nextStream_++;
+  stream->park.seen = 0;
+  stream->park.end = &stream->end;
+  MHD_Response* r = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, kStreamBlock, &WebServer::ReadStream, stream,
+                                                      &WebServer::FreeStream);
+  if (!r) {
+    delete stream;
+    return MHD_NO;
+  }
+  for (const auto& [name, value] : StandardHeaders()) MHD_add_response_header(r, name.c_str(), value.c_str());
+  MHD_add_response_header(r, "Content-Type", "text/event-stream; charset=utf-8");
+  // The connection ends with its stream, so that its count is given back.
+  MHD_add_response_header(r, "Connection", "close");
+  MHD_Result queued = MHD_queue_response(connection, 200, r);
+  MHD_destroy_response(r);
+  if (queued == MHD_YES) {
+    limits_.StreamStarted(client.key);
+    client.stream = true;
+  }
+  return queued;
 }
 
-void WebServer::Send(Connection& connection, HttpResponse response) const {
-  Headers headers = StandardHeaders();
-  headers.insert(headers.end(), response.headers.begin(), response.headers.end());
-  response.headers = std::move(headers);
-  connection.WriteAll(FormatResponse(response), options_.idleTimeout);
-}
-
-void WebServer::StreamEvents(Connection& connection) {
-  streams_.fetch_add(1);
-  struct Count {
-    std::atomic<int>& streams;
-    ~Count() { streams.fetch_sub(1); }
-  } count{streams_};
-
-  std::string head = FormatHead(200, "text/event-stream; charset=utf-8", StandardHeaders());
-  head += "\r\nretry: 1000\n\n";
-  if (connection.WriteAll(head, options_.idleTimeout) != IoResult::Done) return;
-  auto lastWrite = SteadyClock::now();
-  std::shared_ptr<const WindowState> state = model_.Snapshot();
-  uint64_t sent = 0;
-  while (!stopping_.load()) {
-    if (state->version != sent) {
-      std::string event = "event: state\ndata: " + StateToJson(*state) + "\n\n";
-      if (connection.WriteAll(event, options_.idleTimeout) != IoResult::Done) return;
-      sent = state->version;
-      lastWrite = SteadyClock::now();
+ssize_t WebServer::ReadStream(void* cls, uint64_t, char* buffer, size_t max) {
+  auto* stream = static_cast<Stream*>(cls);
+  WebServer* server = stream->server;
+  if (stream->pending.empty()) {
+    if (stream->end.load() || stream->closingSent) return MHD_CONTENT_READER_END_OF_STREAM;
+    auto now = SteadyClock::now();
+    std::shared_ptr<const WindowState> state = server->model_.Snapshot();
+    if (!stream->greeted) {
+      stream->pending = "retry: 1000\n\n";
+      stream->greeted = true;
+    }
+    if (state->version != stream->park.seen) {
+      stream->pending += "event: state\ndata: " + StateToJson(*state) + "\n\n";
+      stream->park.seen = state->version;
       // The program is going: the page shows that, and nothing more will come.
-      if (state->closing) return;
-    } else if (SteadyClock::now() - lastWrite >= options_.keepAliveInterval) {
-      if (connection.WriteAll(": keep-alive\n\n", options_.idleTimeout) != IoResult::Done) return;
-      lastWrite = SteadyClock::now();
+      stream->closingSent = state->closing;
+    } else if (stream->pending.empty() && now < stream->park.keepAliveDue) {
+      if (!server->parked_.ParkStream(stream->connection, stream->park)) return MHD_CONTENT_READER_END_OF_STREAM;
+      return 0;
+    } else if (stream->pending.empty()) {
+      stream->pending = ": keep-alive\n\n";
     }
-    if (connection.PeerGone()) return;
-    state = model_.WaitForChange(sent, static_cast<int>(kStreamSlice.count()));
+    stream->park.keepAliveDue = now + server->options_.keepAliveInterval;
   }
+  std::size_t n = std::min(max, stream->pending.size());
+  std::memcpy(buffer, stream->pending.data(), n);
+  stream->pending.erase(0, n);
+  return static_cast<ssize_t>(n);
 }
+
+void WebServer::FreeStream(void* cls) { delete static_cast<Stream*>(cls); }
 
 }  // namespace telvara

@@ -1,27 +1,31 @@
 #pragma once
-// The main window served as a web page. The server's own threads (one accepting, one
-// per connection) never touch engine objects: they read the WindowModel's published
-// snapshots and post what the user did into the engine's EventLoop.
+// The main window served as a web page, on GNU libmicrohttpd: one thread of the
+// library's own (epoll) reads and answers every connection, and a second resumes the
+// connections that wait (ParkedConnections). Neither touches engine objects: they read
+// the WindowModel's published snapshots and post what the user did into the engine's
+// EventLoop.
 //
-// What each request gets is WebRouter's to say (web/WebRoutes.h); this class holds
-// the sockets, connections and threads, and keeps up the event streams (the state
-// each time its version changes).
+// What each request gets is WebAccess's and WebRouter's to say; this class holds the
+// daemon, counts each client address's connections (ClientLimits), holds back
+// password guesses (GuessDelay) and keeps up the event streams.
 //
 // Start(), Stop() and the destructor belong to the thread that owns the server (the
-// engine thread in the program); Port(), Url() and EventStreams() may be read from any.
+// engine thread in the program); Port(), Urls() and EventStreams() may be read from any.
+#include <microhttpd.h>
+
 #include <atomic>
 #include <chrono>
-#include <list>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
+#include <vector>
 
 #include "platform/EventLoop.h"
-#include "platform/FileDescriptor.h"
 #include "platform/WindowModel.h"
-#include "web/Connection.h"
-#include "web/HttpMessage.h"
+#include "web/ClientLimits.h"
+#include "web/GuessDelay.h"
+#include "web/ParkedConnections.h"
 #include "web/WebAccess.h"
 #include "web/WebRoutes.h"
 
@@ -31,13 +35,24 @@ struct WebServerOptions {
   std::string host = "127.0.0.1";
   int port = 7200;       // 0 picks a free port
   std::string password;  // required when the host is not a loopback address
+  std::string token;     // the access token; empty: none is asked for
   std::string webDir;    // where the page's files are
-  // A request must arrive whole, and a write must make progress, within this time.
-  std::chrono::milliseconds idleTimeout{10000};
-  // An event stream with nothing to say sends a comment this often, so a page that is
-  // gone is noticed and its thread freed.
-  std::chrono::milliseconds keepAliveInterval{15000};
-  int maxConnections = 32;
+  // PEM texts; both given: the window is served over HTTPS.
+  std::string tlsCertificate;
+  std::string tlsKey;
+  // A connection that sends and takes nothing for this long is closed (whole seconds).
+  std::chrono::seconds idleTimeout{10};
+  // An event stream with nothing to say sends a comment this often, so that a page
+  // whose network went away without a word is noticed in the end.
+  std::chrono::milliseconds keepAliveInterval{60000};
+  // After 5 wrong passwords from an address, each further one waits this much longer.
+  std::chrono::milliseconds guessStep{1000};
+  int connectionsPerAddress = 32;  // besides its event streams
+  int streamsPerAddress = 8;       // a further stream ends the address's oldest
+  int maxConnections = 512;        // in all
+  // Lines for the program's output (a wrong password, with the address); called from
+  // the server's thread.
+  std::function<void(const std::string&)> log;
 };
 
 struct WebStartResult {
@@ -54,38 +69,49 @@ class WebServer {
   WebServer& operator=(const WebServer&) = delete;
 
   WebStartResult Start();
-  // Ends every connection, open event streams included, and waits for their threads.
+  // Ends every connection, open event streams and held answers included.
   void Stop();
 
   int Port() const { return port_; }
-  std::string Url() const;
-  int EventStreams() const { return streams_.load(); }
+  bool Tls() const { return !options_.tlsCertificate.empty(); }
+  // After a successful Start(): whether only the loopback is listened on.
+  bool LoopbackOnly() const { return !access_ || access_->Rules().loopbackOnly; }
+  // The window's addresses, token included: the listening address, or for a listen on
+  // every address (0.0.0.0, ::) the machine's own addresses.
+  std::vector<std::string> Urls() const;
+  int EventStreams() const { return limits_.Streams(); }
 
  private:
-  struct Worker {
-    std::thread thread;
-    std::shared_ptr<std::atomic<bool>> done;
-  };
+  struct Client;
+  struct Request;
+  struct Stream;
 
-  void AcceptLoop();
-  void ReapWorkers(bool all);
-  void Serve(UniqueFileDescriptor socket);
-  void StreamEvents(Connection& connection);
-  void Send(Connection& connection, HttpResponse response) const;
+  // The library's callbacks, on its thread.
+  static MHD_Result AcceptPolicy(void* self, const sockaddr* address, socklen_t length);
+  static void NotifyConnection(void* self, MHD_Connection* connection, void** socketContext,
+                               MHD_ConnectionNotificationCode code);
+  static MHD_Result Handle(void* self, MHD_Connection* connection, const char* url, const char* method,
+                           const char* version, const char* upload, size_t* uploadSize, void** requestContext);
+  static void Completed(void* self, MHD_Connection* connection, void** requestContext, MHD_RequestTerminationCode code);
+  static ssize_t ReadStream(void* stream, uint64_t position, char* buffer, size_t max);
+  static void FreeStream(void* stream);
+
+  MHD_Result Answer(MHD_Connection* connection, Request& request);
+  MHD_Result Send(MHD_Connection* connection, const HttpResponse& response) const;
+  MHD_Result StartStream(MHD_Connection* connection, Client& client);
+  std::string UrlFor(const std::string& host) const;
 
   const WindowModel& model_;
-  EventLoop& loop_;
   WebServerOptions options_;
-  WebRouter router_;
   std::optional<WebAccess> access_;
-  UniqueFileDescriptor listen_;
-  UniqueFileDescriptor stopFd_;
-  std::thread acceptThread_;
-  std::list<Worker> workers_;  // the accept thread's; Stop() takes them after it ends
-  std::atomic<int> streams_{0};
-  std::atomic<bool> stopping_{false};
+  std::optional<WebRouter> router_;
+  EventLoop& loop_;
+  ClientLimits limits_;
+  GuessDelay guesses_;
+  ParkedConnections parked_;
+  MHD_Daemon* daemon_ = nullptr;
   std::atomic<int> port_{0};
-  bool running_ = false;
+  uint64_t nextStream_ = 0;  // the library's thread
 };
 
 }  // namespace telvara

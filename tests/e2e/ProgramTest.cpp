@@ -43,14 +43,16 @@ class ProgramTest : public ::testing::Test {
   std::unique_ptr<Process> modem_;
 };
 
-// Asks the window's address (http://127.0.0.1:PORT/) for its page, through bash's
-// /dev/tcp; the status line of the reply.
+// Asks the window's address (http://127.0.0.1:PORT/?token=...) for its page, through
+// bash's /dev/tcp; the status line of the reply.
 std::string HttpGet(const std::string& url) {
-  std::string port = url.substr(17, url.size() - 18), line;
+  std::size_t slash = url.find('/', 17);
+  std::string port = url.substr(17, slash - 17), line;
   Process get(
       {"/bin/bash", "-c",
-       "exec 3<>/dev/tcp/127.0.0.1/$0 && printf 'GET / HTTP/1.1\\r\\nHost: 127.0.0.1\\r\\n\\r\\n' >&3 && head -1 <&3",
-       port});
+       "exec 3<>/dev/tcp/127.0.0.1/$0 && printf 'GET %s HTTP/1.1\\r\\nHost: 127.0.0.1\\r\\n\\r\\n' \"$1\" >&3 && "
+       "head -1 <&3",
+       port, url.substr(slash)});
   get.ReadLine(line, 5000);
   return line.substr(0, line.find('\r'));
 }
@@ -61,7 +63,14 @@ TEST_F(ProgramTest, StartsAnswersAtTheRingCountAndStopsCleanlyOnSigterm) {
   std::string url;
   ASSERT_TRUE(t->ReadLine(url, 10000));
   EXPECT_EQ(url.rfind("http://127.0.0.1:", 0), 0u) << url;
-  EXPECT_EQ(HttpGet(url), "HTTP/1.1 200 OK");
+  // The token is traded for the cookie; without it the window is refused. The address
+  // is kept for --url.
+  EXPECT_EQ(HttpGet(url), "HTTP/1.1 303 See Other");
+  EXPECT_EQ(HttpGet(url.substr(0, url.find('?'))), "HTTP/1.1 401 Unauthorized");
+  std::string printed;
+  Process again({kBin + "/telvara", "--home", dir_, "--url"});
+  ASSERT_TRUE(again.ReadLine(printed, 5000));
+  EXPECT_EQ(printed, url);
   ASSERT_TRUE(t->WaitFor("Stand by", 15000)) << t->Output();
   // Ring 1 comes within 12 s of start-up and is not counted; rings 2 and 3 are.
   for (int ring = 1; ring <= 3; ++ring) ASSERT_TRUE(t->WaitFor("Phone ringing.", 15000)) << t->Output();

@@ -8,7 +8,8 @@ namespace {
 using Headers = std::vector<std::pair<std::string, std::string>>;
 constexpr auto kAllowed = AccessVerdict::Allowed;
 constexpr auto kBadHost = AccessVerdict::BadHost;
-constexpr auto kNeedPassword = AccessVerdict::NeedPassword;
+constexpr auto kNeedPassword = AccessVerdict::NeedCredentials;
+constexpr auto kWrong = AccessVerdict::WrongPassword;
 constexpr auto kCrossSite = AccessVerdict::CrossSite;
 
 TEST(WebAccess, Base64) {
@@ -41,16 +42,18 @@ TEST(WebAccess, Verdicts) {
       {"", false, {{"host", "LocalHost:7200"}}, kAllowed},
       {"", false, {{"host", "127.1.2.3"}}, kAllowed},
       {"", false, {{"host", "[::1]:7200"}}, kAllowed},
+      {"", false, {{"host", "[::ffff:127.0.0.1]:7200"}}, kAllowed},
+      {"", false, {{"host", "[::ffff:128.0.0.1]:7200"}}, kBadHost},
       // With a password any name the user types is fine; the password follows the
       // first colon (":a:b" is an empty user name with "a:b").
       {"a:b", false, {{"host", "phone-pc:7200"}, {"authorization", "Basic OmE6Yg=="}}, kAllowed},
       {"a:b", false, {{"host", "phone-pc"}, {"authorization", "basic OmE6Yg=="}}, kAllowed},
       {"a:b", false, {{"host", "phone-pc"}}, kNeedPassword},
-      {"a:b", false, {{"host", "phone-pc"}, {"authorization", "Basic YTpi"}}, kNeedPassword},
-      {"a:b", false, {{"host", "phone-pc"}, {"authorization", "Bearer OmE6Yg=="}}, kNeedPassword},
-      {"a:b", false, {{"host", "phone-pc"}, {"authorization", "Basic"}}, kNeedPassword},
-      {"a:b", false, {{"host", "phone-pc"}, {"authorization", "Basic OmE6YmM="}}, kNeedPassword},
-      {"a:b", false, {{"host", "phone-pc"}, {"authorization", "Basic OmE="}}, kNeedPassword},
+      {"a:b", false, {{"host", "phone-pc"}, {"authorization", "Basic YTpi"}}, kWrong},
+      {"a:b", false, {{"host", "phone-pc"}, {"authorization", "Bearer OmE6Yg=="}}, kWrong},
+      {"a:b", false, {{"host", "phone-pc"}, {"authorization", "Basic"}}, kWrong},
+      {"a:b", false, {{"host", "phone-pc"}, {"authorization", "Basic OmE6YmM="}}, kWrong},
+      {"a:b", false, {{"host", "phone-pc"}, {"authorization", "Basic OmE="}}, kWrong},
       // A change comes only from the page's own origin (or, without one, referer).
       {"", true, {{"host", "127.0.0.1:7200"}, {"origin", "http://127.0.0.1:7200"}}, kAllowed},
       {"", true, {{"host", "127.0.0.1:7200"}, {"origin", "HTTP://127.0.0.1:7200"}}, kAllowed},
@@ -75,9 +78,33 @@ TEST(WebAccess, Verdicts) {
     r.headers = c.headers;
     std::string said = std::string(c.password) + (c.changes ? " change" : " read");
     for (const auto& [name, value] : c.headers) said += ", " + name + ": " + value;
-    WebAccess access(c.password, *c.password == '\0');
+    WebAccess access({c.password, "", "", *c.password == '\0', false});
     EXPECT_EQ(access.Check(r, c.changes), c.verdict) << said;
   }
+}
+
+// With a token, a request needs its cookie (or the password); the printed address
+// trades the token for the cookie, and only by reading the page.
+TEST(WebAccess, TokenAndCookie) {
+  WebAccess access({"", "f00d", "telvara7200", true, false});
+  auto check = [&](const char* method, const char* path, HeaderList query, HeaderList cookies) {
+    HttpRequest r;
+    r.method = method;
+    r.path = path;
+    r.headers = {{"host", "127.0.0.1:7200"}, {"origin", "http://127.0.0.1:7200"}};
+    r.query = std::move(query);
+    r.cookies = std::move(cookies);
+    return access.Check(r, r.method != "GET");
+  };
+  EXPECT_EQ(check("GET", "/", {}, {}), kNeedPassword);
+  EXPECT_EQ(check("GET", "/", {{"token", "f00d"}}, {}), AccessVerdict::TradeToken);
+  EXPECT_EQ(check("GET", "/", {{"token", "f00e"}}, {}), kNeedPassword);
+  EXPECT_EQ(check("GET", "/api/state", {{"token", "f00d"}}, {}), kNeedPassword);
+  EXPECT_EQ(check("POST", "/", {{"token", "f00d"}}, {}), kNeedPassword);
+  EXPECT_EQ(check("GET", "/api/state", {}, {{"telvara7200", "f00d"}}), kAllowed);
+  EXPECT_EQ(check("POST", "/api/command", {}, {{"telvara7200", "f00d"}}), kAllowed);
+  EXPECT_EQ(check("GET", "/api/state", {}, {{"telvara7201", "f00d"}}), kNeedPassword);
+  EXPECT_EQ(check("GET", "/api/state", {}, {{"telvara7200", "f00"}}), kNeedPassword);
 }
 
 }  // namespace

@@ -88,11 +88,10 @@ class RouteTest : public ::testing::Test {
                     AccessVerdict access = kAllowed, const char* type = "application/json") {
     HttpRequest request;
     request.method = method;
-    request.target = request.path = path;
-    request.version = "HTTP/1.1";
+    request.path = path;
     if (type) request.headers.emplace_back("content-type", type);
     request.body = std::move(body);
-    WebRouter router((root_ / "web").string(), [this](LoopMessage m) {
+    WebRouter router((root_ / "web").string(), rules_, [this](LoopMessage m) {
       if (loopFull_) return false;
       posted_.push_back(std::move(m));
       return true;
@@ -101,10 +100,19 @@ class RouteTest : public ::testing::Test {
   }
 
   fs::path root_;
+  AccessRules rules_{"", "f00d", "telvara7200", true, false};
   WindowState state_;
   std::vector<LoopMessage> posted_;
   bool loopFull_ = false;
 };
+
+// The answer as one text: status, headers and body, to look for parts in.
+std::string Written(const HttpResponse& r) {
+  std::string out = std::to_string(r.status) + "\n";
+  if (!r.contentType.empty()) out += "Content-Type: " + r.contentType + "\n";
+  for (const auto& [name, value] : r.headers) out += name + ": " + value + "\n";
+  return out + "\n" + r.body;
+}
 
 struct RouteCase {
   const char* name;
@@ -124,7 +132,7 @@ TEST_P(RouteAnswer, For) {
   const RouteCase& c = GetParam();
   RouteResult r = Route(c.method, c.path, c.body, c.access, c.type);
   EXPECT_FALSE(r.eventStream);
-  std::string written = FormatResponse(r.response);
+  std::string written = Written(r.response);
   for (const std::string& part : c.shows) {
     EXPECT_NE(written.find(part), std::string::npos) << part << " in\n" << written;
   }
@@ -132,34 +140,35 @@ TEST_P(RouteAnswer, For) {
   EXPECT_EQ(posted_.size(), r.response.status == 204 ? 1u : 0u);
 }
 
-const std::string k200 = "HTTP/1.1 200 OK\r\n", k204 = "HTTP/1.1 204 No Content\r\n",
-                  k400 = "HTTP/1.1 400 Bad Request\r\n", k403 = "HTTP/1.1 403 Forbidden\r\n",
-                  k404 = "HTTP/1.1 404 Not Found\r\n", k405 = "HTTP/1.1 405 Method Not Allowed\r\n";
+const std::string k200 = "200\n", k204 = "204\n", k400 = "400\n", k403 = "403\n", k404 = "404\n", k405 = "405\n";
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(WebRouter, RouteAnswer, ::testing::Values(
-    RouteCase{"PageAtRoot", kAllowed, "GET", "/", {k200, "Content-Type: text/html; charset=utf-8\r\n",
-              "Connection: close\r\n", "Content-Length: 19\r\n\r\n<title>page</title>"}},
+    RouteCase{"PageAtRoot", kAllowed, "GET", "/", {k200, "Content-Type: text/html; charset=utf-8\n", "\n\n<title>page</title>"}},
     RouteCase{"PageByName", kAllowed, "GET", "/index.html", {k200, "<title>page</title>"}},
-    RouteCase{"Script", kAllowed, "GET", "/app.js", {"Content-Type: text/javascript; charset=utf-8\r\n", "var page = 1;"}},
+    RouteCase{"Script", kAllowed, "GET", "/app.js", {"Content-Type: text/javascript; charset=utf-8\n", "var page = 1;"}},
     RouteCase{"ListedButMissing", kAllowed, "GET", "/style.css", {k404, "Not found\n"}},
-    RouteCase{"State", kAllowed, "GET", "/api/state", {k200, "Content-Type: application/json\r\n", R"("status":"Stand by")"}},
-    RouteCase{"StatePosted", kAllowed, "POST", "/api/state", {k405, "Allow: GET\r\n"}},
-    RouteCase{"EventsPosted", kAllowed, "POST", "/api/events", {k405, "Allow: GET\r\n"}},
-    RouteCase{"PagePosted", kAllowed, "POST", "/", {k405, "Allow: GET\r\n"}},
-    RouteCase{"CommandFetched", kAllowed, "GET", "/api/command", {k405, "Allow: POST\r\n"}},
+    RouteCase{"State", kAllowed, "GET", "/api/state", {k200, "Content-Type: application/json\n", R"("status":"Stand by")"}},
+    RouteCase{"StatePosted", kAllowed, "POST", "/api/state", {k405, "Allow: GET\n"}},
+    RouteCase{"EventsPosted", kAllowed, "POST", "/api/events", {k405, "Allow: GET\n"}},
+    RouteCase{"PagePosted", kAllowed, "POST", "/", {k405, "Allow: GET\n"}},
+    RouteCase{"CommandFetched", kAllowed, "GET", "/api/command", {k405, "Allow: POST\n"}},
     RouteCase{"ForeignHost", AccessVerdict::BadHost, "GET", "/", {k403, "This window answers only to its own address\n"}},
-    RouteCase{"NoPasswordNoStream", AccessVerdict::NeedPassword, "GET", "/api/events",
-              {"HTTP/1.1 401 Unauthorized\r\n", "WWW-Authenticate: Basic realm=\"Telvara\", charset=\"UTF-8\"\r\n"}},
+    RouteCase{"PageHead", kAllowed, "HEAD", "/", {k200, "<title>page</title>"}},
+    RouteCase{"EventsHead", kAllowed, "HEAD", "/api/events", {k405}},
+    RouteCase{"NoCredentialNoStream", AccessVerdict::NeedCredentials, "GET", "/api/events",
+              {"401\n", "telvara --home DIR --url"}},
+    RouteCase{"TokenForCookie", AccessVerdict::TradeToken, "GET", "/",
+              {"303\n", "Location: /\n", "Set-Cookie: telvara7200=f00d; Path=/; Max-Age=31536000; HttpOnly; SameSite=Strict\n"}},
     RouteCase{"CrossSite", AccessVerdict::CrossSite, "POST", "/api/command",
               {k403, "Commands are taken only from the window's own page\n"}, kPlay},
     RouteCase{"CommandAsAForm", kAllowed, "POST", "/api/command",
-              {"HTTP/1.1 415 Unsupported Media Type\r\n", "Commands are JSON\n"}, kPlay, "text/plain"},
-    RouteCase{"CommandWithoutType", kAllowed, "POST", "/api/command", {"HTTP/1.1 415 "}, kPlay, nullptr},
+              {"415\n", "Commands are JSON\n"}, kPlay, "text/plain"},
+    RouteCase{"CommandWithoutType", kAllowed, "POST", "/api/command", {"415\n"}, kPlay, nullptr},
     RouteCase{"CommandNotJson", kAllowed, "POST", "/api/command", {k400, "Malformed command\n"}, "not json"},
     RouteCase{"CommandUnknown", kAllowed, "POST", "/api/command", {k400, "Unknown command\n"}, R"({"id":4242})"},
     RouteCase{"AnswerToAClosedBox", kAllowed, "POST", "/api/command",
-              {"HTTP/1.1 409 Conflict\r\n", "That message box is not open\n"}, R"({"id":1,"data":"5 OK"})"},
+              {"409\n", "That message box is not open\n"}, R"({"id":1,"data":"5 OK"})"},
     RouteCase{"Command", kAllowed, "POST", "/api/command", {k204}, kPlay},
     RouteCase{"CommandJsonWithCharset", kAllowed, "POST", "/api/command", {k204}, kPlay, "application/json; charset=utf-8"}),
     [](const ::testing::TestParamInfo<RouteCase>& info) { return std::string(info.param.name); });
@@ -168,10 +177,22 @@ INSTANTIATE_TEST_SUITE_P(WebRouter, RouteAnswer, ::testing::Values(
 TEST_F(RouteTest, ServesOnlyTheListedFilesNeverAPathFromTheRequest) {
   for (const char* path : {"/../secret.txt", "/..%2fsecret.txt", "/%2e%2e/secret.txt", "/index.html/../../secret.txt",
                            "//secret.txt", "/secret.txt", "/web/../secret.txt", "/app.js%00.txt", "/./index.html"}) {
-    std::string written = FormatResponse(Route("GET", path).response);
-    EXPECT_EQ(written.rfind("HTTP/1.1 404 ", 0), 0u) << path << ": " << written;
+    std::string written = Written(Route("GET", path).response);
+    EXPECT_EQ(written.rfind("404\n", 0), 0u) << path << ": " << written;
     EXPECT_EQ(written.find("TOPSECRET"), std::string::npos) << path;
   }
+}
+
+// With a password, the browser is asked for it; over TLS the cookie is sent back only
+// over TLS.
+TEST_F(RouteTest, CredentialsAskedAsTheRulesSay) {
+  rules_.password = "sesame";
+  rules_.tls = true;
+  HttpResponse asked = Route("GET", "/", "", AccessVerdict::WrongPassword).response;
+  EXPECT_EQ(asked.status, 401);
+  EXPECT_NE(Written(asked).find("WWW-Authenticate: Basic realm=\"Telvara\", charset=\"UTF-8\"\n"), std::string::npos);
+  EXPECT_NE(Written(Route("GET", "/", "", AccessVerdict::TradeToken).response).find("SameSite=Strict; Secure\n"),
+            std::string::npos);
 }
 
 TEST_F(RouteTest, EventsAreLeftToTheServersStream) { EXPECT_TRUE(Route("GET", "/api/events").eventStream); }

@@ -2,7 +2,7 @@
 // start-up window's texts (once a page follows the window, or after 30 s), then shows
 // the main window with a status, two messages and a message box, and answers the
 // page's commands in the status box. Listens on a free loopback port and prints the
-// window's address as its first line. Exit ends it, and so does a signal (without the
+// window's address, with a fresh access token, as its first line. Exit ends it, and so does a signal (without the
 // program's orderly close, which the browser test sees on the real program).
 #include <cstdlib>
 #include <iostream>
@@ -10,6 +10,7 @@
 
 #include "platform/EventLoop.h"
 #include "platform/WindowModel.h"
+#include "web/AccessToken.h"
 #include "web/WebServer.h"
 
 using namespace telvara;
@@ -21,13 +22,14 @@ int main() {
   WebServerOptions options;
   options.port = 0;
   options.webDir = TELVARA_SOURCE_DIR "/web";
+  options.token = MakeAccessToken();
   WebServer server(window, loop, options);
   WebStartResult started = server.Start();
   if (!started.ok) {
     std::cerr << "window_harness: " << started.error << "\n";
     return 1;
   }
-  std::cout << server.Url() << std::endl;
+  std::cout << server.Urls().front() << std::endl;
 
   // The engine side, on this thread as on the program's engine thread.
   loop.SetHandler([&](const LoopMessage& m) {
