@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds Telvara and runs it on its simulated modem. Every few minutes a caller rings
 # and leaves a message, and Telvara calls the owner back (the simulated owner keys in
-# the security code and listens). The first line Telvara prints is the window's
-# address; open it in a browser. Ctrl-C stops both programs.
+# the security code and listens). The build is quiet; the first line Telvara prints is
+# the window's address, with its access key: open it in a browser. Ctrl-C stops both
+# programs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
@@ -10,8 +11,14 @@ demo=${TELVARA_DEMO_DIR:-/tmp/telvara-demo}
 listen=${TELVARA_LISTEN:-127.0.0.1:7200}
 
 tools/install-deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)" --target telvara telvara-modemsim telvara_data
+mkdir -p "$demo"
+echo "Building Telvara (output in $demo/build.log) ..." >&2
+if ! { cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
+       cmake --build build -j"$(nproc)" --target telvara telvara-modemsim telvara_data; } > "$demo/build.log" 2>&1; then
+  tail -n 40 "$demo/build.log" >&2
+  echo "The build failed; the whole output is in $demo/build.log" >&2
+  exit 1
+fi
 
 # The demo's program directory: its own profile, log, inbox and a copy of the prompts
 # (a greeting recorded in the demo is kept). PHONE is the owner's number, called back
@@ -42,5 +49,6 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 echo "Simulated modem on $(head -n 1 "$demo/modemsim.out") (transcript: $demo/modem.jsonl)" >&2
+echo "Open Telvara's window at the address below:" >&2
 
 "$repo/build/telvara" --home "$demo" --listen "$listen"
