@@ -42,11 +42,15 @@ let hoverPrompt = null;
 
 // ---- Talking to the program ----
 
+// This page's own id: the program answers a click that needs the page (the sound card
+// is the browser that clicked) by naming the page that sent it.
+const PAGE_ID = Array.from(crypto.getRandomValues(new Uint8Array(12)), (b) => b.toString(16).padStart(2, '0')).join('');
+
 function post(id, data) {
   return fetch('api/command', {
     method: 'POST',
     headers: { 'Content-Type': 'application/json' },
-    body: JSON.stringify({ id, data: data || '' }),
+    body: JSON.stringify({ id, data: data || '', page: PAGE_ID }),
     credentials: 'same-origin',
     cache: 'no-store',
   }).then((r) => r.ok, () => false);

@@ -2,6 +2,7 @@
 #include "engine/COrvanelView.h"
 #include "modem/FMODEM.h"
 #include "platform/ScreenSaver.h"
+#include "platform/WindowModel.h"
 #include "prompts/VoicePrompts.h"
 
 namespace telvara {
@@ -9,6 +10,7 @@ namespace telvara {
 bool COrvanelView::RunOnLine(const std::function<void()>& work, const std::string& hangUpText) {
   if (lineBusy) return false;
   lineBusy = 1;
+  env_.window->SetLineBusy(true);
   StopLineWatch();
   SetScreenSaverActive(false);
   work();
@@ -18,6 +20,7 @@ bool COrvanelView::RunOnLine(const std::function<void()>& work, const std::strin
   SetScreenSaverActive(true);
   StartLineWatch();
   lineBusy = 0;
+  env_.window->SetLineBusy(false);
   return true;
 }
 

@@ -107,6 +107,12 @@ bool WindowModel::BoxOpen(int id) const {
   return std::any_of(state_.boxes.begin(), state_.boxes.end(), [id](const MessageBoxState& b) { return b.id == id; });
 }
 
+void WindowModel::SetLineBusy(bool busy) {
+  if (state_.lineBusy == busy) return;
+  state_.lineBusy = busy;
+  Publish();
+}
+
 void WindowModel::SetClosing() {
   state_.closing = true;
   Publish();

@@ -14,7 +14,12 @@ namespace telvara {
 
 // Ids of the commands that the page posts to the engine (Message::Kind::Command).
 namespace command {
-constexpr int kBoxAnswer = 1;         // data: "<box id> <button text>"
+constexpr int kBoxAnswer = 1;    // data: "<box id> <button text>"
+constexpr int kSoundReport = 2;  // data: "<request id> <what the page reports>"
+constexpr int kSetupAnswer = 3;  // data: the set-up dialog's values, or "cancel"
+constexpr int kFileNew = 57600;
+constexpr int kFileOpen = 57601;  // data: the log file's name in the program directory
+constexpr int kFileSave = 57603;
 constexpr int kDeleteMessage = 1001;  // data: the row's identity
 constexpr int kPlayMessage = 1002;    // data: the row's identity
 constexpr int kPlayAnnouncement = 1003;
@@ -47,6 +52,7 @@ struct WindowState {
   std::string header;  // the column header over the list
   std::vector<ListRow> rows;
   std::vector<MessageBoxState> boxes;  // open message boxes, oldest first
+  bool lineBusy = false;               // a line operation runs: the line buttons are unavailable
   bool closing = false;                // the program is shutting down
 };
 
@@ -74,6 +80,7 @@ class WindowModel {
   int OpenBox(const std::string& title, const std::string& text, std::vector<std::string> buttons, bool modal);
   bool CloseBox(int id);
   bool BoxOpen(int id) const;
+  void SetLineBusy(bool busy);
   void SetClosing();
   const WindowState& Current() const { return state_; }
 

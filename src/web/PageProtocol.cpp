@@ -15,6 +15,11 @@ constexpr std::size_t kMaxCommandData = 1024;
 bool KnownCommand(int id) {
   switch (id) {
     case command::kBoxAnswer:
+    case command::kSoundReport:
+    case command::kSetupAnswer:
+    case command::kFileNew:
+    case command::kFileOpen:
+    case command::kFileSave:
     case command::kDeleteMessage:
     case command::kPlayMessage:
     case command::kPlayAnnouncement:
@@ -58,6 +63,7 @@ std::string StateToJson(const WindowState& state) {
                {"header", state.header},
                {"rows", std::move(rows)},
                {"boxes", std::move(boxes)},
+               {"lineBusy", state.lineBusy},
                {"closing", state.closing}};
   return json.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
@@ -73,6 +79,17 @@ CommandCheck ParsePageCommand(std::string_view body, const WindowState& state, P
   if (text.size() > kMaxCommandData ||
       std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
     return CommandCheck::Malformed;
+  }
+  auto page = json.find("page");
+  if (page != json.end()) {
+    if (!page->is_string()) return CommandCheck::Malformed;
+    const std::string& text = page->get_ref<const std::string&>();
+    if (text.size() > 64 || !std::all_of(text.begin(), text.end(), [](char c) {
+          return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-';
+        })) {
+      return CommandCheck::Malformed;
+    }
+    out.page = text;
   }
   long long value = id->get<long long>();
   if (value < 0 || value > 0xffff || !KnownCommand(static_cast<int>(value))) return CommandCheck::UnknownId;

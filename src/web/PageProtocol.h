@@ -16,6 +16,7 @@ std::string StateToJson(const WindowState& state);
 struct PageCommand {
   int id = 0;
   std::string data;
+  std::string page;  // the sending page's id: up to 64 letters, digits and '-'
 };
 
 enum class CommandCheck {

@@ -186,6 +186,7 @@ HttpResponse WebRouter::PostCommand(const HttpRequest& request, const WindowStat
   message.kind = LoopMessage::Kind::Command;
   message.id = parsed.id;
   message.data = std::move(parsed.data);
+  message.page = std::move(parsed.page);
   if (!post_(std::move(message))) return PlainText(503, "Telvara is busy; try again");
   HttpResponse response;
   response.status = 204;

@@ -39,6 +39,8 @@ TEST(PageProtocol, ReadsCommands) {
   PageCommand c;
   ASSERT_EQ(ParsePageCommand(R"({"id":57665})", state, c), CommandCheck::Ok);
   EXPECT_EQ(c.data, "");  // no data: an empty text
+  ASSERT_EQ(ParsePageCommand(R"({"id":1002,"page":"a1-B2"})", state, c), CommandCheck::Ok);
+  EXPECT_EQ(c.page, "a1-B2");
 
   const char* malformed[] = {"",
                              "[]",
@@ -47,6 +49,7 @@ TEST(PageProtocol, ReadsCommands) {
                              R"({"id":1002.5})",
                              R"({"id":1002,"data":5})",
                              R"({"id":1002,"data":"a\nb"})",
+                             R"({"id":1002,"page":"a b"})",
                              "{\"id\":1002,\"data\":\"\xff\"}"};
   for (const char* body : malformed) EXPECT_EQ(ParsePageCommand(body, state, c), CommandCheck::Malformed) << body;
   std::string tooLong = R"({"id":1002,"data":")" + std::string(1025, 'a') + "\"}";
