@@ -29,6 +29,11 @@ constexpr PageFile kPageFiles[] = {
     {"/index.html", "index.html", "text/html; charset=utf-8"},
     {"/style.css", "style.css", "text/css; charset=utf-8"},
     {"/app.js", "app.js", "text/javascript; charset=utf-8"},
+    {"/setup.js", "setup.js", "text/javascript; charset=utf-8"},
+    {"/setup.css", "setup.css", "text/css; charset=utf-8"},
+    {"/files.js", "files.js", "text/javascript; charset=utf-8"},
+    {"/help.html", "help.html", "text/html; charset=utf-8"},
+    {"/help.css", "help.css", "text/css; charset=utf-8"},
     {"/icon.svg", "icon.svg", "image/svg+xml"},
 };
 
