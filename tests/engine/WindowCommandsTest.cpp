@@ -73,6 +73,18 @@ TEST(SetupDialog, CancelKeepsTheEditsNoWritesNothingYesWritesOnlyTheProfile) {
   EXPECT_EQ(std::tuple(Dialog(e).speed, Dialog(e).rings, Dialog(e).phone), std::tuple(4, -1, "5551234"));
 }
 
+// A profile that cannot be written is said so; the dialog stays open with its values.
+TEST(SetupDialog, AFailedWriteIsShownAndTheDialogStaysOpen) {
+  Engine e(Rockwell);
+  Post(e, command::kSetupModem);
+  Post(e, command::kSetupAnswer, R"({"port":3,"phone":"5551234"})");
+  WithFileSizeLimit(16, [&] { return Answer(e, "Yes"); });
+  ASSERT_EQ(e.Boxes().size(), 1u);
+  EXPECT_EQ(e.Boxes()[0].rfind("The settings could not be saved: ", 0), 0u) << e.Boxes()[0];
+  EXPECT_TRUE(Dialog(e).open);
+  EXPECT_EQ(std::pair(Dialog(e).port, Dialog(e).phone), std::pair(3, std::string("5551234")));
+}
+
 TEST(SetupDialog, AfterYesTheOwnerMayRestartAtOnce) {
   Engine e(Rockwell);
   for (const char* restart : {"No", "Yes"}) {
