@@ -179,9 +179,9 @@ class COrvanelView {
   void ConfirmSetup(const std::string& button);
   void OfferRestart();
   // A File command may change the document: not while a line operation holds its
-  // messages, and not before what is unsaved has been saved. False, with the reason
-  // shown, when it may not.
-  bool MayReplaceDocument(const std::string& command);
+  // messages, and not before what is unsaved has been saved. False, with `refusal`
+  // or the failed save shown, when it may not.
+  bool MayReplaceDocument(const std::string& refusal);
 
   ViewEnvironment env_;
   LoopTimer ringTimer_;
