@@ -10,19 +10,12 @@ const BOX_TITLE = 'Telvara for Win 95/NT';
 const COMMAND_BOX_ANSWER = 1;
 const COMMAND_EXIT = 57665;
 
-const HELP_TEXT = [
-  'Telvara answers the telephone, greets the caller and records a message.',
-  '',
-  'Play Message: plays the selected message.',
-  'Delete Message: deletes the selected message and its sound file.',
-  'Play Announcement: plays the greeting that callers hear.',
-  'Record Announcement: records a new greeting.',
-  '',
-  'Set up > Set up Modem: the port, the modem, the rings before answering, the numbers '
-    + 'to call and the security code. Changes take effect when Telvara is started again.',
-  '',
-  'From any telephone, call in and key the security code to hear your messages.',
-].join('\n');
+// Parts of the window kept in files of their own (the set-up dialog, the File
+// commands) join here: render(state) after every state, key(event) true when they
+// took the key, open() true while they hold the window.
+const pageParts = [];
+// Menu items the page runs itself (data-local), by name.
+const localCommands = { help: openHelp };
 
 const $ = (id) => document.getElementById(id);
 
@@ -30,7 +23,7 @@ let state = null;             // the state drawn last
 let rowsKey = '';             // the rows drawn last, to skip needless redrawing
 let selectedIndex = -1;       // the selected row, kept by its identity across updates
 let selectedIdentity = null;
-let localBoxes = [];          // boxes the page shows on its own (Help Topics)
+let localBoxes = [];          // boxes the page shows on its own
 let nextLocalBox = 1;
 let source = null;
 let retryTimer = 0;
@@ -103,6 +96,7 @@ function render(s) {
   document.body.classList.toggle('main-shown', !s.startupVisible);
 
   renderBoxes();
+  for (const part of pageParts) part.render(s);
   setOffline(s.closing ? 'stopped' : null);
 }
 
@@ -179,7 +173,16 @@ function renderBoxes() {
     const first = newest.querySelector('button');
     if (first) first.focus();
   }
-  $('blocker').hidden = boxes.length === 0 && offline === null;
+  updateBlocker();
+}
+
+// Whether a box or a dialog keeps the main window from being used.
+function windowBlocked() {
+  return allBoxes().length > 0 || pageParts.some((part) => part.open());
+}
+
+function updateBlocker() {
+  $('blocker').hidden = !windowBlocked() && offline === null;
 }
 
 function makeBox(box) {
@@ -234,11 +237,15 @@ function answer(box, label, div) {
   });
 }
 
-function showHelp() {
-  localBoxes.push({ key: 'local-' + nextLocalBox, title: 'Telvara Help', text: HELP_TEXT,
-                    buttons: ['OK'], local: true });
+function showLocalBox(title, text) {
+  localBoxes.push({ key: 'local-' + nextLocalBox, title, text, buttons: ['OK'], local: true });
   nextLocalBox += 1;
   renderBoxes();
+}
+
+// The program's help, a page of its own beside the window.
+function openHelp() {
+  window.open('help.html', 'telvara-help');
 }
 
 function setOffline(kind) {
@@ -255,7 +262,7 @@ function setOffline(kind) {
   prompt.classList.toggle('warning', kind !== null);
   for (const button of document.querySelectorAll('#view .push')) button.disabled = kind !== null;
   showPrompt();
-  $('blocker').hidden = allBoxes().length === 0 && kind === null;
+  updateBlocker();
 }
 
 // ---- The status bar ----
@@ -308,7 +315,7 @@ function setActiveItem(item) {
 
 function runItem(item) {
   closeMenus();
-  if (item.dataset.local === 'help') showHelp();
+  if (item.dataset.local) localCommands[item.dataset.local]();
   else post(Number(item.dataset.command), '');
 }
 
@@ -408,17 +415,21 @@ function wire() {
       // Keys go to the box on top, as to a modal box.
       if (event.key === 'Escape') {
         const top = boxes[boxes.length - 1];
-        const cancel = Array.from(top.querySelectorAll('button'))
-          .find((b) => b.textContent === 'Cancel' || b.textContent === 'OK' || b.textContent === 'No');
+        // Cancel where the box has it (Yes, No, Cancel), else OK or No.
+        const buttons = Array.from(top.querySelectorAll('button'));
+        const cancel = ['Cancel', 'OK', 'No'].map((t) => buttons.find((b) => b.textContent === t)).find((b) => b);
         if (cancel) cancel.click();
         event.preventDefault();
       }
       return;
     }
+    for (const part of pageParts) {
+      if (part.key(event)) return;
+    }
     if (event.key === 'F1') {
       event.preventDefault();
       closeMenus();
-      showHelp();
+      openHelp();
       return;
     }
     if (openMenu) {

@@ -53,7 +53,8 @@ void LogLine(const std::string& text) {
 }
 
 // SIGTERM and SIGINT are taken by a thread of their own, which posts the same close
-// message that closing the window posts.
+// message that closing the window posts. When it ends, the signals are as they were
+// (a program that starts itself again must not inherit them blocked).
 class SignalWatcher {
  public:
   explicit SignalWatcher(EventLoop& loop) {
@@ -61,7 +62,7 @@ class SignalWatcher {
     sigaddset(&set_, SIGTERM);
     sigaddset(&set_, SIGINT);
     sigaddset(&set_, SIGUSR1);  // our own wake-up to end the thread
-    pthread_sigmask(SIG_BLOCK, &set_, nullptr);
+    pthread_sigmask(SIG_BLOCK, &set_, &before_);
     thread_ = std::thread([this, &loop] {
       for (;;) {
         int sig = 0;
@@ -77,10 +78,12 @@ class SignalWatcher {
     ending_ = true;
     pthread_kill(thread_.native_handle(), SIGUSR1);
     thread_.join();
+    pthread_sigmask(SIG_SETMASK, &before_, nullptr);
   }
 
  private:
   sigset_t set_;
+  sigset_t before_;
   std::atomic<bool> ending_{false};
   std::thread thread_;
 };
@@ -130,6 +133,7 @@ int COrvanelApp::Run() {
     return 2;
   }
   setup.options.webDir = ExecutableDir() + "web/";
+  setup.options.logDir = home;
   WebServer web(window, loop, setup.options);
   WebStartResult started = web.Start();
   if (!started.ok) {
@@ -177,6 +181,7 @@ int COrvanelApp::Run() {
   SaveResult saved = document.SaveIfModified();
   if (!saved.Ok()) LogLine(saved.error);
   view.OnDestroy();
+  restart_ = view.RestartRequested();
   window.SetClosing();
   web.Stop();
   return 0;

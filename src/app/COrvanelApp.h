@@ -15,9 +15,13 @@ class COrvanelApp {
   explicit COrvanelApp(Options options) : options_(std::move(options)) {}
   // The exit status of the program.
   int Run();
+  // After Run(): the owner asked for the program to start again (after the set-up
+  // dialog); everything has been closed in order.
+  bool RestartRequested() const { return restart_; }
 
  private:
   Options options_;
+  bool restart_ = false;
 };
 
 // The directory holding the running executable, ending in '/'.

@@ -1,3 +1,7 @@
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <iostream>
 #include <vector>
 
@@ -16,5 +20,18 @@ int main(int argc, char** argv) {
     std::cerr << "telvara: " << parsed.message;
     return 2;
   }
-  return COrvanelApp(options).Run();
+  int status;
+  bool restart;
+  {
+    COrvanelApp app(options);
+    status = app.Run();
+    restart = app.RestartRequested();
+  }
+  if (!restart) return status;
+  // Everything of the old run is closed (the modem, the window's server, the log); the
+  // same program starts again with the same arguments.
+  std::cout.flush();
+  execv("/proc/self/exe", argv);
+  std::cerr << "telvara: cannot start again: " << std::strerror(errno) << "\n";
+  return 2;
 }

@@ -11,7 +11,9 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "engine/WindowQuestions.h"
 #include "platform/ByteStream.h"
 #include "platform/EventLoop.h"
 #include "settings/ModemSettings.h"
@@ -19,6 +21,7 @@
 namespace telvara {
 
 class CMessage;
+class CModemSetupDlg;
 class COrvanelDoc;
 struct SaveResult;
 class CStartupWnd;
@@ -36,6 +39,8 @@ struct ViewEnvironment {
   std::string programDir;  // ends in '/'
   // Sees every status text and message box as it is shown (the console log).
   std::function<void(const std::string&)> log;
+  // The serial devices the set-up dialog offers; unset: those of the machine.
+  std::function<std::vector<std::string>()> findSerialDevices;
 };
 
 class COrvanelView {
@@ -68,6 +73,21 @@ class COrvanelView {
   void OnTimer(int timerId);
   // Buttons, menu commands and message-box answers from the window.
   void OnCommand(const LoopMessage& message);
+
+  // The "Modem Set Up" dialog: opened in the window; the page's answer (its values as
+  // JSON, or "cancel") is confirmed in a question and written to the profile only.
+  void OnSetupModem();
+  void OnSetupAnswer(const std::string& data);
+  // After a confirmed set-up the owner may restart the program at once: the loop is
+  // closed as for Exit and the program starts itself again.
+  bool RestartRequested() const { return restartRequested_; }
+
+  // The File commands on the message log of the program directory. Open with an empty
+  // name lists the logs in the window; a name must be one of them. The list is filled
+  // again from the new document, so row i stays message i.
+  void OnFileNew();
+  void OnFileOpen(const std::string& name);
+  void OnFileSave();
 
   void ShowStatus(const std::string& text);
   // An OK-only box: shown without stopping the engine, since its answer changes nothing.
@@ -108,7 +128,8 @@ class COrvanelView {
   void SetDocument(COrvanelDoc* document) { document_ = document; }
   // The view's modem driver, for tests that take the line themselves.
   FMODEM& Modem();
-  // Fills the window's list from the document, once at start.
+  // Fills the window's list from the document, at start and whenever the document is
+  // replaced; rows already shown are dropped.
   int FillMessageList();
   static std::string RowIdentity(const CMessage& message);
 
@@ -154,6 +175,13 @@ class COrvanelView {
   CMessage* WalkMessage(bool allMessages, int ordinal) const;
   int PositionOf(const CMessage* message) const;
   void ShowIfNotSaved(const SaveResult& saved);
+  // The set-up dialog's confirmation and the restart offer that follows a save.
+  void ConfirmSetup(const std::string& button);
+  void OfferRestart();
+  // A File command may change the document: not while a line operation holds its
+  // messages, and not before what is unsaved has been saved. False, with `refusal`
+  // or the failed save shown, when it may not.
+  bool MayReplaceDocument(const std::string& refusal);
 
   ViewEnvironment env_;
   LoopTimer ringTimer_;
@@ -162,6 +190,10 @@ class COrvanelView {
   std::unique_ptr<VoicePrompts> prompts_;
   std::unique_ptr<CStartupWnd> startupWindow_;
   int failedCodeChecks_ = 0;  // in the call going on
+  WindowQuestions questions_;
+  std::unique_ptr<CModemSetupDlg> setupDialog_;  // while the dialog is open
+  int setupQuestion_ = 0;                        // the open confirmation's box
+  bool restartRequested_ = false;
 };
 
 }  // namespace telvara

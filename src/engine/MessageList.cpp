@@ -13,11 +13,15 @@ std::string COrvanelView::RowIdentity(const CMessage& message) {
 
 int COrvanelView::FillMessageList() {
   if (!document_) return 1;
+  // Row i is message i: the rows are replaced as a whole, and the window publishes once.
+  std::vector<ListRow> rows;
+  rows.reserve(static_cast<std::size_t>(document_->GetMessageCount()));
   for (int i = 0; i < document_->GetMessageCount(); ++i) {
     CMessage* message = document_->GetMessageAt(i);
     message->BuildListLine();
-    env_.window->InsertRow(static_cast<std::size_t>(i), {message->listLine, RowIdentity(*message)});
+    rows.push_back({message->listLine, RowIdentity(*message)});
   }
+  env_.window->SetRows(std::move(rows));
   return 1;
 }
 

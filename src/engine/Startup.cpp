@@ -13,10 +13,12 @@
 #include "platform/Profile.h"
 #include "platform/WindowModel.h"
 #include "prompts/VoicePrompts.h"
+#include "settings/ModemSetupDlg.h"
 
 namespace telvara {
 
-COrvanelView::COrvanelView(ViewEnvironment env) : env_(std::move(env)), ringTimer_(*env_.loop, TimerId::RingWatch) {}
+COrvanelView::COrvanelView(ViewEnvironment env)
+    : env_(std::move(env)), ringTimer_(*env_.loop, TimerId::RingWatch), questions_(*env_.window) {}
 
 COrvanelView::~COrvanelView() {
   prompts_.reset();

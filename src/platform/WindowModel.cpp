@@ -62,6 +62,11 @@ void WindowModel::InsertRow(std::size_t index, ListRow row) {
   Publish();
 }
 
+void WindowModel::SetRows(std::vector<ListRow> rows) {
+  state_.rows = std::move(rows);
+  Publish();
+}
+
 void WindowModel::DeleteRow(std::size_t index) {
   if (index >= state_.rows.size()) return;
   state_.rows.erase(state_.rows.begin() + static_cast<std::ptrdiff_t>(index));
@@ -115,6 +120,27 @@ void WindowModel::SetLineBusy(bool busy) {
 
 void WindowModel::SetClosing() {
   state_.closing = true;
+  Publish();
+}
+
+void WindowModel::ShowSetupDialog(SetupDialogState dialog) {
+  dialog.open = true;
+  dialog.revision = state_.setup.revision + 1;
+  state_.setup = std::move(dialog);
+  Publish();
+}
+
+void WindowModel::CloseSetupDialog() {
+  if (!state_.setup.open) return;
+  SetupDialogState closed;
+  closed.revision = state_.setup.revision + 1;
+  state_.setup = std::move(closed);
+  Publish();
+}
+
+void WindowModel::SetLogFiles(std::vector<std::string> names) {
+  state_.logFiles = std::move(names);
+  ++state_.logFilesListed;
   Publish();
 }
 

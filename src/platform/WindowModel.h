@@ -42,6 +42,24 @@ struct ListRow {
   std::string identity;  // what a command on this row carries (file name and time)
 };
 
+// The "Modem Set Up" dialog while it is open: the profile's values as stored (a value
+// outside its group shows as nothing chosen), and the serial devices beside them.
+struct SetupDeviceState {
+  int com = 0;
+  std::string device;  // what COM<com> opens
+  bool exists = false;
+};
+
+struct SetupDialogState {
+  bool open = false;
+  int revision = 0;  // changes whenever the engine sets the values the page must show
+  int port = 2, speed = 0, type = 0, device = 0, rings = 0, delay = 0, action = 0;
+  std::string init, phone, pager, security;
+  std::string map;                         // the device the chosen Com number is to open; empty: as it is
+  std::vector<SetupDeviceState> ports;     // Com1 to Com4
+  std::vector<std::string> serialDevices;  // the serial devices found on the machine
+};
+
 struct WindowState {
   uint64_t version = 0;
   std::string title;
@@ -54,6 +72,9 @@ struct WindowState {
   std::vector<MessageBoxState> boxes;  // open message boxes, oldest first
   bool lineBusy = false;               // a line operation runs: the line buttons are unavailable
   bool closing = false;                // the program is shutting down
+  SetupDialogState setup;
+  std::vector<std::string> logFiles;  // the program directory's logs, as listed last
+  uint64_t logFilesListed = 0;        // how many times they were listed
 };
 
 class WindowModel {
@@ -69,6 +90,7 @@ class WindowModel {
   void SetStatus(const std::string& text);
   const std::string& Status() const { return state_.status; }
   void InsertRow(std::size_t index, ListRow row);  // an index past the end appends
+  void SetRows(std::vector<ListRow> rows);         // the whole list at once
   void DeleteRow(std::size_t index);               // an index past the end does nothing
   std::size_t RowCount() const { return state_.rows.size(); }
   const ListRow* Row(std::size_t index) const;
@@ -82,6 +104,10 @@ class WindowModel {
   bool BoxOpen(int id) const;
   void SetLineBusy(bool busy);
   void SetClosing();
+  // Opens the set-up dialog or shows new values in it; closing it forgets them.
+  void ShowSetupDialog(SetupDialogState dialog);
+  void CloseSetupDialog();
+  void SetLogFiles(std::vector<std::string> names);
   const WindowState& Current() const { return state_; }
 
   // Any thread.

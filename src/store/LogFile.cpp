@@ -2,12 +2,14 @@
 
 #include <cstdlib>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <system_error>
@@ -168,6 +170,80 @@ MoveAsideResult LogFile::MoveAside(const std::string& path, std::time_t now) {
   }
   result.error = "every dated name is taken";
   return result;
+}
+
+NewFileResult LogFile::WriteNew(const std::string& dir, const std::function<std::string(int)>& nameFor, int tries,
+                                const std::vector<std::uint8_t>& bytes) {
+  NewFileResult result;
+  std::string folder = dir.empty() || dir.back() != '/' ? dir + "/" : dir;
+  // The whole file first, under a name of its own, then linked to its free name.
+  static std::atomic<unsigned> serial{0};
+  std::string temp;
+  UniqueFileDescriptor fd;
+  for (int attempt = 0; attempt < 100 && !fd.IsValid(); ++attempt) {
+    temp = folder + ".telvara-new-" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
+    fd.Reset(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (!fd.IsValid() && errno != EEXIST) {
+      result.error = SystemError(errno);
+      return result;
+    }
+  }
+  if (!fd.IsValid()) {
+    result.error = SystemError(EEXIST);
+    return result;
+  }
+  if (!WriteAll(fd.Get(), bytes.data(), bytes.size()) || ::fsync(fd.Get()) != 0 || ::close(fd.Release()) != 0) {
+    result.error = SystemError(errno);
+    ::unlink(temp.c_str());
+    return result;
+  }
+  for (int n = 0; n < tries; ++n) {
+    std::string name = nameFor(n);
+    if (RenameNoReplace(temp, folder + name) == 0) {
+      result.name = name;
+      break;
+    }
+    if (errno != EEXIST) {
+      result.error = SystemError(errno);
+      break;
+    }
+  }
+  if (result.name.empty()) {
+    if (result.error.empty()) result.error = "every name is taken";
+    ::unlink(temp.c_str());
+    return result;
+  }
+  UniqueFileDescriptor dirFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dirFd.IsValid()) (void)::fsync(dirFd.Get());
+  return result;
+}
+
+bool LogFile::IsLogName(const std::string& name) {
+  if (name.size() < 5 || name.size() > 255 || name[0] == '.') return false;
+  for (char c : name) {
+    auto byte = static_cast<unsigned char>(c);
+    if (c == '/' || c == '\\' || byte < 0x20 || byte == 0x7f) return false;
+  }
+  std::string end = name.substr(name.size() - 4);
+  std::transform(end.begin(), end.end(), end.begin(),
+                 [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
+  return end == ".log";
+}
+
+std::vector<std::string> LogFile::ListLogs(const std::string& dir, std::size_t max) {
+  std::vector<std::string> names;
+  std::string folder = dir.empty() || dir.back() != '/' ? dir + "/" : dir;
+  DIR* d = ::opendir(folder.c_str());
+  if (!d) return names;
+  while (dirent* e = ::readdir(d)) {
+    std::string name = e->d_name;
+    struct stat st;
+    if (IsLogName(name) && ::stat((folder + name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) names.push_back(name);
+  }
+  ::closedir(d);
+  std::sort(names.begin(), names.end());
+  if (names.size() > max) names.resize(max);
+  return names;
 }
 
 }  // namespace telvara

@@ -1,10 +1,12 @@
 #pragma once
 // Disk operations of the message log: reading a whole file, replacing a file atomically
-// (temp file, fsync, rename), and moving a file aside under a dated name without
-// replacing anything. Engine thread only.
+// (temp file, fsync, rename), moving a file aside under a dated name and making a new
+// file under a free name without replacing anything, and listing the logs of a
+// folder. Static and stateless: any thread (the window's server stores dropped logs).
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,7 +35,12 @@ struct [[nodiscard]] MoveAsideResult {
   bool Ok() const { return !newPath.empty(); }
 };
 
-// Engine thread only; static operations on paths.
+struct [[nodiscard]] NewFileResult {
+  std::string name;  // the name the file got; empty when it could not be written
+  std::string error;
+  bool Ok() const { return !name.empty(); }
+};
+
 class LogFile {
  public:
   // Files larger than maxBytes are refused rather than read into memory.
@@ -49,6 +56,18 @@ class LogFile {
   static MoveAsideResult MoveAside(const std::string& path, std::time_t now);
 
   static bool Exists(const std::string& path);
+
+  // Writes bytes to a new file in `dir` under the first free name of nameFor(0),
+  // nameFor(1), ... (`tries` of them): the file appears whole under its name or not at
+  // all, and never replaces one.
+  static NewFileResult WriteNew(const std::string& dir, const std::function<std::string(int)>& nameFor, int tries,
+                                const std::vector<std::uint8_t>& bytes);
+
+  // A plain file name (no folder, no leading dot, no control characters) that ends in
+  // ".log" in any case.
+  static bool IsLogName(const std::string& name);
+  // The names of the regular files of `dir` that IsLogName takes, sorted; at most `max`.
+  static std::vector<std::string> ListLogs(const std::string& dir, std::size_t max);
 };
 
 }  // namespace telvara

@@ -94,6 +94,18 @@ SaveResult COrvanelDoc::OnNewDocument() {
   return MarkModified();
 }
 
+OpenResult COrvanelDoc::OnNewNumberedDocument() {
+  NewFileResult made = LogFile::WriteNew(
+      programDir_, [](int n) { return kNewLogStem + std::to_string(n + 1) + ".log"; }, 9999, MessageLog::Write({}));
+  if (!made.Ok()) {
+    OpenResult result;
+    result.status = OpenStatus::Unreadable;
+    result.error = "A new log could not be made in " + Quoted(programDir_) + ": " + made.error + ".";
+    return result;
+  }
+  return OnOpenDocument(programDir_ + made.name);
+}
+
 SaveResult COrvanelDoc::OnSaveDocument() {
   SaveResult result;
   if (pathName_.empty()) {

@@ -86,6 +86,11 @@ class COrvanelDoc {
   OpenResult OnOpenDocument(const std::string& path);
   // Empties the document, points it at the standard log path and saves it there.
   SaveResult OnNewDocument();
+  // The File command New: an empty log in the program directory under the first free
+  // name of "Orvanel1.log", "Orvanel2.log", ..., never over a file, and opened. On
+  // failure the document is left as it was.
+  static constexpr const char* kNewLogStem = "Orvanel";
+  OpenResult OnNewNumberedDocument();
   // Writes the whole list to the document's path atomically; clears the modified flag
   // on success.
   SaveResult OnSaveDocument();

@@ -44,6 +44,19 @@ bool BoxAnswerFits(std::string_view data, const WindowState& state) {
   });
 }
 
+// The set-up dialog, or null while it is closed.
+Json SetupToJson(const SetupDialogState& setup) {
+  if (!setup.open) return nullptr;
+  Json ports = Json::array();
+  for (const SetupDeviceState& p : setup.ports)
+    ports.push_back({{"com", p.com}, {"device", p.device}, {"exists", p.exists}});
+  return {{"revision", setup.revision}, {"port", setup.port},        {"speed", setup.speed},
+          {"type", setup.type},         {"device", setup.device},    {"rings", setup.rings},
+          {"delay", setup.delay},       {"action", setup.action},    {"init", setup.init},
+          {"phone", setup.phone},       {"pager", setup.pager},      {"security", setup.security},
+          {"map", setup.map},           {"ports", std::move(ports)}, {"serialDevices", setup.serialDevices}};
+}
+
 }  // namespace
 
 std::string StateToJson(const WindowState& state) {
@@ -64,7 +77,10 @@ std::string StateToJson(const WindowState& state) {
                {"rows", std::move(rows)},
                {"boxes", std::move(boxes)},
                {"lineBusy", state.lineBusy},
-               {"closing", state.closing}};
+               {"closing", state.closing},
+               {"setup", SetupToJson(state.setup)},
+               {"logFiles", state.logFiles},
+               {"logFilesListed", state.logFilesListed}};
   return json.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 

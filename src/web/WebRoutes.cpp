@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "platform/FileDescriptor.h"
+#include "web/LogUpload.h"
 #include "web/PageProtocol.h"
 
 namespace telvara {
@@ -28,6 +29,11 @@ constexpr PageFile kPageFiles[] = {
     {"/index.html", "index.html", "text/html; charset=utf-8"},
     {"/style.css", "style.css", "text/css; charset=utf-8"},
     {"/app.js", "app.js", "text/javascript; charset=utf-8"},
+    {"/setup.js", "setup.js", "text/javascript; charset=utf-8"},
+    {"/setup.css", "setup.css", "text/css; charset=utf-8"},
+    {"/files.js", "files.js", "text/javascript; charset=utf-8"},
+    {"/help.html", "help.html", "text/html; charset=utf-8"},
+    {"/help.css", "help.css", "text/css; charset=utf-8"},
     {"/icon.svg", "icon.svg", "image/svg+xml"},
 };
 
@@ -120,6 +126,10 @@ RouteResult WebRouter::Route(const HttpRequest& request, AccessVerdict access, c
     response = request.method == "POST" ? PostCommand(request, state) : MethodNotAllowed("POST");
     return result;
   }
+  if (request.path == "/api/upload" && !uploadDir_.empty()) {
+    response = request.method == "POST" ? PostUpload(request) : MethodNotAllowed("POST");
+    return result;
+  }
   for (const PageFile& file : kPageFiles) {
     if (request.path == file.path) {
       response = isGet ? StaticFile(file.file, file.type) : MethodNotAllowed("GET");
@@ -191,6 +201,32 @@ HttpResponse WebRouter::PostCommand(const HttpRequest& request, const WindowStat
   HttpResponse response;
   response.status = 204;
   return response;
+}
+
+HttpResponse WebRouter::PostUpload(const HttpRequest& request) const {
+  // Not a type a cross-site form can send without the browser asking first.
+  const std::string* type = request.Header("content-type");
+  if (!type || type->substr(0, type->find(';')) != "application/octet-stream") {
+    return PlainText(415, "A log is sent as application/octet-stream");
+  }
+  const std::string* name = request.Query("name");
+  if (!name) return PlainText(400, "The log's name is missing");
+  LogUploadResult stored = StoreUploadedLog(uploadDir_, *name, request.body);
+  switch (stored.outcome) {
+    case LogUploadOutcome::Stored: break;
+    case LogUploadOutcome::BadName: return PlainText(400, stored.detail);
+    case LogUploadOutcome::NotALog: return PlainText(422, stored.detail);
+    case LogUploadOutcome::Failed: return PlainText(500, stored.detail);
+  }
+  LoopMessage message;
+  message.kind = LoopMessage::Kind::Command;
+  message.id = command::kFileOpen;
+  message.data = stored.name;
+  if (!post_(std::move(message))) {
+    return PlainText(503,
+                     stored.name + " is stored in the program directory, but Telvara is busy: open it with Ctrl+O");
+  }
+  return PlainText(200, stored.name);
 }
 
 }  // namespace telvara

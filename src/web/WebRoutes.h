@@ -5,7 +5,9 @@
 // Routes: GET (or HEAD) / and the page's few static files (a fixed list, read from the web
 // directory); GET /api/state, the window state as JSON; GET /api/events, a stream of
 // server-sent events that the server keeps up itself; POST /api/command,
-// {"id": <command id>, "data": "<text>"}, posted to the engine as a Command message.
+// {"id": <command id>, "data": "<text>"}, posted to the engine as a Command message;
+// POST /api/upload?name=<file name>, a message log dropped on the window, stored in the
+// program directory (LogUpload) and posted to the engine to be opened.
 // GET /?token=<the access token> answers with the token's cookie and sends the browser
 // on to the page; a request without a credential gets a short page saying where the
 // window's address is printed.
@@ -41,6 +43,9 @@ class WebRouter {
 
   // `rules` say how credentials are asked for and how the cookie is made.
   WebRouter(std::string webDir, AccessRules rules, PostFunction post);
+  // Where dropped logs are stored (the program directory); without it none is taken.
+  // Before the first Route().
+  void AcceptLogsInto(std::string dir) { uploadDir_ = std::move(dir); }
 
   // `access` is WebAccess::Check's verdict on the request, `state` the window as it
   // stands.
@@ -49,12 +54,14 @@ class WebRouter {
  private:
   HttpResponse StaticFile(const char* file, const char* type) const;
   HttpResponse PostCommand(const HttpRequest& request, const WindowState& state) const;
+  HttpResponse PostUpload(const HttpRequest& request) const;
   HttpResponse AskForCredentials() const;
   HttpResponse TradeToken() const;
 
   std::string webDir_;  // ends in '/' unless empty
   AccessRules rules_;
   PostFunction post_;
+  std::string uploadDir_;
 };
 
 }  // namespace telvara

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/FileDescriptor.h"
+#include "web/LogUpload.h"
 #include "web/OwnAddresses.h"
 #include "web/PageProtocol.h"
 
@@ -71,10 +72,12 @@ struct WebServer::Client {
   bool stream = false;
 };
 
-// One request as it arrives; the body is gathered up to kMaxBody.
+// One request as it arrives; the body is gathered up to its limit.
 struct WebServer::Request {
   HttpRequest http;
+  std::size_t limit = kMaxBody;
   bool tooLarge = false;
+  bool receivingLog = false;  // holds the server's one place for a dropped log
 };
 
 // An event stream's own state, read by the library's thread only.
@@ -183,6 +186,7 @@ WebStartResult WebServer::Start() {
   rules.tls = Tls();
   access_.emplace(rules);
   router_.emplace(options_.webDir, rules, [this](LoopMessage message) { return loop_.Post(std::move(message)); });
+  if (!options_.logDir.empty()) router_->AcceptLogsInto(options_.logDir);
 
   if (!parked_.Start()) {
     result.error = "Cannot start the window's server: " + std::string(std::strerror(errno));
@@ -249,8 +253,10 @@ void WebServer::NotifyConnection(void* self, MHD_Connection* connection, void** 
   }
 }
 
-void WebServer::Completed(void*, MHD_Connection*, void** requestContext, MHD_RequestTerminationCode) {
-  delete static_cast<Request*>(*requestContext);
+void WebServer::Completed(void* self, MHD_Connection*, void** requestContext, MHD_RequestTerminationCode) {
+  auto* request = static_cast<Request*>(*requestContext);
+  if (request && request->receivingLog) static_cast<WebServer*>(self)->receivingLog_ = false;
+  delete request;
   *requestContext = nullptr;
 }
 
@@ -267,14 +273,29 @@ MHD_Result WebServer::Handle(void* self, MHD_Connection* connection, const char*
     request->http.headers = Values(connection, MHD_HEADER_KIND, true);
     request->http.query = Values(connection, MHD_GET_ARGUMENT_KIND, false);
     request->http.cookies = Values(connection, MHD_COOKIE_KIND, false);
+    bool log =
+        request->http.method == "POST" && request->http.path == "/api/upload" && !server->options_.logDir.empty();
+    if (log) request->limit = kMaxLogUpload;
     const std::string* length = request->http.Header("content-length");
-    if (length && (length->size() > 9 || std::strtoul(length->c_str(), nullptr, 10) > kMaxBody)) {
+    if (length && (length->size() > 9 || std::strtoul(length->c_str(), nullptr, 10) > request->limit)) {
       return server->Send(connection, PlainText(413, "Too large"));
+    }
+    if (log) {
+      // A log is refused before its body is read when the request may not post at all
+      // (a password is only ever checked at the end, held back as usual).
+      if (!server->access_->ReliesOnPassword(request->http) &&
+          server->access_->Check(request->http, true) != AccessVerdict::Allowed) {
+        return server->Answer(connection, *request);
+      }
+      if (server->receivingLog_.exchange(true)) {
+        return server->Send(connection, PlainText(503, "Another log is being received; try again"));
+      }
+      request->receivingLog = true;
     }
     return MHD_YES;
   }
   if (*uploadSize != 0) {
-    if (request->http.body.size() + *uploadSize > kMaxBody) {
+    if (request->http.body.size() + *uploadSize > request->limit) {
       request->tooLarge = true;
     } else {
       request->http.body.append(upload, *uploadSize);

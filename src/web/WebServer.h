@@ -37,6 +37,7 @@ struct WebServerOptions {
   std::string password;  // required when the host is not a loopback address
   std::string token;     // the access token; empty: none is asked for
   std::string webDir;    // where the page's files are
+  std::string logDir;    // where logs dropped on the window are stored; empty: none are taken
   // PEM texts; both given: the window is served over HTTPS.
   std::string tlsCertificate;
   std::string tlsKey;
@@ -112,6 +113,9 @@ class WebServer {
   MHD_Daemon* daemon_ = nullptr;
   std::atomic<int> port_{0};
   uint64_t nextStream_ = 0;  // the library's thread
+  // One dropped log is received at a time, so their bodies never hold more than one
+  // log's worth of memory.
+  std::atomic<bool> receivingLog_{false};
 };
 
 }  // namespace telvara

@@ -19,11 +19,12 @@ struct Engine {
     std::filesystem::create_directory(line.Path("inbox"));
     std::ofstream(line.Path("telvara.ini")) << "[MODEM]\nTYPE=" << int(dialect) << "\n" << modemProfile;
     profile = std::make_unique<Profile>(line.Path("telvara.ini"));
-    view = std::make_unique<COrvanelView>(
-        ViewEnvironment{&line.Loop(), &window, profile.get(), line.Opener(), line.Path(),
-                        [this](const std::string& text) { log.emplace_back(line.Now(), text); }});
+    view = std::make_unique<COrvanelView>(ViewEnvironment{
+        &line.Loop(), &window, profile.get(), line.Opener(), line.Path(),
+        [this](const std::string& text) { log.emplace_back(line.Now(), text); }, [this] { return serialDevices; }});
     line.Loop().SetHandler([this](const LoopMessage& m) {
       uint32_t start = line.Now();
+      if (m.kind == LoopMessage::Kind::Command) view->OnCommand(m);
       if (m.kind != LoopMessage::Kind::Timer) return;
       view->OnTimer(m.id);
       ticks.push_back(line.Now() - start);
@@ -60,6 +61,7 @@ struct Engine {
   std::unique_ptr<Profile> profile;
   std::vector<std::pair<uint32_t, std::string>> log;
   std::vector<uint32_t> ticks;  // how long each ring-watch tick took
+  Strings serialDevices;        // what the set-up dialog finds on the machine
   std::unique_ptr<COrvanelView> view;
 };
 

@@ -8,10 +8,13 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 
+#include "Files.h"
 #include "platform/EventLoop.h"
 #include "platform/Profile.h"
+#include "platform/SerialDevices.h"
 #include "platform/SerialPort.h"
 
 using namespace telvara;
@@ -93,6 +96,20 @@ TEST(SerialPort, TheDeviceFromThePortsSectionThenTtySAndFailuresWithAReason) {
   PortOpenResult r = MakeSerialPortOpener(p)(0, 19200);  // names no device
   EXPECT_FALSE(r.stream);
   EXPECT_NE(r.error.find("COM0"), std::string::npos) << r.error;
+}
+
+// A device folder of files: the stable names first, then ACM and USB devices by
+// number; ttyS entries without a UART behind them (here: not even a terminal) and
+// other names are left out.
+TEST(SerialDevices, OffersTheStableNamesThenTheNumberedDevices) {
+  telvara::testing::ScratchDir dev;
+  std::filesystem::create_directories(dev.Path() + "serial/by-id");
+  std::filesystem::create_symlink("../../ttyACM0", dev.Path() + "serial/by-id/usb-Modem-if00");
+  for (const char* name : {"ttyACM0", "ttyUSB10", "ttyUSB2", "ttyS0", "tty1", "ttyACMx", "console"})
+    std::ofstream(dev.Path() + name) << "";
+  EXPECT_EQ(FindSerialDevices(dev.Path()),
+            (std::vector<std::string>{dev.Path() + "serial/by-id/usb-Modem-if00", dev.Path() + "ttyACM0",
+                                      dev.Path() + "ttyUSB2", dev.Path() + "ttyUSB10"}));
 }
 
 }  // namespace

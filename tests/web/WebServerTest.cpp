@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "Files.h"
+#include "store/MessageLog.h"
 #include "web/TlsCertificate.h"
 
 namespace telvara {
@@ -141,6 +142,43 @@ TEST_F(WebServerTest, TokenCookieRoutesAndTheLoop) {
   ASSERT_TRUE(loop_.PumpOne());  // posted before the answer was sent
   EXPECT_EQ(taken_.back().data, "PGMO0509.WAV 889740309");
   EXPECT_TRUE(Answered(Ask(post, std::string(70000, 'x')), "413"));
+}
+
+// A log dropped on the window is stored in the program directory under its own name,
+// with a number added rather than over a file, and posted to be opened. What is not a
+// log, or too large, or not from the window's own page, stores nothing.
+TEST_F(WebServerTest, ADroppedLogIsStoredUnderAFreeNameAndPostedToBeOpened) {
+  testing::ScratchDir dir;
+  options_.logDir = dir.Path();
+  Start();
+  const std::string origin = "Origin: http://127.0.0.1:" + std::to_string(port_) + "\r\n";
+  auto upload = [&](const std::string& name, const std::string& more = "") {
+    return Head("POST /api/upload?name=" + name, cookie_ + "Content-Type: application/octet-stream\r\n" + more);
+  };
+  MessageList one;
+  one.push_back(CMessage::NewForCall(889740309, dir.Path()));
+  std::vector<uint8_t> bytes = MessageLog::Write(one);
+  const std::string empty("\0\0", 2), log(bytes.begin(), bytes.end());
+
+  for (const auto& [body, stored] : {std::pair{empty, "calls.log"}, {log, "calls-2.log"}}) {
+    std::string answer = Ask(upload("calls.log", origin), body);
+    EXPECT_TRUE(Answered(answer, "200")) << answer;
+    ASSERT_TRUE(loop_.PumpOne());
+    EXPECT_EQ(std::pair(taken_.back().id, taken_.back().data), std::pair(command::kFileOpen, std::string(stored)));
+    EXPECT_EQ(testing::ReadFileBytes(dir.Path() + stored), std::vector<uint8_t>(body.begin(), body.end()));
+  }
+
+  const std::pair<std::string, const char*> refused[] = {
+      {Ask(upload("calls.log"), log), "403"},  // not from the page
+      {Ask(upload("..%2Fcalls.log", origin), log), "400"},
+      {Ask(upload("calls.txt", origin), log), "400"},
+      {Ask(upload("calls.log", origin), "not a log"), "422"},
+      {Ask(Head("POST /api/upload?name=calls.log", cookie_ + origin + "Content-Type: text/plain\r\n"), log), "415"},
+      {RawClient(port_, upload("big.log", origin + "Content-Length: 5000000\r\n\r\n")).ReadAll(), "413"},
+  };
+  for (const auto& [answer, status] : refused) EXPECT_TRUE(Answered(answer, status)) << answer;
+  EXPECT_FALSE(loop_.HasPosted());
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 2);
 }
 
 // After 5 wrong passwords from an address, each further one is answered a step later

@@ -1,0 +1,165 @@
+// The window's commands as the page posts them: the "Modem Set Up" dialog with its
+// confirmation and restart offer, and the File commands on the message log.
+#include "Engine.h"
+#include "store/LogFile.h"
+#include "store/MessageLog.h"
+
+namespace telvara::testing {
+namespace {
+
+const char kConfirm[] = "You must restart the program to make the changes effective. Save the changes?";
+
+void Post(Engine& e, int id, const std::string& data = "") {
+  LoopMessage m;
+  m.id = id;
+  m.data = data;
+  e.line.Loop().Post(std::move(m));
+  e.line.RunFor(50);
+}
+
+// Answers the newest box with the button; its text.
+std::string Answer(Engine& e, const std::string& button) {
+  const MessageBoxState box = e.window.Current().boxes.back();
+  Post(e, command::kBoxAnswer, std::to_string(box.id) + " " + button);
+  return box.text;
+}
+
+std::string ProfileText(Engine& e) {
+  std::vector<uint8_t> bytes = ReadFileBytes(e.line.Path("telvara.ini"));
+  return std::string(bytes.begin(), bytes.end());
+}
+
+const SetupDialogState& Dialog(Engine& e) { return e.window.Current().setup; }
+
+TEST(SetupDialog, CancelKeepsTheEditsNoWritesNothingYesWritesOnlyTheProfile) {
+  Engine e(Rockwell, "SPEED=9\nRINGS=9\n");
+  const std::string before = ProfileText(e);
+  // OK: no speed and no ring entry chosen, a new init string.
+  const std::string ok = R"({"port":2,"speed":null,"type":0,"device":0,"rings":null,"delay":0,"action":0,)"
+                         R"("init":"ATZ","phone":"5551234","pager":"","security":"857"})";
+  Post(e, command::kSetupModem);
+  ASSERT_TRUE(Dialog(e).open);
+  EXPECT_EQ(std::pair(Dialog(e).speed, Dialog(e).rings), std::pair(9, 9));  // as stored
+  EXPECT_EQ(Dialog(e).ports.size(), 4u);
+
+  Post(e, command::kSetupAnswer, ok);
+  ASSERT_EQ(e.window.Current().boxes.size(), 1u);
+  const MessageBoxState& box = e.window.Current().boxes[0];
+  EXPECT_EQ(box.title, "Change Settings");
+  EXPECT_EQ(box.buttons, (Strings{"Yes", "No", "Cancel"}));
+  EXPECT_TRUE(box.modal);
+  EXPECT_EQ(Answer(e, "Cancel"), kConfirm);
+  EXPECT_TRUE(Dialog(e).open);
+  EXPECT_EQ(std::tuple(Dialog(e).speed, Dialog(e).rings, Dialog(e).init), std::tuple(4, -1, "ATZ"));
+  EXPECT_EQ(ProfileText(e), before);
+
+  Post(e, command::kSetupAnswer, ok);
+  Answer(e, "No");
+  EXPECT_FALSE(Dialog(e).open);
+  EXPECT_EQ(ProfileText(e), before);
+
+  Post(e, command::kSetupModem);
+  EXPECT_EQ(Dialog(e).speed, 9);
+  Post(e, command::kSetupAnswer, ok);
+  Answer(e, "Yes");
+  EXPECT_FALSE(Dialog(e).open);
+  EXPECT_EQ(ProfileText(e),
+            "[MODEM]\nTYPE=0\nSPEED=4\nRINGS=-1\nPORT=2\nDEVICE=0\nDELAY=0\nACTION=0\nINIT=ATZ\n"
+            "PHONE=5551234\nPAGER=\nSECURITY=857\n");
+  EXPECT_EQ(std::tuple(e.view->settings.initString, e.view->settings.rings, e.view->settings.speed),
+            std::tuple("AT&F&C1&D2", 10, 1152));  // the running settings wait for a restart
+  // Reopened, the dialog shows what was saved.
+  Post(e, command::kSetupModem);
+  EXPECT_EQ(std::tuple(Dialog(e).speed, Dialog(e).rings, Dialog(e).phone), std::tuple(4, -1, "5551234"));
+}
+
+// A profile that cannot be written is said so; the dialog stays open with its values.
+TEST(SetupDialog, AFailedWriteIsShownAndTheDialogStaysOpen) {
+  Engine e(Rockwell);
+  Post(e, command::kSetupModem);
+  Post(e, command::kSetupAnswer, R"({"port":3,"phone":"5551234"})");
+  WithFileSizeLimit(16, [&] { return Answer(e, "Yes"); });
+  ASSERT_EQ(e.Boxes().size(), 1u);
+  EXPECT_EQ(e.Boxes()[0].rfind("The settings could not be saved: ", 0), 0u) << e.Boxes()[0];
+  EXPECT_TRUE(Dialog(e).open);
+  EXPECT_EQ(std::pair(Dialog(e).port, Dialog(e).phone), std::pair(3, std::string("5551234")));
+}
+
+TEST(SetupDialog, AfterYesTheOwnerMayRestartAtOnce) {
+  Engine e(Rockwell);
+  for (const char* restart : {"No", "Yes"}) {
+    Post(e, command::kSetupModem);
+    Post(e, command::kSetupAnswer, R"({"port":2})");
+    Answer(e, "Yes");
+    ASSERT_EQ(e.window.Current().boxes.back().buttons, (Strings{"Yes", "No"}));
+    EXPECT_EQ(Answer(e, restart), "The changes take effect when Telvara starts again. Restart Telvara now?");
+    EXPECT_EQ(e.view->RestartRequested(), restart == std::string("Yes"));
+    EXPECT_EQ(e.line.Loop().QuitRequested(), restart == std::string("Yes"));
+  }
+}
+
+// A log of `count` messages in the program directory; the messages' row identities.
+Strings WriteLog(Engine& e, const std::string& name, int count) {
+  MessageList messages;
+  Strings identities;
+  for (int i = 0; i < count; ++i) {
+    messages.push_back(CMessage::NewForCall(e.line.Clock().WallNow() - 60 * (i + 1), e.line.Path("inbox/")));
+    identities.push_back(COrvanelView::RowIdentity(*messages.back()));
+  }
+  std::vector<uint8_t> bytes = MessageLog::Write(messages);
+  std::ofstream(e.line.Path(name), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  return identities;
+}
+
+Strings RowIdentities(const Engine& e) {
+  Strings ids;
+  for (const ListRow& row : e.window.Current().rows) ids.push_back(row.identity);
+  return ids;
+}
+
+TEST(FileCommands, OpenAndNewRefillTheListFromTheNewLogAndNeverReplaceAFile) {
+  Call c;
+  c.AddMessage(MessageStatus::StatusNew, 1);
+  Strings calls = WriteLog(c, "calls.log", 2);
+  std::filesystem::create_directory(c.line.Path("old.log"));  // not a file
+  std::ofstream(c.line.Path("Orvanel1.log")) << "someone's";
+
+  Post(c, command::kFileOpen);
+  EXPECT_EQ(c.window.Current().logFiles, (Strings{"Orvanel1.log", "calls.log", "orvanel.log"}));
+  Post(c, command::kFileOpen, "calls.log");
+  EXPECT_EQ(RowIdentities(c), calls);
+  EXPECT_EQ(c.window.Current().status, "Message log calls.log");
+
+  for (const char* name : {"../calls.log", "/etc/passwd", "telvara.ini", "old.log", "missing.log"}) {
+    Post(c, command::kFileOpen, name);
+    EXPECT_EQ(c.window.Current().status, "\"" + std::string(name) + "\" is not a message log of the program directory");
+  }
+  Post(c, command::kFileOpen, "Orvanel1.log");  // not a log: it stays open, and so does calls.log
+  EXPECT_EQ(c.document.GetPathName(), c.line.Path("calls.log"));
+  EXPECT_EQ(RowIdentities(c), calls);
+
+  Post(c, command::kFileNew);
+  EXPECT_EQ(c.document.GetPathName(), c.line.Path("Orvanel2.log"));
+  EXPECT_TRUE(c.window.Current().rows.empty());
+  EXPECT_EQ(ReadFileBytes(c.line.Path("Orvanel2.log")), (std::vector<uint8_t>{0, 0}));
+  EXPECT_EQ(ReadFileBytes(c.line.Path("Orvanel1.log")).size(), 9u);
+  Post(c, command::kFileSave);
+  EXPECT_EQ(c.window.Current().status, "Message log saved: Orvanel2.log");
+}
+
+// A call or the owner's menu holds the document's messages while the line is in use.
+TEST(FileCommands, TheLogIsNotReplacedWhileTheLineIsInUse) {
+  Call c;
+  c.AddMessage(MessageStatus::StatusNew, 1);
+  WriteLog(c, "calls.log", 2);
+  c.window.SetLineBusy(true);
+  Post(c, command::kFileOpen, "calls.log");
+  Post(c, command::kFileNew);
+  EXPECT_EQ(c.window.Current().status,
+            "A new message log is not started while the line is in use; try again when it is free");
+  EXPECT_EQ(c.document.GetPathName(), c.line.Path("orvanel.log"));
+  EXPECT_EQ(c.window.Current().rows.size(), 1u);
+}
+
+}  // namespace
+}  // namespace telvara::testing
