@@ -31,8 +31,8 @@ struct LoopMessage {
   Kind kind = Kind::Command;
   int id = 0;                    // timer id, or the control / menu command id
   std::string data;              // the command's argument (a message identity, an answer)
-  std::string page;              // the page that sent the command (its own random id), if any
   std::function<void()> invoke;  // Kind::Invoke: run on the engine thread
+  std::string page;              // the page that sent the command (its own random id), if any
 };
 
 // What a blocking wait should also wake for, beside posted messages and its time limit.
