@@ -42,6 +42,16 @@ struct ListRow {
   std::string identity;  // what a command on this row carries (file name and time)
 };
 
+// The sound card is the browser of the person who clicked: this asks the page that
+// sent the command to play a file the server serves, or to record from its microphone.
+struct SoundRequest {
+  int id = 0;         // 0: no request
+  std::string page;   // the id of the page that plays or records
+  std::string kind;   // "play" or "record"
+  std::string url;    // play: what to play, relative to the page
+  bool stop = false;  // record: stop now and send the recording
+};
+
 struct WindowState {
   uint64_t version = 0;
   std::string title;
@@ -53,6 +63,7 @@ struct WindowState {
   std::vector<ListRow> rows;
   std::vector<MessageBoxState> boxes;  // open message boxes, oldest first
   bool lineBusy = false;               // a line operation runs: the line buttons are unavailable
+  SoundRequest sound;                  // what a page plays or records now
   bool closing = false;                // the program is shutting down
 };
 
@@ -81,6 +92,7 @@ class WindowModel {
   bool CloseBox(int id);
   bool BoxOpen(int id) const;
   void SetLineBusy(bool busy);
+  void SetSound(SoundRequest request);  // an id of 0 ends the request
   void SetClosing();
   const WindowState& Current() const { return state_; }
 
