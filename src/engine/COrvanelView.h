@@ -24,6 +24,7 @@ struct SaveResult;
 class CStartupWnd;
 class FMODEM;
 class Profile;
+class BrowserSoundCard;
 class VoicePrompts;
 class WindowModel;
 
@@ -68,6 +69,12 @@ class COrvanelView {
   void OnTimer(int timerId);
   // Buttons, menu commands and message-box answers from the window.
   void OnCommand(const LoopMessage& message);
+  // The four buttons. A message is named by its row's identity; `page` is the page
+  // that clicked, which is the sound card.
+  void OnPlayMessage(const std::string& identity, const std::string& page);
+  void OnDeleteMessage(const std::string& identity);
+  void OnPlayAnnouncement(const std::string& page);
+  void OnRecordAnnouncement(const std::string& page);
 
   void ShowStatus(const std::string& text);
   // An OK-only box: shown without stopping the engine, since its answer changes nothing.
@@ -78,7 +85,8 @@ class COrvanelView {
   int ReturnToIdle();
   // The line bracket every operation on the line runs in: refused (false) while the
   // line is busy; else takes the line, stops the watch, runs the work, shows the
-  // hang-up text, hangs up, returns the modem to idle and watches the line again.
+  // hang-up text (if any), hangs up, returns the modem to idle and watches the line
+  // again.
   bool RunOnLine(const std::function<void()>& work, const std::string& hangUpText);
   void AnswerCall();
   void TakeCall();
@@ -101,6 +109,9 @@ class COrvanelView {
   int PlayInboxFile(const std::string& name);
   int RecordPrompt(const std::string& name);
   int RecordInboxFile(const std::string& name);
+  // Records the modem's greeting; it replaces the old one only when the recording
+  // ended normally. 1 then.
+  int RecordAnnounceFile();
   int SpeakNumber(uint32_t value);
   int SpeakTime();
   void SpeakDigits(const std::string& text);
@@ -154,6 +165,13 @@ class COrvanelView {
   CMessage* WalkMessage(bool allMessages, int ordinal) const;
   int PositionOf(const CMessage* message) const;
   void ShowIfNotSaved(const SaveResult& saved);
+  // The buttons' share: the position of the message with that identity, or -1; the
+  // modem's preparation for the handset or the speaker (false: skip the work); any
+  // device but those two is the sound card.
+  int FindMessage(const std::string& identity) const;
+  bool PrepareLocalLine(const char* flowControlFailed);
+  bool UsesSoundCard() const;
+  void RecordWithSoundCard(const std::string& page);
 
   ViewEnvironment env_;
   LoopTimer ringTimer_;
@@ -161,6 +179,7 @@ class COrvanelView {
   std::unique_ptr<FMODEM> modem_;
   std::unique_ptr<VoicePrompts> prompts_;
   std::unique_ptr<CStartupWnd> startupWindow_;
+  std::unique_ptr<BrowserSoundCard> soundCard_;
   int failedCodeChecks_ = 0;  // in the call going on
 };
 

@@ -2,6 +2,7 @@
 #include <cstdlib>
 
 #include "engine/COrvanelView.h"
+#include "platform/BrowserSoundCard.h"
 #include "platform/EventLoop.h"
 #include "platform/WindowModel.h"
 
@@ -17,10 +18,11 @@ void COrvanelView::OnCommand(const LoopMessage& message) {
       break;
     }
     case command::kExit: env_.loop->PostClose(); break;
-    case command::kPlayMessage:
-    case command::kDeleteMessage:
-    case command::kPlayAnnouncement:
-    case command::kRecordAnnouncement: ShowStatus("The message buttons are not built yet"); break;
+    case command::kSoundReport: soundCard_->OnReport(message.data); break;
+    case command::kPlayMessage: OnPlayMessage(message.data, message.page); break;
+    case command::kDeleteMessage: OnDeleteMessage(message.data); break;
+    case command::kPlayAnnouncement: OnPlayAnnouncement(message.page); break;
+    case command::kRecordAnnouncement: OnRecordAnnouncement(message.page); break;
     case command::kSetupModem: ShowStatus("The Modem Set Up dialog is not built yet"); break;
     case command::kAbout:
       env_.window->OpenBox("About Telvara", "Telvara for Win95/NT\nVersion 1.0", {"OK"}, false);
