@@ -130,6 +130,7 @@ int COrvanelApp::Run() {
     return 2;
   }
   setup.options.webDir = ExecutableDir() + "web/";
+  setup.options.uploadDir = home + "system/";  // the view's system directory
   WebServer web(window, loop, setup.options);
   WebStartResult started = web.Start();
   if (!started.ok) {

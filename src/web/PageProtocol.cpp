@@ -54,6 +54,14 @@ std::string StateToJson(const WindowState& state) {
     boxes.push_back(
         {{"id", box.id}, {"title", box.title}, {"text", box.text}, {"buttons", box.buttons}, {"modal", box.modal}});
   }
+  Json sound = nullptr;
+  if (state.sound.id != 0) {
+    sound = {{"id", state.sound.id},
+             {"page", state.sound.page},
+             {"kind", state.sound.kind},
+             {"url", state.sound.url},
+             {"stop", state.sound.stop}};
+  }
   Json json = {{"version", state.version},
                {"title", state.title},
                {"startupVisible", state.startupVisible},
@@ -64,6 +72,7 @@ std::string StateToJson(const WindowState& state) {
                {"rows", std::move(rows)},
                {"boxes", std::move(boxes)},
                {"lineBusy", state.lineBusy},
+               {"sound", std::move(sound)},
                {"closing", state.closing}};
   return json.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
