@@ -104,6 +104,7 @@ function render(s) {
 
   renderBoxes();
   setOffline(s.closing ? 'stopped' : null);
+  renderSound(s);
 }
 
 function renderRows(rows) {
@@ -253,7 +254,9 @@ function setOffline(kind) {
   }
   const prompt = $('prompt');
   prompt.classList.toggle('warning', kind !== null);
-  for (const button of document.querySelectorAll('#view .push')) button.disabled = kind !== null;
+  // The buttons wait while a line operation runs.
+  const busy = !!(state && state.lineBusy);
+  for (const button of document.querySelectorAll('#view .push')) button.disabled = kind !== null || busy;
   showPrompt();
   $('blocker').hidden = allBoxes().length === 0 && kind === null;
 }
