@@ -25,9 +25,18 @@ function renderSound(s) {
   if (asked && soundJob && asked.kind === 'record' && asked.stop && !soundJob.stopping) sendRecording(soundJob);
 }
 
+// Timers of a page in the background may be held back for a minute; the audio's own
+// events keep coming, so they say "alive" too.
+function keepAlive(job) {
+  const now = Date.now();
+  if (now - job.lastAlive < SOUND_ALIVE_MS) return;
+  job.lastAlive = now;
+  soundReport(job, 'alive');
+}
+
 function startSoundJob(asked) {
-  const job = { id: asked.id, kind: asked.kind };
-  job.alive = setInterval(() => soundReport(job, 'alive'), SOUND_ALIVE_MS);
+  const job = { id: asked.id, kind: asked.kind, lastAlive: Date.now() };
+  job.alive = setInterval(() => keepAlive(job), SOUND_ALIVE_MS / 5);
   soundJob = job;
   if (asked.kind === 'play') playSound(job, asked.url);
   else if (asked.kind === 'record') openRecorder(job);
@@ -57,6 +66,7 @@ function playSound(job, url) {
   job.audio = audio;
   audio.addEventListener('ended', () => finishJob(job, 'ended'));
   audio.addEventListener('error', () => finishJob(job, 'error'));
+  audio.addEventListener('timeupdate', () => keepAlive(job));
   audio.play().catch(() => finishJob(job, 'error'));
 }
 
@@ -107,6 +117,7 @@ async function startCapture(job) {
   silent.gain.value = 0;
   processor.onaudioprocess = (event) => {
     if (job.stopping) return;
+    keepAlive(job);
     const input = event.inputBuffer.getChannelData(0);
     const n = Math.min(input.length, limit - job.samples);
     if (n <= 0) return;
