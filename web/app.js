@@ -98,6 +98,7 @@ function render(s) {
   renderBoxes();
   for (const part of pageParts) part.render(s);
   setOffline(s.closing ? 'stopped' : null);
+  renderSound(s);
 }
 
 function renderRows(rows) {
@@ -260,7 +261,9 @@ function setOffline(kind) {
   }
   const prompt = $('prompt');
   prompt.classList.toggle('warning', kind !== null);
-  for (const button of document.querySelectorAll('#view .push')) button.disabled = kind !== null;
+  // The buttons wait while a line operation runs.
+  const busy = !!(state && state.lineBusy);
+  for (const button of document.querySelectorAll('#view .push')) button.disabled = kind !== null || busy;
   showPrompt();
   updateBlocker();
 }

@@ -134,6 +134,7 @@ int COrvanelApp::Run() {
   }
   setup.options.webDir = ExecutableDir() + "web/";
   setup.options.logDir = home;
+  setup.options.uploadDir = home + "system/";  // the view's system directory
   WebServer web(window, loop, setup.options);
   WebStartResult started = web.Start();
   if (!started.ok) {

@@ -27,6 +27,7 @@ struct SaveResult;
 class CStartupWnd;
 class FMODEM;
 class Profile;
+class BrowserSoundCard;
 class VoicePrompts;
 class WindowModel;
 
@@ -73,6 +74,12 @@ class COrvanelView {
   void OnTimer(int timerId);
   // Buttons, menu commands and message-box answers from the window.
   void OnCommand(const LoopMessage& message);
+  // The four buttons. A message is named by its row's identity; `page` is the page
+  // that clicked, which is the sound card.
+  void OnPlayMessage(const std::string& identity, const std::string& page);
+  void OnDeleteMessage(const std::string& identity);
+  void OnPlayAnnouncement(const std::string& page);
+  void OnRecordAnnouncement(const std::string& page);
 
   // The "Modem Set Up" dialog: opened in the window; the page's answer (its values as
   // JSON, or "cancel") is confirmed in a question and written to the profile only.
@@ -98,7 +105,8 @@ class COrvanelView {
   int ReturnToIdle();
   // The line bracket every operation on the line runs in: refused (false) while the
   // line is busy; else takes the line, stops the watch, runs the work, shows the
-  // hang-up text, hangs up, returns the modem to idle and watches the line again.
+  // hang-up text (if any), hangs up, returns the modem to idle and watches the line
+  // again.
   bool RunOnLine(const std::function<void()>& work, const std::string& hangUpText);
   void AnswerCall();
   void TakeCall();
@@ -121,6 +129,9 @@ class COrvanelView {
   int PlayInboxFile(const std::string& name);
   int RecordPrompt(const std::string& name);
   int RecordInboxFile(const std::string& name);
+  // Records the modem's greeting; it replaces the old one only when the recording
+  // ended normally. 1 then.
+  int RecordAnnounceFile();
   int SpeakNumber(uint32_t value);
   int SpeakTime();
   void SpeakDigits(const std::string& text);
@@ -182,6 +193,13 @@ class COrvanelView {
   // messages, and not before what is unsaved has been saved. False, with `refusal`
   // or the failed save shown, when it may not.
   bool MayReplaceDocument(const std::string& refusal);
+  // The buttons' share: the position of the message with that identity, or -1; the
+  // modem's preparation for the handset or the speaker (false: skip the work); any
+  // device but those two is the sound card.
+  int FindMessage(const std::string& identity) const;
+  bool PrepareLocalLine(const char* flowControlFailed);
+  bool UsesSoundCard() const;
+  void RecordWithSoundCard(const std::string& page);
 
   ViewEnvironment env_;
   LoopTimer ringTimer_;
@@ -189,6 +207,7 @@ class COrvanelView {
   std::unique_ptr<FMODEM> modem_;
   std::unique_ptr<VoicePrompts> prompts_;
   std::unique_ptr<CStartupWnd> startupWindow_;
+  std::unique_ptr<BrowserSoundCard> soundCard_;
   int failedCodeChecks_ = 0;  // in the call going on
   WindowQuestions questions_;
   std::unique_ptr<CModemSetupDlg> setupDialog_;  // while the dialog is open

@@ -1,5 +1,6 @@
 // Commands from the window: message-box answers, buttons and menu items.
 #include "engine/COrvanelView.h"
+#include "platform/BrowserSoundCard.h"
 #include "platform/EventLoop.h"
 #include "platform/WindowModel.h"
 
@@ -10,10 +11,11 @@ void COrvanelView::OnCommand(const LoopMessage& message) {
     // "<box id> <button>": an OK-only box just closes; a question runs its answer.
     case command::kBoxAnswer: questions_.Answer(message.data); break;
     case command::kExit: env_.loop->PostClose(); break;
-    case command::kPlayMessage:
-    case command::kDeleteMessage:
-    case command::kPlayAnnouncement:
-    case command::kRecordAnnouncement: ShowStatus("The message buttons are not built yet"); break;
+    case command::kSoundReport: soundCard_->OnReport(message.data); break;
+    case command::kPlayMessage: OnPlayMessage(message.data, message.page); break;
+    case command::kDeleteMessage: OnDeleteMessage(message.data); break;
+    case command::kPlayAnnouncement: OnPlayAnnouncement(message.page); break;
+    case command::kRecordAnnouncement: OnRecordAnnouncement(message.page); break;
     case command::kSetupModem: OnSetupModem(); break;
     case command::kSetupAnswer: OnSetupAnswer(message.data); break;
     case command::kFileNew: OnFileNew(); break;

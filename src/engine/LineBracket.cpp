@@ -14,7 +14,7 @@ bool COrvanelView::RunOnLine(const std::function<void()>& work, const std::strin
   StopLineWatch();
   SetScreenSaverActive(false);
   work();
-  ShowStatus(hangUpText);
+  if (!hangUpText.empty()) ShowStatus(hangUpText);
   modem_->HangUp();
   ReturnToIdle();
   SetScreenSaverActive(true);

@@ -1,8 +1,5 @@
 // The owner's telephone menu (the counts, the walk over the messages, the greeting,
 // the settings) and the dialogue of an answered notification call.
-#include <stdio.h>
-#include <unistd.h>
-
 #include "engine/COrvanelView.h"
 #include "engine/SilenceWatch.h"
 #include "modem/FMODEM.h"
@@ -11,13 +8,6 @@
 #include "store/OrvanelDoc.h"
 
 namespace telvara {
-namespace {
-
-// The greeting recorded by telephone goes here first; it replaces the greeting only
-// when the recording ended normally.
-constexpr char kNewAnnounceFile[] = "announce-new.wav";
-
-}  // namespace
 
 CMessage* COrvanelView::WalkMessage(bool allMessages, int ordinal) const {
   if (!document_ || ordinal < 0) return nullptr;
@@ -121,10 +111,7 @@ void COrvanelView::OwnerMenu() {
           --next;
         } else {
           PlayPrompt(kPrompt[15]);
-          std::string fresh = systemDir + kNewAnnounceFile;
-          bool recorded = RecordPrompt(kNewAnnounceFile) == 1;
-          if (!recorded || rename(fresh.c_str(), (systemDir + kAnnounceFile).c_str()) != 0)
-            unlink(fresh.c_str());  // a failed recording keeps the old greeting
+          RecordAnnounceFile();
           mode = Mode::OfferMenu;
         }
         break;

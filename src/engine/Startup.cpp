@@ -8,6 +8,7 @@
 #include "engine/COrvanelView.h"
 #include "engine/StartupWindow.h"
 #include "modem/FMODEM.h"
+#include "platform/BrowserSoundCard.h"
 #include "platform/Clock.h"
 #include "platform/EventLoop.h"
 #include "platform/Profile.h"
@@ -18,7 +19,10 @@
 namespace telvara {
 
 COrvanelView::COrvanelView(ViewEnvironment env)
-    : env_(std::move(env)), ringTimer_(*env_.loop, TimerId::RingWatch), questions_(*env_.window) {}
+    : env_(std::move(env)),
+      ringTimer_(*env_.loop, TimerId::RingWatch),
+      soundCard_(std::make_unique<BrowserSoundCard>(*env_.loop, *env_.window)),
+      questions_(*env_.window) {}
 
 COrvanelView::~COrvanelView() {
   prompts_.reset();
@@ -63,6 +67,7 @@ void COrvanelView::PrepareDirectories() {
   if (!programDir.empty() && programDir.back() != '/') programDir += '/';
   inboxDir = programDir + "inbox/";
   systemDir = programDir + "system/";
+  soundCard_->SetUploadDir(systemDir);  // where the window's server puts a recording
   std::string inbox = programDir + "inbox";
   struct stat st {};
   if (stat(inbox.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return;

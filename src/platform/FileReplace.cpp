@@ -31,12 +31,16 @@ std::string ReplaceFile(const std::string& path, std::string_view bytes, bool ke
   }
   if (::fsync(fd.Get()) != 0 || ::close(fd.Release()) != 0) return fail(temp);
   if (::rename(temp.c_str(), path.c_str()) != 0) return fail(path);
-  // The rename itself is durable only once the directory is on disk.
+  SyncDirectoryOf(path);
+  return "";
+}
+
+void SyncDirectoryOf(const std::string& path) {
+  // A rename is durable only once the directory is on disk.
   std::size_t slash = path.rfind('/');
   std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
   UniqueFileDescriptor dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dirFd.IsValid()) ::fsync(dirFd.Get());
-  return "";
 }
 
 }  // namespace telvara

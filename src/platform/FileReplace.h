@@ -11,4 +11,7 @@ namespace telvara {
 // file is readable by its user only. Gives "" or what went wrong ("<path>: <reason>").
 std::string ReplaceFile(const std::string& path, std::string_view bytes, bool keepMode);
 
+// Makes a rename to `path` durable: syncs the directory that holds it.
+void SyncDirectoryOf(const std::string& path);
+
 }  // namespace telvara

@@ -118,6 +118,11 @@ void WindowModel::SetLineBusy(bool busy) {
   Publish();
 }
 
+void WindowModel::SetSound(SoundRequest request) {
+  state_.sound = std::move(request);
+  Publish();
+}
+
 void WindowModel::SetClosing() {
   state_.closing = true;
   Publish();

@@ -60,6 +60,16 @@ struct SetupDialogState {
   std::vector<std::string> serialDevices;  // the serial devices found on the machine
 };
 
+// The sound card is the browser of the person who clicked: this asks the page that
+// sent the command to play a file the server serves, or to record from its microphone.
+struct SoundRequest {
+  int id = 0;         // 0: no request
+  std::string page;   // the id of the page that plays or records
+  std::string kind;   // "play" or "record"
+  std::string url;    // play: what to play, relative to the page
+  bool stop = false;  // record: stop now and send the recording
+};
+
 struct WindowState {
   uint64_t version = 0;
   std::string title;
@@ -71,6 +81,7 @@ struct WindowState {
   std::vector<ListRow> rows;
   std::vector<MessageBoxState> boxes;  // open message boxes, oldest first
   bool lineBusy = false;               // a line operation runs: the line buttons are unavailable
+  SoundRequest sound;                  // what a page plays or records now
   bool closing = false;                // the program is shutting down
   SetupDialogState setup;
   std::vector<std::string> logFiles;  // the program directory's logs, as listed last
@@ -103,6 +114,7 @@ class WindowModel {
   bool CloseBox(int id);
   bool BoxOpen(int id) const;
   void SetLineBusy(bool busy);
+  void SetSound(SoundRequest request);  // an id of 0 ends the request
   void SetClosing();
   // Opens the set-up dialog or shows new values in it; closing it forgets them.
   void ShowSetupDialog(SetupDialogState dialog);

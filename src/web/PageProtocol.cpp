@@ -67,6 +67,14 @@ std::string StateToJson(const WindowState& state) {
     boxes.push_back(
         {{"id", box.id}, {"title", box.title}, {"text", box.text}, {"buttons", box.buttons}, {"modal", box.modal}});
   }
+  Json sound = nullptr;
+  if (state.sound.id != 0) {
+    sound = {{"id", state.sound.id},
+             {"page", state.sound.page},
+             {"kind", state.sound.kind},
+             {"url", state.sound.url},
+             {"stop", state.sound.stop}};
+  }
   Json json = {{"version", state.version},
                {"title", state.title},
                {"startupVisible", state.startupVisible},
@@ -77,6 +85,7 @@ std::string StateToJson(const WindowState& state) {
                {"rows", std::move(rows)},
                {"boxes", std::move(boxes)},
                {"lineBusy", state.lineBusy},
+               {"sound", std::move(sound)},
                {"closing", state.closing},
                {"setup", SetupToJson(state.setup)},
                {"logFiles", state.logFiles},

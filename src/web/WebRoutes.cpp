@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <optional>
 
 #include "platform/FileDescriptor.h"
@@ -34,6 +35,7 @@ constexpr PageFile kPageFiles[] = {
     {"/files.js", "files.js", "text/javascript; charset=utf-8"},
     {"/help.html", "help.html", "text/html; charset=utf-8"},
     {"/help.css", "help.css", "text/css; charset=utf-8"},
+    {"/sound.js", "sound.js", "text/javascript; charset=utf-8"},
     {"/icon.svg", "icon.svg", "image/svg+xml"},
 };
 
@@ -138,6 +140,33 @@ RouteResult WebRouter::Route(const HttpRequest& request, AccessVerdict access, c
   }
   response = PlainText(404, "Not found");
   return result;
+}
+
+bool WebRouter::IsGreetingUpload(const HttpRequest& request) {
+  return request.path == "/api/greeting" && request.method == "POST";
+}
+
+UploadCheck WebRouter::CheckGreetingUpload(const HttpRequest& request, const WindowState& state, uint64_t maxBytes) {
+  UploadCheck check;
+  const std::string* type = request.Header("content-type");
+  std::string bare = type ? type->substr(0, type->find(';')) : "";
+  if (bare != "audio/wav" && bare != "audio/wave" && bare != "audio/x-wav") {
+    check.refusal = PlainText(415, "A recording is sent as audio/wav");
+    return check;
+  }
+  const std::string* length = request.Header("content-length");
+  if (length && (length->size() > 12 || std::strtoull(length->c_str(), nullptr, 10) > maxBytes)) {
+    check.refusal = PlainText(413, "The recording is too large");
+    return check;
+  }
+  const std::string* id = request.Query("request");
+  const SoundRequest& asked = state.sound;
+  if (!id || asked.id == 0 || asked.kind != "record" || !asked.stop || *id != std::to_string(asked.id)) {
+    check.refusal = PlainText(409, "No recording is asked for");
+    return check;
+  }
+  check.requestId = asked.id;
+  return check;
 }
 
 HttpResponse WebRouter::AskForCredentials() const {

@@ -7,13 +7,17 @@
 // server-sent events that the server keeps up itself; POST /api/command,
 // {"id": <command id>, "data": "<text>"}, posted to the engine as a Command message;
 // POST /api/upload?name=<file name>, a message log dropped on the window, stored in the
-// program directory (LogUpload) and posted to the engine to be opened.
+// program directory (LogUpload) and posted to the engine to be opened;
+// POST /api/greeting?request=<id>, a greeting recorded in the page for the sound
+// request going on (a WAV body), is taken by the server itself, streamed to a file; the
+// router judges it from its head (CheckGreetingUpload).
 // GET /?token=<the access token> answers with the token's cookie and sends the browser
 // on to the page; a request without a credential gets a short page saying where the
 // window's address is printed.
 //
 // Route() may be called from any thread at once: it reads only the state it is given
 // and posts through the function it was made with.
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <utility>
@@ -36,6 +40,11 @@ struct RouteResult {
   bool eventStream = false;  // the server follows the window state instead of answering
 };
 
+struct UploadCheck {
+  int requestId = 0;     // the sound request the recording is for, when it is taken
+  HttpResponse refusal;  // when it is not
+};
+
 class WebRouter {
  public:
   // `post` hands a message to the engine's loop; false when the loop will not take it.
@@ -50,6 +59,11 @@ class WebRouter {
   // `access` is WebAccess::Check's verdict on the request, `state` the window as it
   // stands.
   RouteResult Route(const HttpRequest& request, AccessVerdict access, const WindowState& state) const;
+
+  static bool IsGreetingUpload(const HttpRequest& request);
+  // A recording is taken only for the recording that the state asks to be sent, as a
+  // WAV of at most `maxBytes` (as far as the head tells); access is checked before.
+  static UploadCheck CheckGreetingUpload(const HttpRequest& request, const WindowState& state, uint64_t maxBytes);
 
  private:
   HttpResponse StaticFile(const char* file, const char* type) const;

@@ -9,8 +9,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/BrowserSoundCard.h"
 #include "platform/FileDescriptor.h"
 #include "web/LogUpload.h"
+#include "web/GreetingUpload.h"
 #include "web/OwnAddresses.h"
 #include "web/PageProtocol.h"
 
@@ -72,12 +74,14 @@ struct WebServer::Client {
   bool stream = false;
 };
 
-// One request as it arrives; the body is gathered up to its limit.
+// One request as it arrives; the body is gathered up to its limit, or for a recording
+// streamed to its file.
 struct WebServer::Request {
   HttpRequest http;
   std::size_t limit = kMaxBody;
   bool tooLarge = false;
   bool receivingLog = false;  // holds the server's one place for a dropped log
+  std::unique_ptr<GreetingUpload> upload;
 };
 
 // An event stream's own state, read by the library's thread only.
@@ -273,6 +277,7 @@ MHD_Result WebServer::Handle(void* self, MHD_Connection* connection, const char*
     request->http.headers = Values(connection, MHD_HEADER_KIND, true);
     request->http.query = Values(connection, MHD_GET_ARGUMENT_KIND, false);
     request->http.cookies = Values(connection, MHD_COOKIE_KIND, false);
+    if (WebRouter::IsGreetingUpload(request->http)) return server->BeginUpload(connection, *request);
     bool log =
         request->http.method == "POST" && request->http.path == "/api/upload" && !server->options_.logDir.empty();
     if (log) request->limit = kMaxLogUpload;
@@ -294,6 +299,12 @@ MHD_Result WebServer::Handle(void* self, MHD_Connection* connection, const char*
     }
     return MHD_YES;
   }
+  if (*uploadSize != 0 && request->upload) {
+    request->upload->Append(upload, *uploadSize);
+    *uploadSize = 0;
+    return MHD_YES;
+  }
+  if (request->upload) return server->FinishUpload(connection, *request);
   if (*uploadSize != 0) {
     if (request->http.body.size() + *uploadSize > request->limit) {
       request->tooLarge = true;
@@ -322,19 +333,74 @@ MHD_Result WebServer::Answer(MHD_Connection* connection, Request& request) {
       return Send(connection, PlainText(503, "Telvara is stopping"));
     }
   }
-  AccessVerdict verdict = access_->Check(http, changes);
-  if (verdict == AccessVerdict::WrongPassword) {
-    int failures = guesses_.Failed(client->key, SteadyClock::now());
-    if (options_.log) {
-      options_.log("Wrong password for the window from " + client->address + " (" + std::to_string(failures) +
-                   (failures == 1 ? " failure)" : " failures in a row)"));
-    }
-  } else if (verdict != AccessVerdict::NeedCredentials && access_->ReliesOnPassword(http)) {
-    guesses_.Succeeded(client->key);
-  }
+  AccessVerdict verdict = Judge(*client, http, changes);
   RouteResult routed = router_->Route(http, verdict, *model_.Snapshot());
   if (routed.eventStream) return StartStream(connection, *client);
   return Send(connection, routed.response);
+}
+
+AccessVerdict WebServer::Judge(const Client& client, const HttpRequest& http, bool changes) {
+  AccessVerdict verdict = access_->Check(http, changes);
+  if (verdict == AccessVerdict::WrongPassword) {
+    int failures = guesses_.Failed(client.key, SteadyClock::now());
+    if (options_.log) {
+      options_.log("Wrong password for the window from " + client.address + " (" + std::to_string(failures) +
+                   (failures == 1 ? " failure)" : " failures in a row)"));
+    }
+  } else if (verdict != AccessVerdict::NeedCredentials && access_->ReliesOnPassword(http)) {
+    guesses_.Succeeded(client.key);
+  }
+  return verdict;
+}
+
+MHD_Result WebServer::BeginUpload(MHD_Connection* connection, Request& request) {
+  auto* client =
+      static_cast<Client*>(MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT)->socket_context);
+  const HttpRequest& http = request.http;
+  // A body is not held back as a password guess's answer is: while the address must
+  // wait, its uploads are turned away unread.
+  auto now = SteadyClock::now();
+  if (access_->ReliesOnPassword(http) && guesses_.NextCheck(client->key, now) > now) {
+    return Send(connection, PlainText(503, "Too many wrong passwords from this address; try again later"));
+  }
+  AccessVerdict verdict = Judge(*client, http, true);
+  std::shared_ptr<const WindowState> state = model_.Snapshot();
+  if (verdict != AccessVerdict::Allowed) return Send(connection, router_->Route(http, verdict, *state).response);
+  if (options_.uploadDir.empty()) return Send(connection, PlainText(404, "Not found"));
+  UploadCheck check = WebRouter::CheckGreetingUpload(http, *state, BrowserSoundCard::kMaxRecordingBytes);
+  if (check.requestId == 0) return Send(connection, check.refusal);
+  request.upload =
+      std::make_unique<GreetingUpload>(options_.uploadDir, check.requestId, BrowserSoundCard::kMaxRecordingBytes);
+  std::string error = request.upload->Begin();
+  if (!error.empty()) {
+    if (options_.log) options_.log("Window: a recording cannot be kept: " + error);
+    return Send(connection, PlainText(500, "The recording cannot be kept"));
+  }
+  return MHD_YES;
+}
+
+MHD_Result WebServer::FinishUpload(MHD_Connection* connection, Request& request) {
+  if (request.upload->TooLarge()) return Send(connection, PlainText(413, "The recording is too large"));
+  // The engine may have stopped waiting for it meanwhile.
+  UploadCheck check =
+      WebRouter::CheckGreetingUpload(request.http, *model_.Snapshot(), BrowserSoundCard::kMaxRecordingBytes);
+  if (check.requestId == 0) return Send(connection, check.refusal);
+  std::string error = request.upload->Finish();
+  if (!error.empty()) {
+    if (options_.log) options_.log("Window: a recording cannot be kept: " + error);
+    return Send(connection, PlainText(500, "The recording cannot be kept"));
+  }
+  LoopMessage message;
+  message.kind = LoopMessage::Kind::Command;
+  message.id = command::kSoundReport;
+  message.data = std::to_string(check.requestId) + " uploaded";
+  if (!loop_.Post(std::move(message))) {
+    ::unlink(BrowserSoundCard::UploadPath(options_.uploadDir, check.requestId).c_str());
+    return Send(connection, PlainText(503, "Telvara is busy; try again"));
+  }
+  HttpResponse taken;
+  taken.status = 204;
+  return Send(connection, taken);
 }
 
 MHD_Result WebServer::Send(MHD_Connection* connection, const HttpResponse& response) const {

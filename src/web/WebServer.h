@@ -38,6 +38,9 @@ struct WebServerOptions {
   std::string token;     // the access token; empty: none is asked for
   std::string webDir;    // where the page's files are
   std::string logDir;    // where logs dropped on the window are stored; empty: none are taken
+  // Where a greeting recorded in a page is put for the engine (the system directory,
+  // ending in '/'); empty: none is taken.
+  std::string uploadDir;
   // PEM texts; both given: the window is served over HTTPS.
   std::string tlsCertificate;
   std::string tlsKey;
@@ -98,6 +101,11 @@ class WebServer {
   static void FreeStream(void* stream);
 
   MHD_Result Answer(MHD_Connection* connection, Request& request);
+  // The access rules' verdict, with password guesses counted and logged.
+  AccessVerdict Judge(const Client& client, const HttpRequest& http, bool changes);
+  // A recording sent by a page: judged from its head, its body streamed to a file.
+  MHD_Result BeginUpload(MHD_Connection* connection, Request& request);
+  MHD_Result FinishUpload(MHD_Connection* connection, Request& request);
   MHD_Result Send(MHD_Connection* connection, const HttpResponse& response) const;
   MHD_Result StartStream(MHD_Connection* connection, Client& client);
   std::string UrlFor(const std::string& host) const;

@@ -50,6 +50,14 @@ struct Engine {
            window.Current().status;
   }
   std::size_t Answers() { return line.Times("command", "ATA").size(); }
+  // What a page of the window posts, as the server posts it.
+  void Post(int id, const std::string& data, const std::string& page = "") {
+    LoopMessage m;
+    m.id = id;
+    m.data = data;
+    m.page = page;
+    line.Loop().Post(std::move(m));
+  }
   void Ring(int n, uint32_t thenRunMs) {
     line.Modem().Ring(n);
     line.RunFor(thenRunMs);

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <list>
 #include <thread>
 
@@ -339,6 +340,49 @@ TEST_F(WebServerTest, ServesOverTls) {
   EXPECT_NE(answer.find("SameSite=Strict; Secure\r\n"), std::string::npos);
   gnutls_deinit(session);
   gnutls_certificate_free_credentials(credentials);
+}
+
+// A greeting recorded in a page is taken only for the recording that the window asks
+// to be sent, streamed to its file (far past a command's 64 KB) and reported to the
+// engine; one that does not arrive whole leaves nothing behind.
+TEST_F(WebServerTest, ARecordingIsTakenOnlyWhenAskedForAndOnlyWhole) {
+  testing::ScratchDir dir;
+  options_.uploadDir = dir.Path();
+  Start();
+  SoundRequest asked;
+  asked.id = 7;
+  asked.kind = "record";
+  asked.stop = true;
+  model_.SetSound(asked);
+  const std::string wav = "RIFF" + std::string(300000, 'w'), type = "Content-Type: audio/wav\r\n";
+  auto upload = [&](const std::string& query, const std::string& headers) {
+    return Head("POST /api/greeting" + query,
+                cookie_ + "Origin: http://127.0.0.1:" + std::to_string(port_) + "\r\n" + headers);
+  };
+  EXPECT_TRUE(Answered(Ask(upload("?request=8", type), wav), "409"));
+  EXPECT_TRUE(Answered(Ask(upload("?request=7", "Content-Type: application/json\r\n"), wav), "415"));
+  EXPECT_TRUE(Answered(Ask(Head("POST /api/greeting?request=7", cookie_ + type), wav), "403"));  // no origin
+  std::string tooLong = upload("?request=7", type) + "Content-Length: 99999999999\r\n\r\n";
+  EXPECT_TRUE(Answered(RawClient(port_, tooLong).ReadAll(), "413"));
+  {
+    RawClient cut(port_, upload("?request=7", type) + "Content-Length: 300004\r\n\r\n" + wav.substr(0, 100000));
+    std::this_thread::sleep_for(200ms);
+  }
+  EXPECT_FALSE(loop_.HasPosted());
+  EXPECT_TRUE(Answered(Ask(upload("?request=7", type), wav), "204"));
+  ASSERT_TRUE(loop_.PumpOne());
+  EXPECT_EQ(taken_.back().id, command::kSoundReport);
+  EXPECT_EQ(taken_.back().data, "7 uploaded");
+  auto files = [&] {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) names.push_back(entry.path().filename());
+    return names;
+  };
+  for (auto end = SteadyClock::now() + 3s; files().size() > 1 && SteadyClock::now() < end;)
+    std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(files(), std::vector<std::string>{"greeting-7.wav"});
+  std::vector<uint8_t> kept = testing::ReadFileBytes(dir.Path() + "greeting-7.wav");
+  EXPECT_EQ(std::string(kept.begin(), kept.end()), wav);
 }
 
 }  // namespace

@@ -1,0 +1,255 @@
+// The four buttons at the PC: through the handset or the speaker on the simulated
+// line, and through the sound card, which is the page that clicked (its reports posted
+// here as the page would post them).
+#include "Engine.h"
+#include "platform/BrowserSoundCard.h"
+
+namespace telvara::testing {
+namespace {
+
+constexpr char kPage[] = "page-1";
+
+std::string Identity(const COrvanelDoc& d, int i) { return COrvanelView::RowIdentity(*d.GetMessageAt(i)); }
+// The state every line bracket ends in.
+std::string Idle(const Engine& e) {
+  return "watching " + std::to_string(e.view->watching) + ", busy " + std::to_string(e.view->lineBusy) + ", " +
+         std::to_string(e.window.Current().lineBusy) + ": " + e.window.Current().status;
+}
+constexpr char kIdle[] = "watching 1, busy 0, 0: Stand by";
+Strings Tail(const Strings& all, std::size_t n) { return Strings(all.end() - static_cast<long>(n), all.end()); }
+
+TEST(LocalControls, PlayMessageThroughHandsetOrSpeakerPlaysItAndANewOneTurnsOldInPlace) {
+  for (auto [device, line] : {std::pair{Handset, "AT#VLS=1"}, {ModemSpeaker, "AT#VLS=2"}}) {
+    Call c;
+    c.view->settings.outputDevice = device;
+    c.AddMessage(MessageStatus::StatusNew, 1);
+    std::string name = c.AddMessage(MessageStatus::StatusNew, 1), error;
+    std::filesystem::remove(c.line.Path("inbox/") + name);
+    ASSERT_TRUE(sim::WriteWavFile(c.line.Path("inbox/") + name, Samples(3600), 7200, error));
+    std::string first = c.window.Current().rows[0].text, played = c.window.Current().rows[1].text;
+    c.Post(command::kPlayMessage, Identity(c.document, 1));
+    c.line.RunFor(3000);
+    EXPECT_TRUE(c.Shown("Playback On Going"));
+    std::vector<std::vector<uint8_t>> heard = c.line.Played();
+    ASSERT_EQ(heard.size(), 1u);
+    EXPECT_EQ(heard[0], Samples(3600));
+    Strings commands = c.line.Commands();
+    EXPECT_NE(std::find(commands.begin(), commands.end(), line), commands.end());
+    EXPECT_EQ(Tail(commands, 2), (Strings{"ATH0", "AT+FCLASS=0"}));
+    const std::vector<ListRow>& rows = c.window.Current().rows;
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].text, first);
+    EXPECT_EQ(rows[1].text, played.substr(0, played.rfind("NEW")) + "OLD");
+    EXPECT_EQ(rows[1].identity, Identity(c.document, 1));
+    COrvanelDoc stored(c.line.Path());  // marked modified: the log holds it
+    ASSERT_TRUE(stored.OnOpenDocument(c.document.GetPathName()).Ok());
+    EXPECT_EQ(stored.GetMessageAt(1)->status, MessageStatus::StatusOld);
+    EXPECT_EQ(stored.GetMessageAt(0)->status, MessageStatus::StatusNew);
+    EXPECT_EQ(Idle(c), kIdle);
+  }
+}
+
+TEST(LocalControls, PlayMessageWithNoSelectionOrAMessageGoneStillHangsUpAndStandsBy) {
+  Call c;
+  std::string gone = c.AddMessage(MessageStatus::StatusNew, 1) + " 0";
+  for (const std::string& identity : {std::string(), gone}) {
+    std::size_t before = c.line.Commands().size();
+    c.Post(command::kPlayMessage, identity);
+    c.line.RunFor(3000);
+    EXPECT_EQ(c.line.Commands(before), (Strings{"ATH0", "AT+FCLASS=0"}));
+    EXPECT_TRUE(c.line.Played().empty());
+    EXPECT_EQ(Idle(c), kIdle);
+  }
+}
+
+TEST(LocalControls, DeleteRemovesRowRecordAndFileWithoutAskingAndAnUnknownOneNothing) {
+  Call c;
+  std::string kept = c.AddMessage(MessageStatus::StatusNew, 1), deleted = c.AddMessage(MessageStatus::StatusOld, 1);
+  c.Post(command::kDeleteMessage, deleted + " 0");
+  c.Post(command::kDeleteMessage, Identity(c.document, 1));
+  c.line.RunFor(1000);
+  ASSERT_EQ(c.document.GetMessageCount(), 1);
+  EXPECT_EQ(c.document.GetMessageAt(0)->fileName, kept);
+  EXPECT_EQ(c.window.Current().rows.size(), 1u);
+  EXPECT_FALSE(std::filesystem::exists(c.line.Path("inbox/" + deleted)));
+  EXPECT_TRUE(c.Boxes().empty());
+  COrvanelDoc stored(c.line.Path());
+  ASSERT_TRUE(stored.OnOpenDocument(c.document.GetPathName()).Ok());
+  EXPECT_EQ(stored.GetMessageCount(), 1);
+}
+
+// The owner walks the messages by telephone while the buttons are pressed at the PC.
+TEST(LocalControls, DuringACallDeleteAndTheLineButtonsAreRefused) {
+  Call c;
+  c.AddMessage(MessageStatus::StatusNew, 10);
+  std::string identity = Identity(c.document, 0);
+  bool busyShown = false;
+  c.line.At(c.line.Now() + 12000, [&] {
+    busyShown = c.window.Current().lineBusy;
+    c.Post(command::kDeleteMessage, identity);
+    c.Post(command::kPlayMessage, identity);
+    c.Post(command::kRecordAnnouncement, "");
+  });
+  c.Run("after 5s key 857\nafter 3s key 2\nafter 12s key #\n");
+  c.line.RunFor(20000);
+  EXPECT_TRUE(busyShown);
+  EXPECT_EQ(c.document.GetMessageCount(), 1);
+  EXPECT_TRUE(std::filesystem::exists(c.line.Path("inbox/") + c.document.GetMessageAt(0)->fileName));
+  EXPECT_TRUE(c.Shown("The line is in use: the message was not deleted"));
+  EXPECT_FALSE(c.Shown("Playback On Going") || c.Shown("Recording new announcement message"));
+  EXPECT_FALSE(c.window.Current().lineBusy);
+}
+
+// The sound card: the page that clicked plays or records, and reports.
+struct SoundCardTest : ::testing::Test, Call {
+  SoundCardTest() { view->settings.outputDevice = 2; }
+  const SoundRequest& Sound() const { return window.Current().sound; }
+  // What the page does `ms` from now, for the request shown then.
+  void PageDoes(uint32_t ms, std::function<void(const SoundRequest&)> act) {
+    line.At(line.Now() + ms, [this, act] { act(Sound()); });
+  }
+  void PageReports(uint32_t ms, const std::string& report) {
+    PageDoes(ms, [this, report](const SoundRequest& r) {
+      Post(command::kSoundReport, std::to_string(r.id) + " " + report, kPage);
+    });
+  }
+  void PressOk(uint32_t ms) {
+    PageDoes(ms, [this](const SoundRequest&) {
+      for (const MessageBoxState& box : window.Current().boxes)
+        if (box.modal) Post(command::kBoxAnswer, std::to_string(box.id) + " OK", kPage);
+    });
+  }
+  // The page stops when asked, and the server says the recording has arrived.
+  void SendsOnStop(uint32_t ms, const std::vector<uint8_t>& bytes) {
+    PageDoes(ms, [this, bytes](const SoundRequest& r) {
+      EXPECT_TRUE(r.stop);
+      Post(command::kSoundReport, std::to_string(r.id) + " stopped", kPage);
+      std::ofstream(BrowserSoundCard::UploadPath(view->systemDir, r.id), std::ios::binary)
+          .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+      Post(command::kSoundReport, std::to_string(r.id) + " uploaded");
+    });
+  }
+  uint32_t Record() {
+    uint32_t start = line.Now();
+    view->OnRecordAnnouncement(kPage);
+    return line.Now() - start;
+  }
+  void CloseBoxes() {
+    while (!window.Current().boxes.empty()) window.CloseBox(window.Current().boxes[0].id);
+  }
+  std::string Greeting() const { return line.Path("system/announc2.wav"); }
+  std::vector<uint8_t> Wav(int rate, int seconds) {
+    std::string error, path = line.Path("made.wav");
+    std::filesystem::remove(path);
+    EXPECT_TRUE(sim::WriteWavFile(path, Samples(static_cast<std::size_t>(rate * seconds)), rate, error));
+    return ReadFileBytes(path);
+  }
+};
+
+TEST_F(SoundCardTest, PlayEndsOnThePagesReportOrFailsAfterTheLengthAndFiveSecondsAndNeverMarksOld) {
+  AddMessage(MessageStatus::StatusNew, 2);
+  std::string identity = Identity(document, 0), row = window.Current().rows[0].text;
+  struct Case {
+    const char* report;
+    uint32_t took;
+    Strings boxes;
+  } cases[] = {{"ended", 500, {}},
+               {"error", 500, {"Sound card playback failed"}},
+               {nullptr, 7000, {"Sound card playback failed"}}};
+  for (const Case& c : cases) {
+    CloseBoxes();
+    SoundRequest asked;
+    PageDoes(100, [&](const SoundRequest& r) { asked = r; });
+    if (c.report) PageReports(500, c.report);
+    uint32_t start = line.Now();
+    view->OnPlayMessage(identity, kPage);
+    EXPECT_NEAR(line.Now() - start, c.took, 300) << c.report;
+    EXPECT_EQ(asked.page + " " + asked.kind + " " + asked.url,
+              std::string(kPage) + " play api/message?file=" + document.GetMessageAt(0)->fileName);
+    EXPECT_EQ(Boxes(), c.boxes);
+    EXPECT_EQ(Sound().id, 0);
+    EXPECT_EQ(window.Current().rows[0].text, row);
+    EXPECT_EQ(Tail(line.Commands(), 2), (Strings{"ATH0", "AT+FCLASS=0"}));
+  }
+  // The greeting by the sound card is announc2.wav; there is none, so no page is asked.
+  window.CloseBox(window.Current().boxes[0].id);
+  ASSERT_TRUE(std::filesystem::copy_file(line.Path("system/sys001.wav"), line.Path("system/announce.wav")));
+  uint32_t start = line.Now();
+  view->OnPlayAnnouncement(kPage);
+  EXPECT_LT(line.Now() - start, 300u);
+  EXPECT_EQ(Boxes(), Strings{"Sound card playback failed"});
+}
+
+// OK stops the recording; what the page sends replaces the greeting only when it is a
+// well-formed WAV of at most 10 minutes.
+TEST_F(SoundCardTest, OkStopsTheRecordingAndOnlyAGoodWavReplacesTheGreeting) {
+  std::vector<uint8_t> old = Wav(8000, 1), good = Wav(8000, 3), tooLong = good;
+  tooLong.resize(44 + 601 * 8000);  // the header claims what is there: 601 s
+  for (uint8_t i = 0; i < 4; ++i) tooLong[40 + i] = static_cast<uint8_t>((601u * 8000u) >> (8 * i));
+  for (const std::vector<uint8_t>& sent : {std::vector<uint8_t>(5000, 'x'), tooLong, good}) {
+    std::ofstream(Greeting(), std::ios::binary).write(reinterpret_cast<const char*>(old.data()), long(old.size()));
+    SoundRequest asked;
+    PageDoes(100, [&](const SoundRequest& r) { asked = r; });
+    PageReports(200, "recording");
+    PressOk(1000);
+    SendsOnStop(1100, sent);
+    Record();
+    EXPECT_EQ(asked.page + " " + asked.kind + " " + std::to_string(asked.stop), std::string(kPage) + " record 0");
+    bool taken = sent == good;
+    EXPECT_EQ(ReadFileBytes(Greeting()), taken ? good : old);
+    EXPECT_EQ(Boxes(), (taken ? Strings{"All Done"} : Strings{"Can't Save Record", "All Done"}));
+    EXPECT_EQ(window.Current().boxes[0].title, "Sound Card Recording");
+    EXPECT_EQ(Idle(*this), kIdle);
+    CloseBoxes();
+    for (const auto& entry : std::filesystem::directory_iterator(line.Path("system")))
+      EXPECT_EQ(entry.path().filename().string().rfind("greeting-", 0), std::string::npos) << entry.path();
+  }
+  for (const char* text : {"Recording new announcement message", "Recording with Sound Card microphone",
+                           "Recording using Sound Card microphone"})
+    EXPECT_TRUE(Shown(text)) << text;
+}
+
+TEST_F(SoundCardTest, EachFailingStepHasItsBoxThenAllDone) {
+  struct Case {
+    const char* report;
+    Strings boxes;
+  } cases[] = {{"open-error denied", {"MCI Open Error", "All Done"}},
+               {"start-error", {"Can't Start Record", "All Done"}},
+               {nullptr, {"MCI Open Error", "All Done"}}};  // the page never answers
+  for (const Case& c : cases) {
+    if (c.report) PageReports(200, c.report);
+    uint32_t took = Record();
+    EXPECT_EQ(Boxes(), c.boxes);
+    EXPECT_LE(took, c.report ? 500u : BrowserSoundCard::kPageGoneMs + 200);
+    CloseBoxes();
+  }
+  // A plain-http page away from loopback: the box says why, and how to lift it.
+  PageReports(200, "open-error insecure");
+  Record();
+  ASSERT_EQ(Boxes().size(), 2u);
+  EXPECT_EQ(Boxes()[0].substr(0, 15), "MCI Open Error\n");
+  EXPECT_NE(Boxes()[0].find("[WEB] TLS=1"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(Greeting()));
+}
+
+TEST_F(SoundCardTest, ARecordingEndsThirtySecondsAfterItsPageHasGoneOrAfterTenMinutes) {
+  PageReports(200, "recording");
+  uint32_t took = Record();  // nothing more from the page
+  EXPECT_NEAR(took, 200 + BrowserSoundCard::kPageGoneMs, 300);
+  EXPECT_EQ(Boxes(), (Strings{"Can't Stop Record", "All Done"}));
+  EXPECT_EQ(Idle(*this), kIdle);
+  CloseBoxes();
+
+  // A page that stays but whose box nobody answers: stopped at 10 minutes.
+  PageReports(200, "recording");
+  for (uint32_t t = 5000; t < 700000; t += 5000) PageReports(t, "alive");
+  std::vector<uint8_t> sent = Wav(8000, 1);
+  SendsOnStop(200 + BrowserSoundCard::kMaxRecordingMs + 100, sent);
+  took = Record();
+  EXPECT_NEAR(took, 200 + BrowserSoundCard::kMaxRecordingMs + 100, 300);
+  EXPECT_EQ(ReadFileBytes(Greeting()), sent);
+  EXPECT_EQ(Boxes(), Strings{"All Done"});
+}
+
+}  // namespace
+}  // namespace telvara::testing
