@@ -13,6 +13,7 @@ std::string COrvanelView::RowIdentity(const CMessage& message) {
 
 int COrvanelView::FillMessageList() {
   if (!document_) return 1;
+  WindowModel::Batch batch(*env_.window);  // the pages see the whole list at once
   for (int i = 0; i < document_->GetMessageCount(); ++i) {
     CMessage* message = document_->GetMessageAt(i);
     message->BuildListLine();

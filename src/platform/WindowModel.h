@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/RowList.h"
+
 namespace telvara {
 
 // Ids of the commands that the page posts to the engine (Message::Kind::Command).
@@ -37,11 +39,6 @@ struct MessageBoxState {
   bool modal = false;                // the engine waits for the answer
 };
 
-struct ListRow {
-  std::string text;      // the list line as shown
-  std::string identity;  // what a command on this row carries (file name and time)
-};
-
 struct WindowState {
   uint64_t version = 0;
   std::string title;
@@ -50,7 +47,8 @@ struct WindowState {
   std::string startupStatus;
   std::string status;  // the status box
   std::string header;  // the column header over the list
-  std::vector<ListRow> rows;
+  RowList rows;
+  uint64_t rowsVersion = 0;            // changes only when the rows do
   std::vector<MessageBoxState> boxes;  // open message boxes, oldest first
   bool lineBusy = false;               // a line operation runs: the line buttons are unavailable
   bool closing = false;                // the program is shutting down
@@ -59,6 +57,19 @@ struct WindowState {
 class WindowModel {
  public:
   WindowModel();
+
+  // While a Batch lives, changes are published once, when it ends: 65,535 messages
+  // listed at start are one change, not 65,535 copies of a growing list. Engine thread.
+  class Batch {
+   public:
+    explicit Batch(WindowModel& model) : model_(model) { ++model_.batches_; }
+    ~Batch();
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+
+   private:
+    WindowModel& model_;
+  };
 
   // Engine thread.
   void SetTitle(const std::string& title);
@@ -70,7 +81,7 @@ class WindowModel {
   const std::string& Status() const { return state_.status; }
   void InsertRow(std::size_t index, ListRow row);  // an index past the end appends
   void DeleteRow(std::size_t index);               // an index past the end does nothing
-  std::size_t RowCount() const { return state_.rows.size(); }
+  std::size_t RowCount() const { return rows_.size(); }
   const ListRow* Row(std::size_t index) const;
   // Opens a box and returns its id; CloseBox removes it (the user's answer). A box that
   // only informs (not modal) is not opened twice: the same title and text give the id
@@ -82,6 +93,8 @@ class WindowModel {
   bool BoxOpen(int id) const;
   void SetLineBusy(bool busy);
   void SetClosing();
+  // The state as it stands, except that within a Batch its rows are those published
+  // last (RowCount and Row are always current).
   const WindowState& Current() const { return state_; }
 
   // Any thread.
@@ -97,7 +110,11 @@ class WindowModel {
  private:
   void Publish();
 
-  WindowState state_;  // engine thread's working copy
+  WindowState state_;          // engine thread's working copy, rows aside
+  std::vector<ListRow> rows_;  // the rows as they stand; state_.rows is made from them
+  bool rowsChanged_ = false;   // since state_.rows was made
+  int batches_ = 0;            // Batches alive
+  bool held_ = false;          // a change waits for the Batch to end
   int nextBoxId_ = 1;
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
