@@ -130,6 +130,9 @@ int COrvanelApp::Run() {
     return 2;
   }
   setup.options.webDir = ExecutableDir() + "web/";
+  // The page plays and saves the messages and the sound-card greeting that it lists.
+  setup.options.inboxDir = home + "inbox/";
+  setup.options.systemDir = home + "system/";
   WebServer web(window, loop, setup.options);
   WebStartResult started = web.Start();
   if (!started.ok) {

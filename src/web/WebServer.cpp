@@ -182,7 +182,12 @@ WebStartResult WebServer::Start() {
   rules.loopbackOnly = loopback;
   rules.tls = Tls();
   access_.emplace(rules);
-  router_.emplace(options_.webDir, rules, [this](LoopMessage message) { return loop_.Post(std::move(message)); });
+  SoundDirs sounds{options_.inboxDir, options_.systemDir};
+  for (std::string* dir : {&sounds.inbox, &sounds.system}) {
+    if (!dir->empty() && dir->back() != '/') *dir += '/';
+  }
+  router_.emplace(
+      options_.webDir, rules, [this](LoopMessage message) { return loop_.Post(std::move(message)); }, sounds);
 
   if (!parked_.Start()) {
     result.error = "Cannot start the window's server: " + std::string(std::strerror(errno));
@@ -313,12 +318,19 @@ MHD_Result WebServer::Answer(MHD_Connection* connection, Request& request) {
   }
   RouteResult routed = router_->Route(http, verdict, *model_.Snapshot());
   if (routed.eventStream) return StartStream(connection, *client);
-  return Send(connection, routed.response);
+  return Send(connection, std::move(routed.response));
 }
 
-MHD_Result WebServer::Send(MHD_Connection* connection, const HttpResponse& response) const {
-  MHD_Response* r = MHD_create_response_from_buffer(response.body.size(), const_cast<char*>(response.body.data()),
-                                                    MHD_RESPMEM_MUST_COPY);
+MHD_Result WebServer::Send(MHD_Connection* connection, HttpResponse response) const {
+  MHD_Response* r = nullptr;
+  if (response.file.IsValid()) {
+    // Streamed from the file; the library closes it with the response.
+    r = MHD_create_response_from_fd64(response.fileSize, response.file.Get());
+    if (r) response.file.Release();
+  } else {
+    r = MHD_create_response_from_buffer(response.body.size(), const_cast<char*>(response.body.data()),
+                                        MHD_RESPMEM_MUST_COPY);
+  }
   if (!r) return MHD_NO;
   for (const auto& [name, value] : StandardHeaders()) MHD_add_response_header(r, name.c_str(), value.c_str());
   for (const auto& [name, value] : response.headers) MHD_add_response_header(r, name.c_str(), value.c_str());

@@ -37,6 +37,10 @@ struct WebServerOptions {
   std::string password;  // required when the host is not a loopback address
   std::string token;     // the access token; empty: none is asked for
   std::string webDir;    // where the page's files are
+  // Where the messages and the greetings are, for the page to play or save them (by
+  // name, never by path); empty: not served.
+  std::string inboxDir;
+  std::string systemDir;
   // PEM texts; both given: the window is served over HTTPS.
   std::string tlsCertificate;
   std::string tlsKey;
@@ -97,7 +101,7 @@ class WebServer {
   static void FreeStream(void* stream);
 
   MHD_Result Answer(MHD_Connection* connection, Request& request);
-  MHD_Result Send(MHD_Connection* connection, const HttpResponse& response) const;
+  MHD_Result Send(MHD_Connection* connection, HttpResponse response) const;
   MHD_Result StartStream(MHD_Connection* connection, Client& client);
   std::string UrlFor(const std::string& host) const;
 
