@@ -26,10 +26,8 @@ const HELP_TEXT = [
 
 const $ = (id) => document.getElementById(id);
 
-let state = null;             // the state drawn last
-let rowsKey = '';             // the rows drawn last, to skip needless redrawing
-let selectedIndex = -1;       // the selected row, kept by its identity across updates
-let selectedIdentity = null;
+let state = null;             // the state drawn last (its rows are the list's, list.js)
+let rowsVersion = null;       // the version of the rows that the list holds
 let localBoxes = [];          // boxes the page shows on its own (Help Topics)
 let nextLocalBox = 1;
 let source = null;
@@ -56,9 +54,25 @@ function post(id, data) {
   }).then((r) => r.ok, () => false);
 }
 
+// The state comes first whole (fetched while the page loads, see index.html); the
+// stream then sends the rows only when they are not those the list holds.
+function start() {
+  fetch('api/state', { credentials: 'same-origin', cache: 'no-store' })
+    .then((r) => (r.ok ? r.json() : null))
+    .then((s) => { if (s) take(s); }, () => {})
+    .finally(connect);
+}
+
+function take(s) {
+  failures = 0;
+  closingSeen = !!s.closing;
+  $('connecting').classList.add('gone');
+  render(s);
+}
+
 function connect() {
   clearTimeout(retryTimer);
-  const es = new EventSource('api/events');
+  const es = new EventSource(rowsVersion === null ? 'api/events' : `api/events?rows=${rowsVersion}`);
   source = es;
   es.addEventListener('state', (event) => {
     let s;
@@ -67,10 +81,7 @@ function connect() {
     } catch (e) {
       return;
     }
-    failures = 0;
-    closingSeen = !!s.closing;
-    $('connecting').classList.add('gone');
-    render(s);
+    take(s);
   });
   // A dropped stream (the program stopped, or restarted) is opened again by hand, so
   // that the window says plainly what happened while it keeps trying.
@@ -92,7 +103,6 @@ function render(s) {
   document.title = title;
   $('title').textContent = title;
   $('header').textContent = s.header || DEFAULT_HEADER;
-  renderRows(s.rows || []);
   if ($('status').value !== s.status) $('status').value = s.status;
 
   $('startup').hidden = !s.startupVisible;
@@ -101,53 +111,15 @@ function render(s) {
   // The main window appears once the start-up has finished, as it did on the desktop.
   $('frame').hidden = !!s.startupVisible;
   document.body.classList.toggle('main-shown', !s.startupVisible);
+  // The rows come only when they changed; otherwise the list keeps its own. (Drawn
+  // once the list is shown, to know how many are in view.)
+  if (Array.isArray(s.rows)) {
+    setListRows(s.rows);
+    rowsVersion = s.rowsVersion;
+  }
 
   renderBoxes();
   setOffline(s.closing ? 'stopped' : null);
-}
-
-function renderRows(rows) {
-  const key = JSON.stringify(rows);
-  if (key !== rowsKey) {
-    rowsKey = key;
-    const list = $('list');
-    list.textContent = '';
-    rows.forEach((row, i) => {
-      const div = document.createElement('div');
-      div.className = 'row';
-      div.setAttribute('role', 'option');
-      div.textContent = row.text;
-      div.dataset.index = String(i);
-      list.appendChild(div);
-    });
-  }
-  // Keep the selection on the same message, wherever the list moved it.
-  if (selectedIdentity !== null) {
-    if (!(rows[selectedIndex] && rows[selectedIndex].identity === selectedIdentity)) {
-      selectedIndex = rows.findIndex((r) => r.identity === selectedIdentity);
-      if (selectedIndex < 0) selectedIdentity = null;
-    }
-  }
-  markSelection();
-}
-
-function select(index) {
-  const rows = state ? state.rows : [];
-  if (index < 0 || index >= rows.length) return;
-  selectedIndex = index;
-  selectedIdentity = rows[index].identity;
-  markSelection();
-  const row = $('list').children[index];
-  if (row) row.scrollIntoView({ block: 'nearest' });
-}
-
-function markSelection() {
-  const children = $('list').children;
-  for (let i = 0; i < children.length; i += 1) {
-    const on = selectedIdentity !== null && i === selectedIndex;
-    children[i].classList.toggle('selected', on);
-    children[i].setAttribute('aria-selected', on ? 'true' : 'false');
-  }
 }
 
 function allBoxes() {
@@ -344,12 +316,6 @@ function menuKey(event) {
 
 // ---- Wiring ----
 
-function selectedRowIdentity() {
-  if (!state || selectedIdentity === null) return '';
-  const row = state.rows[selectedIndex];
-  return row ? row.identity : '';
-}
-
 function wire() {
   for (const button of document.querySelectorAll('#view .push')) {
     button.addEventListener('click', () => {
@@ -358,25 +324,7 @@ function wire() {
     });
   }
   $('close-button').addEventListener('click', () => post(COMMAND_EXIT, ''));
-
-  $('list').addEventListener('mousedown', (event) => {
-    const row = event.target.closest('.row');
-    if (row) select(Number(row.dataset.index));
-  });
-  $('list').addEventListener('keydown', (event) => {
-    const count = state ? state.rows.length : 0;
-    if (!count) return;
-    const at = selectedIdentity === null ? -1 : selectedIndex;
-    let to = null;
-    if (event.key === 'ArrowDown') to = Math.min(at + 1, count - 1);
-    else if (event.key === 'ArrowUp') to = Math.max(at - 1, 0);
-    else if (event.key === 'Home') to = 0;
-    else if (event.key === 'End') to = count - 1;
-    if (to !== null) {
-      event.preventDefault();
-      select(to);
-    }
-  });
+  wireList();
 
   for (const menu of menus()) {
     const title = menu.querySelector('.menutitle');
@@ -436,4 +384,4 @@ function wire() {
 }
 
 wire();
-connect();
+start();

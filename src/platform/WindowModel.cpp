@@ -8,7 +8,14 @@
 
 namespace telvara {
 
-WindowModel::WindowModel() { Publish(); }
+WindowModel::WindowModel() {
+  // The rows' versions of each run are its own: a page that says which rows it has
+  // never names those of an earlier run.
+  state_.rowsVersion = static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
+          .count());
+  Publish();
+}
 
 WindowModel::Batch::~Batch() {
   if (--model_.batches_ == 0 && model_.held_) model_.Publish();

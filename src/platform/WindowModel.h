@@ -48,7 +48,7 @@ struct WindowState {
   std::string status;  // the status box
   std::string header;  // the column header over the list
   RowList rows;
-  uint64_t rowsVersion = 0;            // changes only when the rows do
+  uint64_t rowsVersion = 0;            // changes only when the rows do; never the same in two runs
   std::vector<MessageBoxState> boxes;  // open message boxes, oldest first
   bool lineBusy = false;               // a line operation runs: the line buttons are unavailable
   bool closing = false;                // the program is shutting down

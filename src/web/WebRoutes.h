@@ -4,7 +4,8 @@
 //
 // Routes: GET (or HEAD) / and the page's few static files (a fixed list, read from the web
 // directory); GET /api/state, the window state as JSON; GET /api/events, a stream of
-// server-sent events that the server keeps up itself; POST /api/command,
+// server-sent events that the server keeps up itself (?rows=<version>: the page has
+// the rows of that version, which are then sent only when they change); POST /api/command,
 // {"id": <command id>, "data": "<text>"}, posted to the engine as a Command message.
 // GET /api/message?file=<name>, the WAV of a listed message (the name that a row's
 // identity carries) from the inbox; GET /api/greeting, the sound-card greeting; either

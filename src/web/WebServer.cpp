@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 
 #include "platform/FileDescriptor.h"
@@ -20,7 +21,7 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 
 constexpr std::size_t kMaxBody = 64 * 1024;
-constexpr std::size_t kStreamBlock = 16 * 1024;
+constexpr std::size_t kStreamBlock = 64 * 1024;
 
 bool IsLoopback(const sockaddr* address) {
   if (address->sa_family == AF_INET) {
@@ -85,7 +86,9 @@ struct WebServer::Stream {
   std::atomic<bool> end{false};
   bool greeted = false;
   bool closingSent = false;
+  std::optional<uint64_t> rowsSent;  // the rows' version that the page has
   std::string pending;
+  std::size_t written = 0;  // of pending: a list's megabytes go out in blocks, never moved up
 };
 
 WebServer::WebServer(const WindowModel& model, EventLoop& loop, WebServerOptions options)
@@ -317,7 +320,7 @@ MHD_Result WebServer::Answer(MHD_Connection* connection, Request& request) {
     guesses_.Succeeded(client->key);
   }
   RouteResult routed = router_->Route(http, verdict, *model_.Snapshot());
-  if (routed.eventStream) return StartStream(connection, *client);
+  if (routed.eventStream) return StartStream(connection, *client, http);
   return Send(connection, std::move(routed.response));
 }
 
@@ -340,7 +343,7 @@ MHD_Result WebServer::Send(MHD_Connection* connection, HttpResponse response) co
   return queued;
 }
 
-MHD_Result WebServer::StartStream(MHD_Connection* connection, Client& client) {
+MHD_Result WebServer::StartStream(MHD_Connection* connection, Client& client, const HttpRequest& request) {
   // The newest page of an address wins: its oldest stream ends (often a page already
   // gone whose hang-up has not been seen).
   if (!limits_.MayStream(client.key) && !parked_.EndOldestStream(client.key)) {
@@ -354,6 +357,13 @@ MHD_Result WebServer::StartStream(MHD_Connection* connection, Client& client) {
   stream->park.started = nextStream_++;
   stream->park.seen = 0;
   stream->park.end = &stream->end;
+  // A page that already has the rows (from /api/state, or before a reconnection)
+  // says which; they are not sent again until they change.
+  if (const std::string* rows = request.Query("rows")) {
+    uint64_t version = 0;
+    auto [end, ec] = std::from_chars(rows->data(), rows->data() + rows->size(), version);
+    if (ec == std::errc() && end == rows->data() + rows->size()) stream->rowsSent = version;
+  }
   MHD_Response* r = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, kStreamBlock, &WebServer::ReadStream, stream,
                                                       &WebServer::FreeStream);
   if (!r) {
@@ -376,7 +386,9 @@ MHD_Result WebServer::StartStream(MHD_Connection* connection, Client& client) {
 ssize_t WebServer::ReadStream(void* cls, uint64_t, char* buffer, size_t max) {
   auto* stream = static_cast<Stream*>(cls);
   WebServer* server = stream->server;
-  if (stream->pending.empty()) {
+  if (stream->written == stream->pending.size()) {
+    stream->pending = std::string();  // a list's megabytes are not kept for a keep-alive
+    stream->written = 0;
     if (stream->end.load() || stream->closingSent) return MHD_CONTENT_READER_END_OF_STREAM;
     auto now = SteadyClock::now();
     std::shared_ptr<const WindowState> state = server->model_.Snapshot();
@@ -385,7 +397,13 @@ ssize_t WebServer::ReadStream(void* cls, uint64_t, char* buffer, size_t max) {
       stream->greeted = true;
     }
     if (state->version != stream->park.seen) {
-      stream->pending += "event: state\ndata: " + StateToJson(*state) + "\n\n";
+      // The rows go only when they changed: a new status is a few hundred bytes, even
+      // with 65,535 messages listed.
+      bool rowsKnown = stream->rowsSent == state->rowsVersion;
+      stream->pending += "event: state\ndata: ";
+      stream->pending += StateToJson(*state, rowsKnown ? StateRows::LeftOut : StateRows::Included);
+      stream->pending += "\n\n";
+      stream->rowsSent = state->rowsVersion;
       stream->park.seen = state->version;
       // The program is going: the page shows that, and nothing more will come.
       stream->closingSent = state->closing;
@@ -397,9 +415,9 @@ ssize_t WebServer::ReadStream(void* cls, uint64_t, char* buffer, size_t max) {
     }
     stream->park.keepAliveDue = now + server->options_.keepAliveInterval;
   }
-  std::size_t n = std::min(max, stream->pending.size());
-  std::memcpy(buffer, stream->pending.data(), n);
-  stream->pending.erase(0, n);
+  std::size_t n = std::min(max, stream->pending.size() - stream->written);
+  std::memcpy(buffer, stream->pending.data() + stream->written, n);
+  stream->written += n;
   return static_cast<ssize_t>(n);
 }
 

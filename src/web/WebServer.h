@@ -102,7 +102,7 @@ class WebServer {
 
   MHD_Result Answer(MHD_Connection* connection, Request& request);
   MHD_Result Send(MHD_Connection* connection, HttpResponse response) const;
-  MHD_Result StartStream(MHD_Connection* connection, Client& client);
+  MHD_Result StartStream(MHD_Connection* connection, Client& client, const HttpRequest& request);
   std::string UrlFor(const std::string& host) const;
 
   const WindowModel& model_;

@@ -33,6 +33,35 @@ TEST(PageProtocol, StateSurvivesBytesThatAreNotUtf8) {
   EXPECT_EQ(StateToJson(state).find('\n'), std::string::npos);
 }
 
+// The rows are written by hand: each text comes back as it was, and what is not UTF-8
+// as U+FFFD, a byte at a time.
+TEST(PageProtocol, RowsKeepTheirTexts) {
+  const std::string fffd = "\xEF\xBF\xBD";
+  const std::pair<std::string, std::string> texts[] = {
+      {"say \"hi\" \\ \x01\t", "say \"hi\" \\ \x01\t"},
+      {"\xC3\xA9 \xE2\x82\xAC \xF0\x9D\x84\x9E", "\xC3\xA9 \xE2\x82\xAC \xF0\x9D\x84\x9E"},  // 2, 3 and 4 bytes
+      {"\x80|\xC0\xAF|\xED\xA0\x80|\xE2\x82|\xF5",
+       fffd + "|" + fffd + fffd + "|" + fffd + fffd + fffd + "|" + fffd + fffd + "|" + fffd},
+  };
+  WindowState state;
+  for (const auto& [text, shown] : texts) state.rows.push_back({text, "A.WAV 1"});
+  auto json = nlohmann::json::parse(StateToJson(state));
+  ASSERT_EQ(json["rows"].size(), std::size(texts));
+  for (std::size_t i = 0; i < std::size(texts); ++i) EXPECT_EQ(json["rows"][i]["text"], texts[i].second) << i;
+}
+
+// A page that has the rows of a version is sent the state without them.
+TEST(PageProtocol, RowsCanBeLeftOut) {
+  WindowState state;
+  state.rowsVersion = 3;
+  state.rows.push_back({"a line", "A.WAV 1"});
+  auto with = nlohmann::json::parse(StateToJson(state));
+  auto without = nlohmann::json::parse(StateToJson(state, StateRows::LeftOut));
+  EXPECT_EQ(with["rows"].size(), 1u);
+  EXPECT_FALSE(without.contains("rows"));
+  EXPECT_EQ(without["rowsVersion"], 3);
+}
+
 // What is taken is seen posted in CommandsArePostedAsSentAndA503WhenTheLoopIsFull.
 TEST(PageProtocol, ReadsCommands) {
   WindowState state;

@@ -299,6 +299,44 @@ TEST_F(WebServerTest, SoundFilesAreStreamedAndOnlyRegularFiles) {
   EXPECT_LT(SteadyClock::now() - begin, 1s);
 }
 
+// With 65,535 messages listed, a page is sent the rows once; a new status after that
+// is a small event, and a changed list sends the rows again.
+TEST_F(WebServerTest, ALongListIsNotResentForEachChange) {
+  {
+    WindowModel::Batch batch(model_);
+    for (int i = 0; i < 65535; ++i) {
+      model_.InsertRow(static_cast<std::size_t>(i), {" 2:05:09pm  03/12/1998  1:15  PGMO0509.WAV               NEW",
+                                                     "P" + std::to_string(i) + ".WAV 889740309"});
+    }
+  }
+  Start();
+  // Each event ends with the state's version; the size of a page's next event.
+  auto nextEvent = [&](RawClient& page) {
+    std::string end = "\"version\":" + std::to_string(model_.Snapshot()->version) + "}\n\n";
+    std::size_t before = page.Received().size();
+    EXPECT_TRUE(page.ReadUntil(end, 5000ms)) << end;
+    return page.Received().size() - before;
+  };
+  RawClient page(port_, Events());
+  EXPECT_GT(nextEvent(page), 65535u * 60);
+  model_.SetStatus("Phone ringing.");
+  EXPECT_LT(nextEvent(page), 1000u);
+  model_.DeleteRow(0);
+  EXPECT_GT(nextEvent(page), 65534u * 60);
+
+  // A page that has the rows already (from /api/state) says which; another version is
+  // not those rows.
+  auto opened = [&](const std::string& rows) {
+    return std::make_unique<RawClient>(port_, Head("GET /api/events?rows=" + rows, cookie_) + "\r\n");
+  };
+  uint64_t rows = model_.Snapshot()->rowsVersion;
+  auto has = opened(std::to_string(rows));
+  EXPECT_LT(nextEvent(*has), 1000u);
+  for (const std::string& other : {std::to_string(rows - 1), std::to_string(rows) + "x", std::string("")}) {
+    EXPECT_GT(nextEvent(*opened(other)), 65534u * 60) << other;
+  }
+}
+
 // Over TLS, with a certificate made for the purpose and checked by the client.
 TEST_F(WebServerTest, ServesOverTls) {
   testing::ScratchDir dir;
