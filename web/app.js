@@ -28,7 +28,7 @@ const $ = (id) => document.getElementById(id);
 
 let state = null;             // the state drawn last (its rows are the list's, list.js)
 let rowsVersion = null;       // the version of the rows that the list holds
-let localBoxes = [];          // boxes the page shows on its own (Help Topics)
+let localBoxes = [];          // boxes the page shows on its own (Help Topics, ...)
 let nextLocalBox = 1;
 let source = null;
 let retryTimer = 0;
@@ -206,11 +206,15 @@ function answer(box, label, div) {
   });
 }
 
-function showHelp() {
-  localBoxes.push({ key: 'local-' + nextLocalBox, title: 'Telvara Help', text: HELP_TEXT,
-                    buttons: ['OK'], local: true });
+// A box of the page's own.
+function openLocalBox(title, text, buttons) {
+  localBoxes.push({ key: 'local-' + nextLocalBox, title, text, buttons, local: true });
   nextLocalBox += 1;
   renderBoxes();
+}
+
+function showHelp() {
+  openLocalBox('Telvara Help', HELP_TEXT, ['OK']);
 }
 
 function setOffline(kind) {

@@ -1,6 +1,7 @@
 // The message list of the window. Only the rows in view are drawn, over a spacer as
 // tall as the whole list, so that 65,535 messages load and scroll as quickly as ten.
-// The selection stays on its message (by identity) whatever the list does.
+// The selection stays on its message (by identity) whatever the list does, and a
+// row's context menu plays the message in this browser or saves it.
 'use strict';
 
 const ROW_HEIGHT = 16;  // px, as .row in style.css
@@ -10,6 +11,14 @@ let listRows = [];
 let selectedIndex = -1;
 let selectedIdentity = null;
 let drawn = { from: 0, to: 0, rows: null };  // what the list shows now
+let rowMenuIdentity = null;  // the row whose context menu is open
+let hereAudio = null;  // the message playing in this page
+
+// The file name in a row's identity ("PGMO0509.WAV 889740309").
+function identityFile(identity) {
+  const space = identity.lastIndexOf(' ');
+  return space < 0 ? identity : identity.slice(0, space);
+}
 
 function setListRows(rows) {
   listRows = rows;
@@ -20,6 +29,7 @@ function setListRows(rows) {
     selectedIndex = rows.findIndex((r) => r.identity === selectedIdentity);
     if (selectedIndex < 0) selectedIdentity = null;
   }
+  if (rowMenuIdentity !== null && !rows.some((r) => r.identity === rowMenuIdentity)) closeRowMenu();
   drawRows();
 }
 
@@ -67,6 +77,103 @@ function selectedRowIdentity() {
   return selectedIdentity === null ? '' : selectedIdentity;
 }
 
+// ---- The row's context menu ----
+
+function rowMenuItems() {
+  return Array.from($('row-menu').querySelectorAll('.item'));
+}
+
+function setRowMenuItem(item) {
+  for (const i of rowMenuItems()) i.classList.toggle('active', i === item);
+}
+
+// Opens the menu at a point of the window's drawing (its unscaled pixels).
+function openRowMenu(identity, x, y) {
+  rowMenuIdentity = identity;
+  const menu = $('row-menu');
+  menu.hidden = false;
+  const desktop = $('desktop');
+  menu.style.left = `${Math.max(0, Math.min(x, desktop.offsetWidth - menu.offsetWidth))}px`;
+  menu.style.top = `${Math.max(0, Math.min(y, desktop.offsetHeight - menu.offsetHeight))}px`;
+  setRowMenuItem(rowMenuItems()[0]);
+  menu.focus();
+}
+
+function closeRowMenu() {
+  if (rowMenuIdentity === null) return;
+  rowMenuIdentity = null;
+  $('row-menu').hidden = true;
+  $('list').focus();
+}
+
+// The pointer's place in the window's own pixels, however the window is scaled.
+function pointInDesktop(clientX, clientY) {
+  const desktop = $('desktop');
+  const box = desktop.getBoundingClientRect();
+  const scale = box.width / desktop.offsetWidth || 1;
+  return [(clientX - box.left) / scale, (clientY - box.top) / scale];
+}
+
+function openRowMenuAtSelection() {
+  if (selectedIdentity === null) return;
+  const row = $('list-spacer').querySelector(`.row[data-index="${selectedIndex}"]`);
+  if (!row) return;
+  const box = row.getBoundingClientRect();
+  const [x, y] = pointInDesktop(box.left + 24, box.bottom);
+  openRowMenu(selectedIdentity, x, y);
+}
+
+function runRowMenuItem(item) {
+  const identity = rowMenuIdentity;
+  closeRowMenu();
+  if (identity === null) return;
+  if (item.dataset.action === 'play') playHere(identity);
+  else saveMessage(identity);
+}
+
+function messageUrl(identity) {
+  return `api/message?file=${encodeURIComponent(identityFile(identity))}`;
+}
+
+// Plays the message in this browser; the program's status is not touched.
+function playHere(identity) {
+  if (hereAudio) hereAudio.pause();
+  const audio = new Audio(messageUrl(identity));
+  hereAudio = audio;
+  audio.play().catch((e) => {
+    if (hereAudio !== audio || e.name === 'AbortError') return;
+    hereAudio = null;
+    openLocalBox('Play here', `${identityFile(identity)} cannot be played here.`, ['OK']);
+  });
+}
+
+function saveMessage(identity) {
+  const link = document.createElement('a');
+  link.href = `${messageUrl(identity)}&download=1`;
+  link.download = identityFile(identity);
+  document.body.appendChild(link);
+  link.click();
+  link.remove();
+}
+
+function rowMenuKey(event) {
+  const items = rowMenuItems();
+  const at = items.findIndex((i) => i.classList.contains('active'));
+  const key = event.key;
+  if (key === 'Escape' || key === 'Tab') closeRowMenu();
+  else if (key === 'ArrowDown') setRowMenuItem(items[(at + 1) % items.length]);
+  else if (key === 'ArrowUp') setRowMenuItem(items[(at - 1 + items.length) % items.length]);
+  else if (key === 'Enter' || key === ' ') {
+    if (at >= 0) runRowMenuItem(items[at]);
+  } else {
+    const item = items.find((i) => i.dataset.key === key.toLowerCase());
+    if (item) runRowMenuItem(item);
+    else if (key !== 'Shift' && key !== 'Control' && key !== 'Alt') return;
+  }
+  event.preventDefault();
+  event.stopPropagation();
+}
+
 // ---- Wiring ----
 
 function wireList() {
@@ -76,8 +183,21 @@ function wireList() {
     const row = event.target.closest('.row');
     if (row) select(Number(row.dataset.index));
   });
+  list.addEventListener('contextmenu', (event) => {
+    event.preventDefault();
+    const row = event.target.closest('.row');
+    if (!row) return;
+    select(Number(row.dataset.index));
+    const [x, y] = pointInDesktop(event.clientX, event.clientY);
+    openRowMenu(selectedIdentity, x, y);
+  });
   list.addEventListener('keydown', (event) => {
     const count = listRows.length;
+    if ((event.key === 'ContextMenu' && !event.shiftKey) || (event.key === 'F10' && event.shiftKey)) {
+      event.preventDefault();
+      openRowMenuAtSelection();
+      return;
+    }
     if (!count) return;
     const at = selectedIdentity === null ? -1 : selectedIndex;
     const page = Math.max(1, Math.floor(list.clientHeight / ROW_HEIGHT) - 1);
@@ -92,5 +212,19 @@ function wireList() {
       event.preventDefault();
       select(to);
     }
+  });
+
+  const menu = $('row-menu');
+  menu.addEventListener('keydown', rowMenuKey);
+  menu.addEventListener('contextmenu', (event) => event.preventDefault());
+  for (const item of rowMenuItems()) {
+    item.addEventListener('mouseenter', () => setRowMenuItem(item));
+    item.addEventListener('click', () => runRowMenuItem(item));
+  }
+  document.addEventListener('mousedown', (event) => {
+    if (rowMenuIdentity !== null && !event.target.closest('#row-menu')) closeRowMenu();
+  }, true);
+  menu.addEventListener('focusout', (event) => {
+    if (!menu.contains(event.relatedTarget)) closeRowMenu();
   });
 }

@@ -196,6 +196,32 @@ async function main() {
             'Delete Message removed the selected row');
       check(await page.locator('#list .row.selected').count() === 0, 'nothing is selected once the row has gone');
 
+      // A row's context menu plays the message in the page, or saves it; the program
+      // is not asked, so its status stays.
+      const before = await status();
+      await page.click('#list .row >> nth=0', { button: 'right' });
+      const offered = await page.$$eval('#row-menu:not([hidden]) .item', (els) => els.map((e) => e.textContent));
+      check(same(offered, ['Play here', 'Download']), 'right-clicking a row offers Play here and Download', offered);
+      const served = page.waitForResponse((r) => r.url().includes('api/message?file=PGMO0509.WAV'));
+      await page.click('#row-menu .item:text("Play here")');
+      const played = await served;
+      check(played.status() === 200 && played.headers()['content-type'] === 'audio/wav',
+            'Play here fetches the message\'s WAV', played.status());
+      check(await soon(() => hereAudio && (hereAudio.currentTime > 0 || hereAudio.ended)),
+            'the message plays in the page');
+      await page.click('#list .row >> nth=0');
+      await page.keyboard.press('Shift+F10');
+      check(await page.isVisible('#row-menu'), 'Shift+F10 opens the selected row\'s menu');
+      const [download] = await Promise.all([page.waitForEvent('download'), page.keyboard.press('d')]);
+      const saved = fs.readFileSync(await download.path());
+      const wanted = await page.evaluate(async () => {
+        const r = await fetch('api/message?file=PGMO0509.WAV');
+        return Array.from(new Uint8Array(await r.arrayBuffer()));
+      });
+      check(download.suggestedFilename() === 'PGMO0509.WAV' && same(Array.from(saved), wanted),
+            'Download saves the message\'s WAV under its name', download.suggestedFilename());
+      check(await status() === before, 'the status box is unchanged by Play here and Download', await status());
+
       // About, from the menu by its mnemonics.
       await page.keyboard.press('Alt+h');
       await page.keyboard.press('a');
