@@ -9,6 +9,9 @@ const DEFAULT_HEADER = 'Time        Date      Length    Filename    Caller ID  S
 const BOX_TITLE = 'Telvara for Win 95/NT';
 const COMMAND_BOX_ANSWER = 1;
 const COMMAND_EXIT = 57665;
+const EXIT_QUESTION = 'Telvara will stop answering the telephone. Exit?';
+const DESKTOP_WIDTH = 608;  // the frame at 16,16, 576 x 416, with as much around it
+const DESKTOP_HEIGHT = 448;
 
 const HELP_TEXT = [
   'Telvara answers the telephone, greets the caller and records a message.',
@@ -28,7 +31,7 @@ const $ = (id) => document.getElementById(id);
 
 let state = null;             // the state drawn last (its rows are the list's, list.js)
 let rowsVersion = null;       // the version of the rows that the list holds
-let localBoxes = [];          // boxes the page shows on its own (Help Topics, ...)
+let localBoxes = [];          // boxes the page shows on its own (Help Topics, Exit?)
 let nextLocalBox = 1;
 let source = null;
 let retryTimer = 0;
@@ -148,7 +151,7 @@ function renderBoxes() {
     container.appendChild(div);
   });
   if (newest) {
-    const first = newest.querySelector('button');
+    const first = newest.querySelector('button.default');
     if (first) first.focus();
   }
   $('blocker').hidden = boxes.length === 0 && offline === null;
@@ -171,7 +174,11 @@ function makeBox(box) {
   body.className = 'dialog-body';
   const icon = document.createElement('div');
   const asks = box.buttons.some((b) => b === 'Yes' || b === 'No');
-  icon.className = 'dialog-icon ' + (box.local ? 'icon-info' : asks ? 'icon-question' : 'icon-exclaim');
+  // The About box shows the program's icon, laid out as its dialog was.
+  const about = !box.local && box.title === 'About Telvara';
+  if (about) div.classList.add('about');
+  icon.className = 'dialog-icon '
+    + (about ? 'icon-program' : asks ? 'icon-question' : box.local ? 'icon-info' : 'icon-exclaim');
   const text = document.createElement('div');
   text.className = 'dialog-text';
   text.textContent = box.text;
@@ -184,7 +191,7 @@ function makeBox(box) {
     const button = document.createElement('button');
     button.type = 'button';
     button.textContent = label;
-    if (i === 0) button.classList.add('default');
+    if (i === (box.defaultButton || 0)) button.classList.add('default');
     button.addEventListener('click', () => answer(box, label, div));
     buttons.appendChild(button);
   });
@@ -196,6 +203,7 @@ function answer(box, label, div) {
   if (box.local) {
     localBoxes = localBoxes.filter((b) => b.key !== box.key);
     renderBoxes();
+    if (box.onAnswer) box.onAnswer(label);
     return;
   }
   // The program closes the box when it takes the answer; until then one answer is enough.
@@ -206,15 +214,37 @@ function answer(box, label, div) {
   });
 }
 
-// A box of the page's own.
-function openLocalBox(title, text, buttons) {
-  localBoxes.push({ key: 'local-' + nextLocalBox, title, text, buttons, local: true });
+// A box of the page's own; onAnswer(label) is called with the button pressed, and
+// Enter presses buttons[defaultButton].
+function openLocalBox(title, text, buttons, onAnswer, defaultButton = 0) {
+  localBoxes.push({ key: 'local-' + nextLocalBox, title, text, buttons, local: true, onAnswer, defaultButton });
   nextLocalBox += 1;
   renderBoxes();
 }
 
 function showHelp() {
   openLocalBox('Telvara Help', HELP_TEXT, ['OK']);
+}
+
+// Closing the window stops the answering machine, so it asks first, with No as the
+// answer that Enter gives. Closing the browser's tab stops nothing.
+function confirmExit() {
+  openLocalBox(BOX_TITLE, EXIT_QUESTION, ['Yes', 'No'], (label) => {
+    if (label === 'Yes') post(COMMAND_EXIT, '');
+  }, 1);
+}
+
+// ---- The window for any screen ----
+
+// The drawing keeps its pixel layout and is scaled, whole, to fill the browser's view:
+// a phone shows all of it, a wide screen shows it large.
+function fitToViewport() {
+  const width = document.documentElement.clientWidth;
+  const height = document.documentElement.clientHeight;
+  const scale = Math.min(width / DESKTOP_WIDTH, height / DESKTOP_HEIGHT);
+  const x = (width - DESKTOP_WIDTH * scale) / 2;
+  const y = (height - DESKTOP_HEIGHT * scale) / 2;
+  $('desktop').style.transform = `translate(${x}px, ${y}px) scale(${scale})`;
 }
 
 function setOffline(kind) {
@@ -285,6 +315,7 @@ function setActiveItem(item) {
 function runItem(item) {
   closeMenus();
   if (item.dataset.local === 'help') showHelp();
+  else if (Number(item.dataset.command) === COMMAND_EXIT) confirmExit();
   else post(Number(item.dataset.command), '');
 }
 
@@ -327,7 +358,9 @@ function wire() {
       post(Number(button.dataset.command), data);
     });
   }
-  $('close-button').addEventListener('click', () => post(COMMAND_EXIT, ''));
+  $('close-button').addEventListener('click', confirmExit);
+  window.addEventListener('resize', fitToViewport);
+  fitToViewport();
   wireList();
 
   for (const menu of menus()) {
