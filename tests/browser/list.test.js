@@ -1,6 +1,7 @@
 // The message list in headless Chromium, served by the window_harness
-// (TELVARA_WEB_HARNESS), with a log as full as it gets, 65,535 messages: how soon the
-// page shows it, how smoothly it scrolls, and the keys on it.
+// (TELVARA_WEB_HARNESS): a short list drawn for the README's picture (saved into
+// TELVARA_DOCS when that names a folder), then a log as full as it gets, 65,535
+// messages: how soon the page shows it, how smoothly it scrolls, and the keys on it.
 // The figures are printed. TELVARA_CHROMIUM names the browser (default
 // /usr/bin/chromium). Exits 0 when every check passed, 1 on a failure, 77 when it
 // cannot run here.
@@ -39,7 +40,8 @@ function check(ok, what, detail) {
   console.log(ok ? `ok   ${what}` : `FAIL ${what}${detail === undefined ? '' : ': ' + JSON.stringify(detail)}`);
 }
 
-// A harness listing `rows` messages; resolves with its address.
+// A harness listing `rows` messages (in UTC, so the picture is the same anywhere);
+// resolves with its address.
 function serve(rows) {
   const env = { ...process.env, TELVARA_HARNESS_ROWS: String(rows), TZ: 'UTC' };
   const child = spawn(harness, [], { stdio: ['ignore', 'pipe', 'inherit'], env });
@@ -49,6 +51,23 @@ function serve(rows) {
     lines.once('line', (line) => resolve(line.trim()));
     child.once('exit', (code) => reject(new Error(`the harness ended (${code}) before printing its address`)));
   });
+}
+
+async function picture(browser) {
+  // At this size the drawing is at its own scale: the picture is the window's pixels.
+  const page = await browser.newPage();
+  await page.setViewportSize({ width: 608, height: 448 });
+  await page.goto(await serve(12));
+  await page.waitForSelector('#list .row');
+  await page.click('#list .row >> nth=9');
+  const docs = process.env.TELVARA_DOCS;
+  if (docs) {
+    const file = path.join(docs, 'main-window.png');
+    fs.mkdirSync(docs, { recursive: true });
+    await page.locator('#frame').screenshot({ path: file });
+    console.log(`picture: ${file}, ${fs.statSync(file).size} bytes`);
+  }
+  await page.close();
 }
 
 async function fullLog(browser) {
@@ -130,6 +149,7 @@ async function main() {
            '--disable-component-update', '--disable-sync'],
   });
   try {
+    await picture(browser);
     await fullLog(browser);
   } finally {
     await browser.close();
