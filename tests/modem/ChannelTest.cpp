@@ -133,7 +133,7 @@ TEST_F(Channel, WaitResultClassifiesByTheStartOfTheLineDropsTheRestAndBlocksEven
   EXPECT_EQ(modem.WaitResult("QQ", 20), ResultOk);
   EXPECT_EQ(Took(start), 550u);
   int handled = 0;  // waits block, and dispatch messages, even on a hung-up line
-  for (int i = 0; i < 3; ++i) line.Loop().Post(LoopMessage{LoopMessage::Kind::Invoke, 0, {}, [&] { ++handled; }});
+  for (int i = 0; i < 3; ++i) line.Loop().Post(LoopMessage{LoopMessage::Kind::Invoke, 0, {}, {}, [&] { ++handled; }});
   for (bool hungUp : {false, true}) {
     line.Faults().hungUp = hungUp;
     long calls = line.Port().calls;

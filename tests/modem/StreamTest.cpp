@@ -208,7 +208,9 @@ TEST_F(Stream, TheReceiveLoopDispatchesNoMessagesAndStillBlocks) {
   Caller(3 * 7200);
   Scenario("wait record\nafter 3s key 1\n");
   uint32_t start = line.Now(), handled = 0;
-  line.At(start + 1000, [&] { line.Loop().Post({LoopMessage::Kind::Invoke, 0, {}, [&] { handled = line.Now(); }}); });
+  line.At(start + 1000, [&] {
+    line.Loop().Post({LoopMessage::Kind::Invoke, 0, {}, {}, [&] { handled = line.Now(); }});
+  });
   long calls = line.Port().calls;
   EXPECT_EQ(modem.RecordFile(line.Path("d.wav")), 1);
   EXPECT_GE(handled, start + 3000);            // only after the recording
