@@ -9,6 +9,9 @@ const DEFAULT_HEADER = 'Time        Date      Length    Filename    Caller ID  S
 const BOX_TITLE = 'Telvara for Win 95/NT';
 const COMMAND_BOX_ANSWER = 1;
 const COMMAND_EXIT = 57665;
+const EXIT_QUESTION = 'Telvara will stop answering the telephone. Exit?';
+const DESKTOP_WIDTH = 608;  // the frame at 16,16, 576 x 416, with as much around it
+const DESKTOP_HEIGHT = 448;
 
 // Parts of the window kept in files of their own (the set-up dialog, the File
 // commands) join here: render(state) after every state, key(event) true when they
@@ -19,11 +22,9 @@ const localCommands = { help: openHelp };
 
 const $ = (id) => document.getElementById(id);
 
-let state = null;             // the state drawn last
-let rowsKey = '';             // the rows drawn last, to skip needless redrawing
-let selectedIndex = -1;       // the selected row, kept by its identity across updates
-let selectedIdentity = null;
-let localBoxes = [];          // boxes the page shows on its own
+let state = null;             // the state drawn last (its rows are the list's, list.js)
+let rowsVersion = null;       // the version of the rows that the list holds
+let localBoxes = [];          // boxes the page shows on its own (Help Topics, Exit?)
 let nextLocalBox = 1;
 let source = null;
 let retryTimer = 0;
@@ -49,9 +50,25 @@ function post(id, data) {
   }).then((r) => r.ok, () => false);
 }
 
+// The state comes first whole (fetched while the page loads, see index.html); the
+// stream then sends the rows only when they are not those the list holds.
+function start() {
+  fetch('api/state', { credentials: 'same-origin', cache: 'no-store' })
+    .then((r) => (r.ok ? r.json() : null))
+    .then((s) => { if (s) take(s); }, () => {})
+    .finally(connect);
+}
+
+function take(s) {
+  failures = 0;
+  closingSeen = !!s.closing;
+  $('connecting').classList.add('gone');
+  render(s);
+}
+
 function connect() {
   clearTimeout(retryTimer);
-  const es = new EventSource('api/events');
+  const es = new EventSource(rowsVersion === null ? 'api/events' : `api/events?rows=${rowsVersion}`);
   source = es;
   es.addEventListener('state', (event) => {
     let s;
@@ -60,10 +77,7 @@ function connect() {
     } catch (e) {
       return;
     }
-    failures = 0;
-    closingSeen = !!s.closing;
-    $('connecting').classList.add('gone');
-    render(s);
+    take(s);
   });
   // A dropped stream (the program stopped, or restarted) is opened again by hand, so
   // that the window says plainly what happened while it keeps trying.
@@ -85,7 +99,6 @@ function render(s) {
   document.title = title;
   $('title').textContent = title;
   $('header').textContent = s.header || DEFAULT_HEADER;
-  renderRows(s.rows || []);
   if ($('status').value !== s.status) $('status').value = s.status;
 
   $('startup').hidden = !s.startupVisible;
@@ -94,55 +107,17 @@ function render(s) {
   // The main window appears once the start-up has finished, as it did on the desktop.
   $('frame').hidden = !!s.startupVisible;
   document.body.classList.toggle('main-shown', !s.startupVisible);
+  // The rows come only when they changed; otherwise the list keeps its own. (Drawn
+  // once the list is shown, to know how many are in view.)
+  if (Array.isArray(s.rows)) {
+    setListRows(s.rows);
+    rowsVersion = s.rowsVersion;
+  }
 
   renderBoxes();
   for (const part of pageParts) part.render(s);
   setOffline(s.closing ? 'stopped' : null);
   renderSound(s);
-}
-
-function renderRows(rows) {
-  const key = JSON.stringify(rows);
-  if (key !== rowsKey) {
-    rowsKey = key;
-    const list = $('list');
-    list.textContent = '';
-    rows.forEach((row, i) => {
-      const div = document.createElement('div');
-      div.className = 'row';
-      div.setAttribute('role', 'option');
-      div.textContent = row.text;
-      div.dataset.index = String(i);
-      list.appendChild(div);
-    });
-  }
-  // Keep the selection on the same message, wherever the list moved it.
-  if (selectedIdentity !== null) {
-    if (!(rows[selectedIndex] && rows[selectedIndex].identity === selectedIdentity)) {
-      selectedIndex = rows.findIndex((r) => r.identity === selectedIdentity);
-      if (selectedIndex < 0) selectedIdentity = null;
-    }
-  }
-  markSelection();
-}
-
-function select(index) {
-  const rows = state ? state.rows : [];
-  if (index < 0 || index >= rows.length) return;
-  selectedIndex = index;
-  selectedIdentity = rows[index].identity;
-  markSelection();
-  const row = $('list').children[index];
-  if (row) row.scrollIntoView({ block: 'nearest' });
-}
-
-function markSelection() {
-  const children = $('list').children;
-  for (let i = 0; i < children.length; i += 1) {
-    const on = selectedIdentity !== null && i === selectedIndex;
-    children[i].classList.toggle('selected', on);
-    children[i].setAttribute('aria-selected', on ? 'true' : 'false');
-  }
 }
 
 function allBoxes() {
@@ -171,7 +146,7 @@ function renderBoxes() {
     container.appendChild(div);
   });
   if (newest) {
-    const first = newest.querySelector('button');
+    const first = newest.querySelector('button.default');
     if (first) first.focus();
   }
   updateBlocker();
@@ -203,7 +178,11 @@ function makeBox(box) {
   body.className = 'dialog-body';
   const icon = document.createElement('div');
   const asks = box.buttons.some((b) => b === 'Yes' || b === 'No');
-  icon.className = 'dialog-icon ' + (box.local ? 'icon-info' : asks ? 'icon-question' : 'icon-exclaim');
+  // The About box shows the program's icon, laid out as its dialog was.
+  const about = !box.local && box.title === 'About Telvara';
+  if (about) div.classList.add('about');
+  icon.className = 'dialog-icon '
+    + (about ? 'icon-program' : asks ? 'icon-question' : box.local ? 'icon-info' : 'icon-exclaim');
   const text = document.createElement('div');
   text.className = 'dialog-text';
   text.textContent = box.text;
@@ -216,7 +195,7 @@ function makeBox(box) {
     const button = document.createElement('button');
     button.type = 'button';
     button.textContent = label;
-    if (i === 0) button.classList.add('default');
+    if (i === (box.defaultButton || 0)) button.classList.add('default');
     button.addEventListener('click', () => answer(box, label, div));
     buttons.appendChild(button);
   });
@@ -228,6 +207,7 @@ function answer(box, label, div) {
   if (box.local) {
     localBoxes = localBoxes.filter((b) => b.key !== box.key);
     renderBoxes();
+    if (box.onAnswer) box.onAnswer(label);
     return;
   }
   // The program closes the box when it takes the answer; until then one answer is enough.
@@ -238,8 +218,10 @@ function answer(box, label, div) {
   });
 }
 
-function showLocalBox(title, text) {
-  localBoxes.push({ key: 'local-' + nextLocalBox, title, text, buttons: ['OK'], local: true });
+// A box of the page's own; onAnswer(label) is called with the button pressed, and
+// Enter presses buttons[defaultButton].
+function openLocalBox(title, text, buttons, onAnswer, defaultButton = 0) {
+  localBoxes.push({ key: 'local-' + nextLocalBox, title, text, buttons, local: true, onAnswer, defaultButton });
   nextLocalBox += 1;
   renderBoxes();
 }
@@ -247,6 +229,28 @@ function showLocalBox(title, text) {
 // The program's help, a page of its own beside the window.
 function openHelp() {
   window.open('help.html', 'telvara-help');
+  showPrompt();
+}
+
+// Closing the window stops the answering machine, so it asks first, with No as the
+// answer that Enter gives. Closing the browser's tab stops nothing.
+function confirmExit() {
+  openLocalBox(BOX_TITLE, EXIT_QUESTION, ['Yes', 'No'], (label) => {
+    if (label === 'Yes') post(COMMAND_EXIT, '');
+  }, 1);
+}
+
+// ---- The window for any screen ----
+
+// The drawing keeps its pixel layout and is scaled, whole, to fill the browser's view:
+// a phone shows all of it, a wide screen shows it large.
+function fitToViewport() {
+  const width = document.documentElement.clientWidth;
+  const height = document.documentElement.clientHeight;
+  const scale = Math.min(width / DESKTOP_WIDTH, height / DESKTOP_HEIGHT);
+  const x = (width - DESKTOP_WIDTH * scale) / 2;
+  const y = (height - DESKTOP_HEIGHT * scale) / 2;
+  $('desktop').style.transform = `translate(${x}px, ${y}px) scale(${scale})`;
 }
 
 function setOffline(kind) {
@@ -319,6 +323,7 @@ function setActiveItem(item) {
 function runItem(item) {
   closeMenus();
   if (item.dataset.local) localCommands[item.dataset.local]();
+  else if (Number(item.dataset.command) === COMMAND_EXIT) confirmExit();
   else post(Number(item.dataset.command), '');
 }
 
@@ -354,12 +359,6 @@ function menuKey(event) {
 
 // ---- Wiring ----
 
-function selectedRowIdentity() {
-  if (!state || selectedIdentity === null) return '';
-  const row = state.rows[selectedIndex];
-  return row ? row.identity : '';
-}
-
 function wire() {
   for (const button of document.querySelectorAll('#view .push')) {
     button.addEventListener('click', () => {
@@ -367,26 +366,10 @@ function wire() {
       post(Number(button.dataset.command), data);
     });
   }
-  $('close-button').addEventListener('click', () => post(COMMAND_EXIT, ''));
-
-  $('list').addEventListener('mousedown', (event) => {
-    const row = event.target.closest('.row');
-    if (row) select(Number(row.dataset.index));
-  });
-  $('list').addEventListener('keydown', (event) => {
-    const count = state ? state.rows.length : 0;
-    if (!count) return;
-    const at = selectedIdentity === null ? -1 : selectedIndex;
-    let to = null;
-    if (event.key === 'ArrowDown') to = Math.min(at + 1, count - 1);
-    else if (event.key === 'ArrowUp') to = Math.max(at - 1, 0);
-    else if (event.key === 'Home') to = 0;
-    else if (event.key === 'End') to = count - 1;
-    if (to !== null) {
-      event.preventDefault();
-      select(to);
-    }
-  });
+  $('close-button').addEventListener('click', confirmExit);
+  window.addEventListener('resize', fitToViewport);
+  fitToViewport();
+  wireList();
 
   for (const menu of menus()) {
     const title = menu.querySelector('.menutitle');
@@ -450,4 +433,4 @@ function wire() {
 }
 
 wire();
-connect();
+start();

@@ -76,7 +76,7 @@
   function choose(file) {
     const known = lastState && lastState.logFiles.includes(file);
     if (!known) {
-      showLocalBox('Open', `${file}\nFile not found.\nOnly the log files listed can be opened.`);
+      openLocalBox('Open', `${file}\nFile not found.\nOnly the log files listed can be opened.`, ['OK']);
       return;
     }
     closeChooser();
@@ -98,8 +98,8 @@
       credentials: 'same-origin',
       cache: 'no-store',
     }).then(async (r) => {
-      if (!r.ok) showLocalBox('Message Log', (await r.text()).trim() || `The log was not taken (${r.status})`);
-    }, () => showLocalBox('Message Log', 'The log could not be sent to Telvara.'));
+      if (!r.ok) openLocalBox('Message Log', (await r.text()).trim() || `The log was not taken (${r.status})`, ['OK']);
+    }, () => openLocalBox('Message Log', 'The log could not be sent to Telvara.', ['OK']));
   }
 
   function render(state) {

@@ -135,6 +135,9 @@ int COrvanelApp::Run() {
   setup.options.webDir = ExecutableDir() + "web/";
   setup.options.logDir = home;
   setup.options.uploadDir = home + "system/";  // the view's system directory
+  // The page plays and saves the messages and the sound-card greeting that it lists.
+  setup.options.inboxDir = home + "inbox/";
+  setup.options.systemDir = home + "system/";
   WebServer web(window, loop, setup.options);
   WebStartResult started = web.Start();
   if (!started.ok) {

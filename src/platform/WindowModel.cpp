@@ -8,9 +8,30 @@
 
 namespace telvara {
 
-WindowModel::WindowModel() { Publish(); }
+WindowModel::WindowModel() {
+  // The rows' versions of each run are its own: a page that says which rows it has
+  // never names those of an earlier run.
+  state_.rowsVersion = static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
+          .count());
+  Publish();
+}
+
+WindowModel::Batch::~Batch() {
+  if (--model_.batches_ == 0 && model_.held_) model_.Publish();
+}
 
 void WindowModel::Publish() {
+  if (batches_ > 0) {
+    held_ = true;
+    return;
+  }
+  held_ = false;
+  if (rowsChanged_) {
+    state_.rows = RowList(rows_);
+    ++state_.rowsVersion;
+    rowsChanged_ = false;
+  }
   ++state_.version;
   auto snapshot = std::make_shared<const WindowState>(state_);
   {
@@ -57,25 +78,26 @@ void WindowModel::SetStatus(const std::string& text) {
 }
 
 void WindowModel::InsertRow(std::size_t index, ListRow row) {
-  index = std::min(index, state_.rows.size());
-  state_.rows.insert(state_.rows.begin() + static_cast<std::ptrdiff_t>(index), std::move(row));
+  index = std::min(index, rows_.size());
+  rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(index), std::move(row));
+  rowsChanged_ = true;
   Publish();
 }
 
 void WindowModel::SetRows(std::vector<ListRow> rows) {
-  state_.rows = std::move(rows);
+  rows_ = std::move(rows);
+  rowsChanged_ = true;
   Publish();
 }
 
 void WindowModel::DeleteRow(std::size_t index) {
-  if (index >= state_.rows.size()) return;
-  state_.rows.erase(state_.rows.begin() + static_cast<std::ptrdiff_t>(index));
+  if (index >= rows_.size()) return;
+  rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(index));
+  rowsChanged_ = true;
   Publish();
 }
 
-const ListRow* WindowModel::Row(std::size_t index) const {
-  return index < state_.rows.size() ? &state_.rows[index] : nullptr;
-}
+const ListRow* WindowModel::Row(std::size_t index) const { return index < rows_.size() ? &rows_[index] : nullptr; }
 
 int WindowModel::OpenBox(const std::string& title, const std::string& text, std::vector<std::string> buttons,
                          bool modal) {

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/RowList.h"
+
 namespace telvara {
 
 // Ids of the commands that the page posts to the engine (Message::Kind::Command).
@@ -35,11 +37,6 @@ struct MessageBoxState {
   std::string text;
   std::vector<std::string> buttons;  // "OK", or "Yes"/"No" for a question
   bool modal = false;                // the engine waits for the answer
-};
-
-struct ListRow {
-  std::string text;      // the list line as shown
-  std::string identity;  // what a command on this row carries (file name and time)
 };
 
 // The "Modem Set Up" dialog while it is open: the profile's values as stored (a value
@@ -78,7 +75,8 @@ struct WindowState {
   std::string startupStatus;
   std::string status;  // the status box
   std::string header;  // the column header over the list
-  std::vector<ListRow> rows;
+  RowList rows;
+  uint64_t rowsVersion = 0;            // changes only when the rows do; never the same in two runs
   std::vector<MessageBoxState> boxes;  // open message boxes, oldest first
   bool lineBusy = false;               // a line operation runs: the line buttons are unavailable
   SoundRequest sound;                  // what a page plays or records now
@@ -92,6 +90,19 @@ class WindowModel {
  public:
   WindowModel();
 
+  // While a Batch lives, changes are published once, when it ends: 65,535 messages
+  // listed at start are one change, not 65,535 copies of a growing list. Engine thread.
+  class Batch {
+   public:
+    explicit Batch(WindowModel& model) : model_(model) { ++model_.batches_; }
+    ~Batch();
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+
+   private:
+    WindowModel& model_;
+  };
+
   // Engine thread.
   void SetTitle(const std::string& title);
   void SetHeader(const std::string& header);
@@ -103,7 +114,7 @@ class WindowModel {
   void InsertRow(std::size_t index, ListRow row);  // an index past the end appends
   void SetRows(std::vector<ListRow> rows);         // the whole list at once
   void DeleteRow(std::size_t index);               // an index past the end does nothing
-  std::size_t RowCount() const { return state_.rows.size(); }
+  std::size_t RowCount() const { return rows_.size(); }
   const ListRow* Row(std::size_t index) const;
   // Opens a box and returns its id; CloseBox removes it (the user's answer). A box that
   // only informs (not modal) is not opened twice: the same title and text give the id
@@ -120,6 +131,8 @@ class WindowModel {
   void ShowSetupDialog(SetupDialogState dialog);
   void CloseSetupDialog();
   void SetLogFiles(std::vector<std::string> names);
+  // The state as it stands, except that within a Batch its rows are those published
+  // last (RowCount and Row are always current).
   const WindowState& Current() const { return state_; }
 
   // Any thread.
@@ -135,7 +148,11 @@ class WindowModel {
  private:
   void Publish();
 
-  WindowState state_;  // engine thread's working copy
+  WindowState state_;          // engine thread's working copy, rows aside
+  std::vector<ListRow> rows_;  // the rows as they stand; state_.rows is made from them
+  bool rowsChanged_ = false;   // since state_.rows was made
+  int batches_ = 0;            // Batches alive
+  bool held_ = false;          // a change waits for the Batch to end
   int nextBoxId_ = 1;
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;

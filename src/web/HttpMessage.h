@@ -2,10 +2,13 @@
 // A request as the window's server hands it to the access rules and the router, and
 // the answer they give. The HTTP library reads and writes the wire; these are plain
 // data, any thread may use them.
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "platform/FileDescriptor.h"
 
 namespace telvara {
 
@@ -38,6 +41,9 @@ struct HttpResponse {
   std::string contentType;
   std::string body;
   HeaderList headers;  // beside the standard ones
+  // When open, the body instead: fileSize bytes streamed from the file.
+  UniqueFileDescriptor file;
+  uint64_t fileSize = 0;
 };
 
 }  // namespace telvara

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <nlohmann/json.hpp>
 
+#include "web/JsonText.h"
+
 namespace telvara {
 
 namespace {
@@ -59,9 +61,7 @@ Json SetupToJson(const SetupDialogState& setup) {
 
 }  // namespace
 
-std::string StateToJson(const WindowState& state) {
-  Json rows = Json::array();
-  for (const ListRow& row : state.rows) rows.push_back({{"text", row.text}, {"identity", row.identity}});
+std::string StateToJson(const WindowState& state, StateRows withRows) {
   Json boxes = Json::array();
   for (const MessageBoxState& box : state.boxes) {
     boxes.push_back(
@@ -82,7 +82,7 @@ std::string StateToJson(const WindowState& state) {
                {"startupStatus", state.startupStatus},
                {"status", state.status},
                {"header", state.header},
-               {"rows", std::move(rows)},
+               {"rowsVersion", state.rowsVersion},
                {"boxes", std::move(boxes)},
                {"lineBusy", state.lineBusy},
                {"sound", std::move(sound)},
@@ -90,7 +90,23 @@ std::string StateToJson(const WindowState& state) {
                {"setup", SetupToJson(state.setup)},
                {"logFiles", state.logFiles},
                {"logFilesListed", state.logFilesListed}};
-  return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+  std::string rest = json.dump(-1, ' ', false, Json::error_handler_t::replace);
+  if (withRows == StateRows::LeftOut) return rest;
+  // The rows are written by hand, first: a JSON tree of 65,535 of them costs ten
+  // times as long.
+  std::string out = "{\"rows\":[";
+  out.reserve(rest.size() + state.rows.size() * 100);
+  for (const ListRow& row : state.rows) {
+    if (out.back() != '[') out += ',';
+    out += "{\"text\":";
+    AppendJsonString(out, row.text);
+    out += ",\"identity\":";
+    AppendJsonString(out, row.identity);
+    out += '}';
+  }
+  out += "],";
+  out.append(rest, 1);  // its fields, without its opening brace
+  return out;
 }
 
 CommandCheck ParsePageCommand(std::string_view body, const WindowState& state, PageCommand& out) {

@@ -9,9 +9,13 @@
 
 namespace telvara {
 
+// Whether the state's JSON carries its rows. "rowsVersion" is always there: a page
+// that has the rows of that version keeps them when "rows" is left out.
+enum class StateRows { Included, LeftOut };
+
 // The state as one JSON object. Bytes that are not UTF-8 (a status built from a
 // modem's garbage, say) become U+FFFD rather than failing.
-std::string StateToJson(const WindowState& state);
+std::string StateToJson(const WindowState& state, StateRows rows = StateRows::Included);
 
 struct PageCommand {
   int id = 0;

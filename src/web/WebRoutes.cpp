@@ -11,6 +11,7 @@
 #include "platform/FileDescriptor.h"
 #include "web/LogUpload.h"
 #include "web/PageProtocol.h"
+#include "web/SoundFiles.h"
 
 namespace telvara {
 
@@ -36,6 +37,7 @@ constexpr PageFile kPageFiles[] = {
     {"/help.html", "help.html", "text/html; charset=utf-8"},
     {"/help.css", "help.css", "text/css; charset=utf-8"},
     {"/sound.js", "sound.js", "text/javascript; charset=utf-8"},
+    {"/list.js", "list.js", "text/javascript; charset=utf-8"},
     {"/icon.svg", "icon.svg", "image/svg+xml"},
 };
 
@@ -84,8 +86,8 @@ HttpResponse PlainText(int status, std::string text) {
   return response;
 }
 
-WebRouter::WebRouter(std::string webDir, AccessRules rules, PostFunction post)
-    : webDir_(std::move(webDir)), rules_(std::move(rules)), post_(std::move(post)) {
+WebRouter::WebRouter(std::string webDir, AccessRules rules, PostFunction post, SoundDirs sounds)
+    : webDir_(std::move(webDir)), rules_(std::move(rules)), post_(std::move(post)), sounds_(std::move(sounds)) {
   if (!webDir_.empty() && webDir_.back() != '/') webDir_ += '/';
 }
 
@@ -121,6 +123,18 @@ RouteResult WebRouter::Route(const HttpRequest& request, AccessVerdict access, c
       response = MethodNotAllowed("GET");
     } else {
       result.eventStream = true;
+    }
+    return result;
+  }
+  if (request.path == "/api/message" || request.path == "/api/greeting") {
+    if (!isGet) {
+      response = MethodNotAllowed("GET");
+    } else if (request.path == "/api/greeting") {
+      response = SoundFile(sounds_.system, kSoundCardGreeting, request);
+    } else {
+      const std::string* file = request.Query("file");
+      bool listed = file && ListedFile(state.rows, *file);
+      response = listed ? SoundFile(sounds_.inbox, *file, request) : PlainText(404, "No such message");
     }
     return result;
   }
@@ -204,6 +218,20 @@ HttpResponse WebRouter::StaticFile(const char* file, const char* type) const {
   HttpResponse response;
   response.contentType = type;
   response.body = std::move(*content);
+  return response;
+}
+
+HttpResponse WebRouter::SoundFile(const std::string& dir, std::string_view name, const HttpRequest& request) const {
+  std::optional<OpenFile> file = dir.empty() ? std::nullopt : OpenRegularFile(dir + std::string(name));
+  if (!file) return PlainText(404, "Not found");
+  HttpResponse response;
+  response.contentType = "audio/wav";
+  response.file = std::move(file->fd);
+  response.fileSize = file->size;
+  const std::string* download = request.Query("download");
+  if (download && *download == "1") {
+    response.headers.emplace_back("Content-Disposition", "attachment; filename=\"" + SafeDownloadName(name) + "\"");
+  }
   return response;
 }
 

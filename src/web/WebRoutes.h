@@ -4,13 +4,17 @@
 //
 // Routes: GET (or HEAD) / and the page's few static files (a fixed list, read from the web
 // directory); GET /api/state, the window state as JSON; GET /api/events, a stream of
-// server-sent events that the server keeps up itself; POST /api/command,
+// server-sent events that the server keeps up itself (?rows=<version>: the page has
+// the rows of that version, which are then sent only when they change); POST /api/command,
 // {"id": <command id>, "data": "<text>"}, posted to the engine as a Command message;
 // POST /api/upload?name=<file name>, a message log dropped on the window, stored in the
 // program directory (LogUpload) and posted to the engine to be opened;
 // POST /api/greeting?request=<id>, a greeting recorded in the page for the sound
 // request going on (a WAV body), is taken by the server itself, streamed to a file; the
 // router judges it from its head (CheckGreetingUpload).
+// GET /api/message?file=<name>, the WAV of a listed message (the name that a row's
+// identity carries) from the inbox; GET /api/greeting, the sound-card greeting; either
+// with download=1 to be saved rather than played.
 // GET /?token=<the access token> answers with the token's cookie and sends the browser
 // on to the page; a request without a credential gets a short page saying where the
 // window's address is printed.
@@ -20,6 +24,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -34,6 +39,12 @@ namespace telvara {
 HeaderList StandardHeaders();
 // A short plain-text answer ("Not found").
 HttpResponse PlainText(int status, std::string text);
+
+// Where the sound files served by name are; each ends in '/', or is empty: none.
+struct SoundDirs {
+  std::string inbox;   // the messages
+  std::string system;  // the greetings
+};
 
 struct RouteResult {
   HttpResponse response;
@@ -51,7 +62,7 @@ class WebRouter {
   using PostFunction = std::function<bool(LoopMessage)>;
 
   // `rules` say how credentials are asked for and how the cookie is made.
-  WebRouter(std::string webDir, AccessRules rules, PostFunction post);
+  WebRouter(std::string webDir, AccessRules rules, PostFunction post, SoundDirs sounds = {});
   // Where dropped logs are stored (the program directory); without it none is taken.
   // Before the first Route().
   void AcceptLogsInto(std::string dir) { uploadDir_ = std::move(dir); }
@@ -67,6 +78,7 @@ class WebRouter {
 
  private:
   HttpResponse StaticFile(const char* file, const char* type) const;
+  HttpResponse SoundFile(const std::string& dir, std::string_view name, const HttpRequest& request) const;
   HttpResponse PostCommand(const HttpRequest& request, const WindowState& state) const;
   HttpResponse PostUpload(const HttpRequest& request) const;
   HttpResponse AskForCredentials() const;
@@ -76,6 +88,7 @@ class WebRouter {
   AccessRules rules_;
   PostFunction post_;
   std::string uploadDir_;
+  SoundDirs sounds_;
 };
 
 }  // namespace telvara

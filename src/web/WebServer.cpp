@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 
 #include "platform/BrowserSoundCard.h"
@@ -23,7 +24,7 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 
 constexpr std::size_t kMaxBody = 64 * 1024;
-constexpr std::size_t kStreamBlock = 16 * 1024;
+constexpr std::size_t kStreamBlock = 64 * 1024;
 
 bool IsLoopback(const sockaddr* address) {
   if (address->sa_family == AF_INET) {
@@ -92,7 +93,9 @@ struct WebServer::Stream {
   std::atomic<bool> end{false};
   bool greeted = false;
   bool closingSent = false;
+  std::optional<uint64_t> rowsSent;  // the rows' version that the page has
   std::string pending;
+  std::size_t written = 0;  // of pending: a list's megabytes go out in blocks, never moved up
 };
 
 WebServer::WebServer(const WindowModel& model, EventLoop& loop, WebServerOptions options)
@@ -189,7 +192,12 @@ WebStartResult WebServer::Start() {
   rules.loopbackOnly = loopback;
   rules.tls = Tls();
   access_.emplace(rules);
-  router_.emplace(options_.webDir, rules, [this](LoopMessage message) { return loop_.Post(std::move(message)); });
+  SoundDirs sounds{options_.inboxDir, options_.systemDir};
+  for (std::string* dir : {&sounds.inbox, &sounds.system}) {
+    if (!dir->empty() && dir->back() != '/') *dir += '/';
+  }
+  router_.emplace(
+      options_.webDir, rules, [this](LoopMessage message) { return loop_.Post(std::move(message)); }, sounds);
   if (!options_.logDir.empty()) router_->AcceptLogsInto(options_.logDir);
 
   if (!parked_.Start()) {
@@ -335,8 +343,8 @@ MHD_Result WebServer::Answer(MHD_Connection* connection, Request& request) {
   }
   AccessVerdict verdict = Judge(*client, http, changes);
   RouteResult routed = router_->Route(http, verdict, *model_.Snapshot());
-  if (routed.eventStream) return StartStream(connection, *client);
-  return Send(connection, routed.response);
+  if (routed.eventStream) return StartStream(connection, *client, http);
+  return Send(connection, std::move(routed.response));
 }
 
 AccessVerdict WebServer::Judge(const Client& client, const HttpRequest& http, bool changes) {
@@ -368,7 +376,7 @@ MHD_Result WebServer::BeginUpload(MHD_Connection* connection, Request& request) 
   if (verdict != AccessVerdict::Allowed) return Send(connection, router_->Route(http, verdict, *state).response);
   if (options_.uploadDir.empty()) return Send(connection, PlainText(404, "Not found"));
   UploadCheck check = WebRouter::CheckGreetingUpload(http, *state, BrowserSoundCard::kMaxRecordingBytes);
-  if (check.requestId == 0) return Send(connection, check.refusal);
+  if (check.requestId == 0) return Send(connection, std::move(check.refusal));
   request.upload =
       std::make_unique<GreetingUpload>(options_.uploadDir, check.requestId, BrowserSoundCard::kMaxRecordingBytes);
   std::string error = request.upload->Begin();
@@ -384,7 +392,7 @@ MHD_Result WebServer::FinishUpload(MHD_Connection* connection, Request& request)
   // The engine may have stopped waiting for it meanwhile.
   UploadCheck check =
       WebRouter::CheckGreetingUpload(request.http, *model_.Snapshot(), BrowserSoundCard::kMaxRecordingBytes);
-  if (check.requestId == 0) return Send(connection, check.refusal);
+  if (check.requestId == 0) return Send(connection, std::move(check.refusal));
   std::string error = request.upload->Finish();
   if (!error.empty()) {
     if (options_.log) options_.log("Window: a recording cannot be kept: " + error);
@@ -400,12 +408,19 @@ MHD_Result WebServer::FinishUpload(MHD_Connection* connection, Request& request)
   }
   HttpResponse taken;
   taken.status = 204;
-  return Send(connection, taken);
+  return Send(connection, std::move(taken));
 }
 
-MHD_Result WebServer::Send(MHD_Connection* connection, const HttpResponse& response) const {
-  MHD_Response* r = MHD_create_response_from_buffer(response.body.size(), const_cast<char*>(response.body.data()),
-                                                    MHD_RESPMEM_MUST_COPY);
+MHD_Result WebServer::Send(MHD_Connection* connection, HttpResponse response) const {
+  MHD_Response* r = nullptr;
+  if (response.file.IsValid()) {
+    // Streamed from the file; the library closes it with the response.
+    r = MHD_create_response_from_fd64(response.fileSize, response.file.Get());
+    if (r) response.file.Release();
+  } else {
+    r = MHD_create_response_from_buffer(response.body.size(), const_cast<char*>(response.body.data()),
+                                        MHD_RESPMEM_MUST_COPY);
+  }
   if (!r) return MHD_NO;
   for (const auto& [name, value] : StandardHeaders()) MHD_add_response_header(r, name.c_str(), value.c_str());
   for (const auto& [name, value] : response.headers) MHD_add_response_header(r, name.c_str(), value.c_str());
@@ -415,7 +430,7 @@ MHD_Result WebServer::Send(MHD_Connection* connection, const HttpResponse& respo
   return queued;
 }
 
-MHD_Result WebServer::StartStream(MHD_Connection* connection, Client& client) {
+MHD_Result WebServer::StartStream(MHD_Connection* connection, Client& client, const HttpRequest& request) {
   // The newest page of an address wins: its oldest stream ends (often a page already
   // gone whose hang-up has not been seen).
   if (!limits_.MayStream(client.key) && !parked_.EndOldestStream(client.key)) {
@@ -429,6 +444,13 @@ MHD_Result WebServer::StartStream(MHD_Connection* connection, Client& client) {
   stream->park.started = nextStream_++;
   stream->park.seen = 0;
   stream->park.end = &stream->end;
+  // A page that already has the rows (from /api/state, or before a reconnection)
+  // says which; they are not sent again until they change.
+  if (const std::string* rows = request.Query("rows")) {
+    uint64_t version = 0;
+    auto [end, ec] = std::from_chars(rows->data(), rows->data() + rows->size(), version);
+    if (ec == std::errc() && end == rows->data() + rows->size()) stream->rowsSent = version;
+  }
   MHD_Response* r = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, kStreamBlock, &WebServer::ReadStream, stream,
                                                       &WebServer::FreeStream);
   if (!r) {
@@ -451,7 +473,9 @@ MHD_Result WebServer::StartStream(MHD_Connection* connection, Client& client) {
 ssize_t WebServer::ReadStream(void* cls, uint64_t, char* buffer, size_t max) {
   auto* stream = static_cast<Stream*>(cls);
   WebServer* server = stream->server;
-  if (stream->pending.empty()) {
+  if (stream->written == stream->pending.size()) {
+    stream->pending = std::string();  // a list's megabytes are not kept for a keep-alive
+    stream->written = 0;
     if (stream->end.load() || stream->closingSent) return MHD_CONTENT_READER_END_OF_STREAM;
     auto now = SteadyClock::now();
     std::shared_ptr<const WindowState> state = server->model_.Snapshot();
@@ -460,7 +484,13 @@ ssize_t WebServer::ReadStream(void* cls, uint64_t, char* buffer, size_t max) {
       stream->greeted = true;
     }
     if (state->version != stream->park.seen) {
-      stream->pending += "event: state\ndata: " + StateToJson(*state) + "\n\n";
+      // The rows go only when they changed: a new status is a few hundred bytes, even
+      // with 65,535 messages listed.
+      bool rowsKnown = stream->rowsSent == state->rowsVersion;
+      stream->pending += "event: state\ndata: ";
+      stream->pending += StateToJson(*state, rowsKnown ? StateRows::LeftOut : StateRows::Included);
+      stream->pending += "\n\n";
+      stream->rowsSent = state->rowsVersion;
       stream->park.seen = state->version;
       // The program is going: the page shows that, and nothing more will come.
       stream->closingSent = state->closing;
@@ -472,9 +502,9 @@ ssize_t WebServer::ReadStream(void* cls, uint64_t, char* buffer, size_t max) {
     }
     stream->park.keepAliveDue = now + server->options_.keepAliveInterval;
   }
-  std::size_t n = std::min(max, stream->pending.size());
-  std::memcpy(buffer, stream->pending.data(), n);
-  stream->pending.erase(0, n);
+  std::size_t n = std::min(max, stream->pending.size() - stream->written);
+  std::memcpy(buffer, stream->pending.data() + stream->written, n);
+  stream->written += n;
   return static_cast<ssize_t>(n);
 }
 

@@ -41,6 +41,10 @@ struct WebServerOptions {
   // Where a greeting recorded in a page is put for the engine (the system directory,
   // ending in '/'); empty: none is taken.
   std::string uploadDir;
+  // Where the messages and the greetings are, for the page to play or save them (by
+  // name, never by path); empty: not served.
+  std::string inboxDir;
+  std::string systemDir;
   // PEM texts; both given: the window is served over HTTPS.
   std::string tlsCertificate;
   std::string tlsKey;
@@ -106,8 +110,8 @@ class WebServer {
   // A recording sent by a page: judged from its head, its body streamed to a file.
   MHD_Result BeginUpload(MHD_Connection* connection, Request& request);
   MHD_Result FinishUpload(MHD_Connection* connection, Request& request);
-  MHD_Result Send(MHD_Connection* connection, const HttpResponse& response) const;
-  MHD_Result StartStream(MHD_Connection* connection, Client& client);
+  MHD_Result Send(MHD_Connection* connection, HttpResponse response) const;
+  MHD_Result StartStream(MHD_Connection* connection, Client& client, const HttpRequest& request);
   std::string UrlFor(const std::string& host) const;
 
   const WindowModel& model_;

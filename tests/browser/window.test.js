@@ -80,6 +80,7 @@ async function main() {
     page.setDefaultTimeout(10000);
     page.on('pageerror', (e) => check(false, 'the page runs without script errors', e.message));
     const same = (a, b) => JSON.stringify(a) === JSON.stringify(b);
+    const near = (a, b) => Math.abs(a - b) <= 1;
     const text = (selector) => page.textContent(selector).catch(() => null);
     // Each [selector, text, what to call it] as the window shows it now.
     const checkTexts = async (...rows) => {
@@ -110,8 +111,10 @@ async function main() {
     if (harness) {
       await page.waitForSelector('#startup', { state: 'visible' });
       const box = await page.locator('#startup').boundingBox();
-      check(box && box.width === 360 && box.height === 240, 'the start-up window is 360 x 240', box);
-      check(box && Math.abs(box.x + 180 - 512) <= 1 && Math.abs(box.y + 120 - 320) <= 1,
+      const scale = Math.min(1024 / 608, 640 / 448);  // the drawing fills the view
+      check(box && near(box.width, 360 * scale) && near(box.height, 240 * scale),
+            'the start-up window is 360 x 240, scaled with the window', box);
+      check(box && near(box.x + box.width / 2, 512) && near(box.y + box.height / 2, 320),
             'the start-up window is centred', box);
       await checkTexts(['#startup-title', 'Telvara for Win 95/NT', 'start-up window title'],
                        ['.startup-name', 'Telvara for Win 95/NT', 'start-up product line'],
@@ -190,18 +193,80 @@ async function main() {
       await page.click('#list .row >> nth=1');
       await page.click('#play-message');
       await statusBecomes('Play Message: PZPX5959.WAV 915148799', 'Play Message carries the selected row');
+      const rows = await page.locator('#list .row').count();
       await page.click('#delete-message');
-      check(await soon(() => document.querySelectorAll('#list .row').length === 1), 'Delete Message removed the selected row');
+      check(await soon((n) => document.querySelectorAll('#list .row').length === n - 1, rows),
+            'Delete Message removed the selected row');
       check(await page.locator('#list .row.selected').count() === 0, 'nothing is selected once the row has gone');
+
+      // A row's context menu plays the message in the page, or saves it; the program
+      // is not asked, so its status stays.
+      const before = await status();
+      await page.click('#list .row >> nth=0', { button: 'right' });
+      const offered = await page.$$eval('#row-menu:not([hidden]) .item', (els) => els.map((e) => e.textContent));
+      check(same(offered, ['Play here', 'Download']), 'right-clicking a row offers Play here and Download', offered);
+      const served = page.waitForResponse((r) => r.url().includes('api/message?file=PGMO0509.WAV'));
+      await page.click('#row-menu .item:text("Play here")');
+      const played = await served;
+      check(played.status() === 200 && played.headers()['content-type'] === 'audio/wav',
+            'Play here fetches the message\'s WAV', played.status());
+      check(await soon(() => hereAudio && (hereAudio.currentTime > 0 || hereAudio.ended)),
+            'the message plays in the page');
+      await page.click('#list .row >> nth=0');
+      await page.keyboard.press('Shift+F10');
+      check(await page.isVisible('#row-menu'), 'Shift+F10 opens the selected row\'s menu');
+      const [download] = await Promise.all([page.waitForEvent('download'), page.keyboard.press('d')]);
+      const saved = fs.readFileSync(await download.path());
+      const wanted = await page.evaluate(async () => {
+        const r = await fetch('api/message?file=PGMO0509.WAV');
+        return Array.from(new Uint8Array(await r.arrayBuffer()));
+      });
+      check(download.suggestedFilename() === 'PGMO0509.WAV' && same(Array.from(saved), wanted),
+            'Download saves the message\'s WAV under its name', download.suggestedFilename());
+      check(await status() === before, 'the status box is unchanged by Play here and Download', await status());
 
       // About, from the menu by its mnemonics.
       await page.keyboard.press('Alt+h');
       await page.keyboard.press('a');
       await boxes(1);
       await checkTexts(['.box .titletext', 'About Telvara', 'Alt+H, A opens the About box']);
+      const icon = await page.$eval('.box .dialog-icon', (e) => getComputedStyle(e).backgroundImage);
+      check(/icon\.svg/.test(icon), 'the About box shows the program\'s icon', icon);
       await page.keyboard.press('Escape');
       check(await boxes(0), 'Escape answers the About box');
     }
+
+    // A window for any screen: the drawing is scaled whole to the view, its layout kept.
+    const layout = async () => {
+      const [frame, list] = [await page.locator('#frame').boundingBox(), await page.locator('#list').boundingBox()];
+      return { frame, list: [list.x - frame.x, list.y - frame.y, list.width].map((v) => v / (frame.width / 576)) };
+    };
+    const drawn = await layout();
+    for (const [width, height] of [[390, 844], [1920, 1080], [1024, 640]]) {
+      await page.setViewportSize({ width, height });
+      const scale = Math.min(width / 608, height / 448);
+      await soon((w) => Math.abs(document.getElementById('frame').getBoundingClientRect().width - w) <= 1, 576 * scale);
+      const { frame, list } = await layout();
+      check(near(frame.width, 576 * scale) && near(frame.height, 416 * scale) && frame.x >= 0 && frame.y >= 0
+            && frame.x + frame.width <= width && frame.y + frame.height <= height
+            && list.every((v, i) => near(v, drawn.list[i])), `the window fills a ${width} x ${height} view, whole`,
+            { frame, list });
+    }
+
+    // Closing the window asks first; closing a browser's tab stops nothing.
+    await page.click('#close-button');
+    await checkTexts(['.box .dialog-text', 'Telvara will stop answering the telephone. Exit?', 'the close box asks first']);
+    const answers = await page.$$eval('.box button', (els) => els.map((e) => e.textContent));
+    check(same(answers, ['Yes', 'No']), 'it asks Yes or No', answers);
+    await page.keyboard.press('Enter');
+    check(await boxes(0), 'Enter answers No');
+    const tab = await browser.newPage();
+    await tab.goto(url);
+    await tab.waitForSelector('#frame', { state: 'visible' });
+    await tab.close();
+    await page.waitForTimeout(500);
+    check((!child || child.exitCode === null) && !(await page.isVisible('#offline')),
+          'No, and a closed tab, leave the program running');
 
     // The program stops: the window says so plainly.
     if (child) {
@@ -209,8 +274,14 @@ async function main() {
         child.once('exit', () => resolve(true));
         setTimeout(() => resolve(false), 10000).unref();
       });
-      child.kill('SIGTERM');
-      check(await ended, 'the program ends on SIGTERM');
+      if (harness) {
+        await page.keyboard.press('Alt+f');
+        await page.keyboard.press('x');
+        await page.click('.box button:text("Yes")');
+      } else {
+        child.kill('SIGTERM');
+      }
+      check(await ended, harness ? 'File > Exit, answered Yes, ends the program' : 'the program ends on SIGTERM');
       await page.waitForSelector('#offline', { state: 'visible' }).catch(() => {});
       const said = await text('#offline-text');
       check(await page.isVisible('#offline') && /stopped|does not answer/.test(said),

@@ -43,16 +43,19 @@ class ProgramTest : public ::testing::Test {
   std::unique_ptr<Process> modem_;
 };
 
-// Asks the window's address (http://127.0.0.1:PORT/?token=...) for its page, through
-// bash's /dev/tcp; the status line of the reply.
-std::string HttpGet(const std::string& url) {
+// Asks the window's address (http://127.0.0.1:PORT/?token=...) for its page, or with
+// the token's cookie for `path`, through bash's /dev/tcp; the status line of the reply.
+std::string HttpGet(const std::string& url, const std::string& path = "") {
   std::size_t slash = url.find('/', 17);
   std::string port = url.substr(17, slash - 17), line;
-  Process get(
-      {"/bin/bash", "-c",
-       "exec 3<>/dev/tcp/127.0.0.1/$0 && printf 'GET %s HTTP/1.1\\r\\nHost: 127.0.0.1\\r\\n\\r\\n' \"$1\" >&3 && "
-       "head -1 <&3",
-       port, url.substr(slash)});
+  std::size_t token = url.find("token=");
+  std::string cookie = path.empty() || token == std::string::npos
+                           ? ""
+                           : "Cookie: telvara" + port + "=" + url.substr(token + 6) + "\\r\\n";
+  Process get({"/bin/bash", "-c",
+               "exec 3<>/dev/tcp/127.0.0.1/$0 && printf 'GET %s HTTP/1.1\\r\\nHost: 127.0.0.1\\r\\n%b\\r\\n' \"$1\" "
+               "\"$2\" >&3 && head -1 <&3",
+               port, path.empty() ? url.substr(slash) : path, cookie});
   get.ReadLine(line, 5000);
   return line.substr(0, line.find('\r'));
 }
@@ -135,10 +138,16 @@ TEST_F(ProgramTest, ACallerLeavesAMessageAndTheOwnerCalledBackHearsAndDeletesIt)
                              "after 1s key 6\nafter 3s key #\n",
                          "rockwell", "[MODEM]\nRINGS=0\nPHONE=5551234"));
   auto t = StartTelvara();
+  std::string url;
+  ASSERT_TRUE(t->ReadLine(url, 10000));
   ASSERT_TRUE(t->WaitFor("Dial out...", 120000)) << t->Output();
   std::vector<std::string> inbox;
   for (const auto& e : std::filesystem::directory_iterator(dir_ + "/inbox")) inbox.push_back(e.path());
   ASSERT_EQ(inbox.size(), 1u);
+  // The page may play it: the window serves it from the inbox, by its name.
+  std::string name = std::filesystem::path(inbox[0]).filename();
+  EXPECT_EQ(HttpGet(url, "/api/message?file=" + name), "HTTP/1.1 200 OK");
+  EXPECT_EQ(HttpGet(url, "/api/message?file=orvanel.log"), "HTTP/1.1 404 Not Found");
   std::string recorded = Samples(inbox[0]), spoken = Samples(voice);
   ASSERT_GT(recorded.size(), 3u * 7200);
   EXPECT_EQ(recorded.substr(0, 3 * 7200), spoken.substr(0, 3 * 7200));  // the caller's own samples

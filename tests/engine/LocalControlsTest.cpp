@@ -36,7 +36,7 @@ TEST(LocalControls, PlayMessageThroughHandsetOrSpeakerPlaysItAndANewOneTurnsOldI
     Strings commands = c.line.Commands();
     EXPECT_NE(std::find(commands.begin(), commands.end(), line), commands.end());
     EXPECT_EQ(Tail(commands, 2), (Strings{"ATH0", "AT+FCLASS=0"}));
-    const std::vector<ListRow>& rows = c.window.Current().rows;
+    const RowList& rows = c.window.Current().rows;
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0].text, first);
     EXPECT_EQ(rows[1].text, played.substr(0, played.rfind("NEW")) + "OLD");

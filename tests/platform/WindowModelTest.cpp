@@ -40,6 +40,44 @@ TEST(WindowModel, RowsByPositionAndBoxesById) {
   EXPECT_EQ(w.Snapshot()->boxes[0].text, "Set Voice Mode Failed");
 }
 
+// The rows are made anew only when they change: a new status shares them with the
+// snapshot before it, and a snapshot keeps its rows when the list changes after it.
+TEST(WindowModel, RowsAreSharedUntilTheyChange) {
+  WindowModel w;
+  w.InsertRow(0, {"a", "1"});
+  auto listed = w.Snapshot();
+  w.SetStatus("Stand by");
+  w.DeleteRow(5);  // past the end: no change
+  auto status = w.Snapshot();
+  EXPECT_EQ(status->rowsVersion, listed->rowsVersion);
+  EXPECT_EQ(&status->rows[0], &listed->rows[0]);
+  w.InsertRow(0, {"b", "2"});
+  EXPECT_GT(w.Snapshot()->rowsVersion, listed->rowsVersion);
+  ASSERT_EQ(listed->rows.size(), 1u);
+  EXPECT_EQ(listed->rows[0].text, "a");
+}
+
+// Changes within a batch are one change, published when it ends; the engine sees its
+// rows meanwhile.
+TEST(WindowModel, ABatchIsPublishedOnceWhenItEnds) {
+  WindowModel w;
+  uint64_t before = w.Snapshot()->version;
+  { WindowModel::Batch nothing(w); }
+  EXPECT_EQ(w.Snapshot()->version, before);
+  {
+    WindowModel::Batch batch(w);
+    for (std::size_t i = 0; i < 1000; ++i) w.InsertRow(i, {"line", std::to_string(i)});
+    w.SetStatus("Ready");
+    EXPECT_EQ(w.Snapshot()->version, before);
+    EXPECT_EQ(w.RowCount(), 1000u);
+    EXPECT_EQ(w.Row(999)->identity, "999");
+  }
+  auto after = w.Snapshot();
+  EXPECT_EQ(after->version, before + 1);
+  EXPECT_EQ(after->rows.size(), 1000u);
+  EXPECT_EQ(after->status, "Ready");
+}
+
 // An informing box is open once at most, and only so many are kept: a storm of them
 // cannot grow the state. A modal box is the engine's to close and always opens.
 TEST(WindowModel, InformingBoxesAreBounded) {

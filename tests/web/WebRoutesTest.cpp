@@ -33,6 +33,35 @@ TEST(PageProtocol, StateSurvivesBytesThatAreNotUtf8) {
   EXPECT_EQ(StateToJson(state).find('\n'), std::string::npos);
 }
 
+// The rows are written by hand: each text comes back as it was, and what is not UTF-8
+// as U+FFFD, a byte at a time.
+TEST(PageProtocol, RowsKeepTheirTexts) {
+  const std::string fffd = "\xEF\xBF\xBD";
+  const std::pair<std::string, std::string> texts[] = {
+      {"say \"hi\" \\ \x01\t", "say \"hi\" \\ \x01\t"},
+      {"\xC3\xA9 \xE2\x82\xAC \xF0\x9D\x84\x9E", "\xC3\xA9 \xE2\x82\xAC \xF0\x9D\x84\x9E"},  // 2, 3 and 4 bytes
+      {"\x80|\xC0\xAF|\xED\xA0\x80|\xE2\x82|\xF5",
+       fffd + "|" + fffd + fffd + "|" + fffd + fffd + fffd + "|" + fffd + fffd + "|" + fffd},
+  };
+  WindowState state;
+  for (const auto& [text, shown] : texts) state.rows.push_back({text, "A.WAV 1"});
+  auto json = nlohmann::json::parse(StateToJson(state));
+  ASSERT_EQ(json["rows"].size(), std::size(texts));
+  for (std::size_t i = 0; i < std::size(texts); ++i) EXPECT_EQ(json["rows"][i]["text"], texts[i].second) << i;
+}
+
+// A page that has the rows of a version is sent the state without them.
+TEST(PageProtocol, RowsCanBeLeftOut) {
+  WindowState state;
+  state.rowsVersion = 3;
+  state.rows.push_back({"a line", "A.WAV 1"});
+  auto with = nlohmann::json::parse(StateToJson(state));
+  auto without = nlohmann::json::parse(StateToJson(state, StateRows::LeftOut));
+  EXPECT_EQ(with["rows"].size(), 1u);
+  EXPECT_FALSE(without.contains("rows"));
+  EXPECT_EQ(without["rowsVersion"], 3);
+}
+
 // What is taken is seen posted in CommandsArePostedAsSentAndA503WhenTheLoopIsFull.
 TEST(PageProtocol, ReadsCommands) {
   WindowState state;
@@ -82,23 +111,33 @@ class RouteTest : public ::testing::Test {
     std::ofstream(root_ / "web" / "index.html") << "<title>page</title>";
     std::ofstream(root_ / "web" / "app.js") << "var page = 1;";
     std::ofstream(root_ / "secret.txt") << "TOPSECRET";
+    fs::create_directory(root_ / "inbox");
+    fs::create_directory(root_ / "system");
+    std::ofstream(root_ / "inbox" / "PGMO0509.WAV") << "RIFF";
+    std::ofstream(root_ / "inbox" / "A") << "RIFF";
+    std::ofstream(root_ / "inbox" / "A B.WAV") << "RIFF";
     state_.status = "Stand by";
     state_.boxes.push_back({4, "Telvara", "Modem Initialize Failed.", {"OK"}, false});
+    state_.rows.push_back({" 2:05:09pm  03/12/1998  1:15  PGMO0509.WAV", "PGMO0509.WAV 889740309"});
+    state_.rows.push_back({"11:59:59pm  12/31/1998  0:42  A B.WAV", "A B.WAV 915148799"});
   }
   void TearDown() override { fs::remove_all(root_); }
 
   RouteResult Route(const char* method, const std::string& path, std::string body = "{}",
-                    AccessVerdict access = kAllowed, const char* type = "application/json") {
+                    AccessVerdict access = kAllowed, const char* type = "application/json", HeaderList query = {}) {
     HttpRequest request;
     request.method = method;
     request.path = path;
+    request.query = std::move(query);
     if (type) request.headers.emplace_back("content-type", type);
     request.body = std::move(body);
-    WebRouter router((root_ / "web").string(), rules_, [this](LoopMessage m) {
-      if (loopFull_) return false;
-      posted_.push_back(std::move(m));
-      return true;
-    });
+    WebRouter router((root_ / "web").string(), rules_,
+                     [this](LoopMessage m) {
+                       if (loopFull_) return false;
+                       posted_.push_back(std::move(m));
+                       return true;
+                     },
+                     {(root_ / "inbox/").string(), (root_ / "system/").string()});
     return router.Route(request, access, state_);
   }
 
@@ -196,6 +235,42 @@ TEST_F(RouteTest, CredentialsAskedAsTheRulesSay) {
   EXPECT_NE(Written(asked).find("WWW-Authenticate: Basic realm=\"Telvara\", charset=\"UTF-8\"\n"), std::string::npos);
   EXPECT_NE(Written(Route("GET", "/", "", AccessVerdict::TradeToken).response).find("SameSite=Strict; Secure\n"),
             std::string::npos);
+}
+
+// A message's WAV only by the file name of a listed row, from the inbox; the greeting
+// only when it has been recorded. What the file holds is the server's to send
+// (WebServerTest.SoundFilesAreStreamedAndOnlyRegularFiles).
+TEST_F(RouteTest, SoundFilesOnlyByListedName) {
+  auto get = [&](const char* path, HeaderList query) {
+    return Route("GET", path, "", kAllowed, nullptr, std::move(query)).response;
+  };
+  HttpResponse played = get("/api/message", {{"file", "PGMO0509.WAV"}});
+  EXPECT_EQ(played.status, 200);
+  EXPECT_EQ(played.contentType, "audio/wav");
+  EXPECT_TRUE(played.file.IsValid());
+  EXPECT_EQ(played.fileSize, 4u);
+  EXPECT_EQ(Written(played).find("Content-Disposition"), std::string::npos);
+  EXPECT_NE(Written(get("/api/message", {{"file", "A B.WAV"}, {"download", "1"}}))
+                .find("Content-Disposition: attachment; filename=\"A_B.WAV\"\n"),
+            std::string::npos);
+  EXPECT_EQ(Written(get("/api/message", {{"file", "PGMO0509.WAV"}, {"download", "yes"}})).find("Content-Disposition"),
+            std::string::npos);
+
+  // "A" begins a row's identity but is not its file; the rest are not listed at all.
+  for (const char* name : {"A", "PGMO0509.WAV 889740309", "pgmo0509.wav", "../secret.txt", "", "."}) {
+    HttpResponse refused = get("/api/message", {{"file", name}});
+    EXPECT_EQ(refused.status, 404) << name;
+    EXPECT_FALSE(refused.file.IsValid()) << name;
+  }
+  EXPECT_EQ(get("/api/message", {}).status, 404);
+  EXPECT_EQ(Route("POST", "/api/message", "", kAllowed, nullptr, {{"file", "PGMO0509.WAV"}}).response.status, 405);
+
+  EXPECT_EQ(get("/api/greeting", {}).status, 404);  // not recorded yet
+  std::ofstream(root_ / "system" / "announc2.wav") << "RIFF....";
+  HttpResponse greeting = get("/api/greeting", {{"download", "1"}});
+  EXPECT_EQ(greeting.status, 200);
+  EXPECT_EQ(greeting.fileSize, 8u);
+  EXPECT_NE(Written(greeting).find("filename=\"announc2.wav\""), std::string::npos);
 }
 
 TEST_F(RouteTest, EventsAreLeftToTheServersStream) { EXPECT_TRUE(Route("GET", "/api/events").eventStream); }

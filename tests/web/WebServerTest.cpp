@@ -8,10 +8,12 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <list>
 #include <thread>
 
@@ -40,11 +42,13 @@ class RawClient {
   }
   // Reads until `what` has come (true), the server closes or the time is up.
   bool ReadUntil(std::string_view what, std::chrono::milliseconds limit = 3000ms) {
-    auto found = [&] { return !what.empty() && got_.find(what) != std::string::npos; };
+    std::size_t from = 0;  // what came before has been searched
+    auto found = [&] { return !what.empty() && got_.find(what, from) != std::string::npos; };
     for (auto end = SteadyClock::now() + limit; !found() && !closed_ && SteadyClock::now() < end;) {
       pollfd p = {fd_.Get(), POLLIN, 0};
-      char buf[4096];
+      char buf[65536];
       ssize_t n = poll(&p, 1, 10) > 0 ? recv(fd_.Get(), buf, sizeof buf, 0) : -1;
+      from = got_.size() > what.size() ? got_.size() - what.size() : 0;
       if (n > 0) got_.append(buf, static_cast<std::size_t>(n));
       closed_ = n == 0 || (n < 0 && p.revents != 0);
     }
@@ -56,6 +60,7 @@ class RawClient {
     return got_;
   }
   bool Closed() const { return closed_; }
+  const std::string& Received() const { return got_; }
 
  private:
   UniqueFileDescriptor fd_;
@@ -299,6 +304,76 @@ TEST_F(WebServerTest, SilentConnectionsAreDropped) {
   silent.ReadAll(4000ms);
   EXPECT_TRUE(silent.Closed());
   EXPECT_LT(SteadyClock::now() - begin, 3s);
+}
+
+// A listed message is streamed from its file, whole; a listed name that is a symbolic
+// link or a FIFO is refused at once, without following or waiting.
+TEST_F(WebServerTest, SoundFilesAreStreamedAndOnlyRegularFiles) {
+  testing::ScratchDir dir;
+  std::string wav(300000, '\0');
+  for (std::size_t i = 0; i < wav.size(); ++i) wav[i] = static_cast<char>(i * 7);
+  std::ofstream(dir.Path() + "PGMO0509.WAV", std::ios::binary) << wav;
+  std::ofstream(dir.Path() + "secret.txt") << "TOPSECRET";
+  ASSERT_EQ(symlink((dir.Path() + "secret.txt").c_str(), (dir.Path() + "PLNK0000.WAV").c_str()), 0);
+  ASSERT_EQ(mkfifo((dir.Path() + "PFIF0000.WAV").c_str(), 0600), 0);
+  model_.InsertRow(0, {"one", "PGMO0509.WAV 889740309"});
+  model_.InsertRow(1, {"two", "PLNK0000.WAV 889740310"});
+  model_.InsertRow(2, {"three", "PFIF0000.WAV 889740311"});
+  options_.inboxDir = dir.Path();
+  Start();
+
+  std::string answer = Get("/api/message?file=PGMO0509.WAV&download=1", cookie_);
+  ASSERT_TRUE(Answered(answer, "200")) << answer.substr(0, 300);
+  EXPECT_NE(answer.find("Content-Type: audio/wav\r\n"), std::string::npos);
+  EXPECT_NE(answer.find("Content-Length: 300000\r\n"), std::string::npos);
+  EXPECT_NE(answer.find("Content-Disposition: attachment; filename=\"PGMO0509.WAV\"\r\n"), std::string::npos);
+  EXPECT_EQ(answer.substr(answer.find("\r\n\r\n") + 4), wav);
+
+  auto begin = SteadyClock::now();
+  for (const char* name : {"PLNK0000.WAV", "PFIF0000.WAV"}) {
+    std::string refused = Get(std::string("/api/message?file=") + name, cookie_);
+    EXPECT_TRUE(Answered(refused, "404")) << name;
+    EXPECT_EQ(refused.find("TOPSECRET"), std::string::npos);
+  }
+  EXPECT_LT(SteadyClock::now() - begin, 1s);
+}
+
+// With 65,535 messages listed, a page is sent the rows once; a new status after that
+// is a small event, and a changed list sends the rows again.
+TEST_F(WebServerTest, ALongListIsNotResentForEachChange) {
+  {
+    WindowModel::Batch batch(model_);
+    for (int i = 0; i < 65535; ++i) {
+      model_.InsertRow(static_cast<std::size_t>(i), {" 2:05:09pm  03/12/1998  1:15  PGMO0509.WAV               NEW",
+                                                     "P" + std::to_string(i) + ".WAV 889740309"});
+    }
+  }
+  Start();
+  // Each event ends with the state's version; the size of a page's next event.
+  auto nextEvent = [&](RawClient& page) {
+    std::string end = "\"version\":" + std::to_string(model_.Snapshot()->version) + "}\n\n";
+    std::size_t before = page.Received().size();
+    EXPECT_TRUE(page.ReadUntil(end, 5000ms)) << end;
+    return page.Received().size() - before;
+  };
+  RawClient page(port_, Events());
+  EXPECT_GT(nextEvent(page), 65535u * 60);
+  model_.SetStatus("Phone ringing.");
+  EXPECT_LT(nextEvent(page), 1000u);
+  model_.DeleteRow(0);
+  EXPECT_GT(nextEvent(page), 65534u * 60);
+
+  // A page that has the rows already (from /api/state) says which; another version is
+  // not those rows.
+  auto opened = [&](const std::string& rows) {
+    return std::make_unique<RawClient>(port_, Head("GET /api/events?rows=" + rows, cookie_) + "\r\n");
+  };
+  uint64_t rows = model_.Snapshot()->rowsVersion;
+  auto has = opened(std::to_string(rows));
+  EXPECT_LT(nextEvent(*has), 1000u);
+  for (const std::string& other : {std::to_string(rows - 1), std::to_string(rows) + "x", std::string("")}) {
+    EXPECT_GT(nextEvent(*opened(other)), 65534u * 60) << other;
+  }
 }
 
 // Over TLS, with a certificate made for the purpose and checked by the client.

@@ -1,28 +1,90 @@
 // A stand-in engine for the browser test: serves a WindowModel that goes through the
 // start-up window's texts (once a page follows the window, or after 30 s), then shows
-// the main window with a status, two messages and a message box, and answers the
-// page's commands in the status box. Listens on a free loopback port and prints the
-// window's address, with a fresh access token, as its first line. Exit ends it, and so does a signal (without the
-// program's orderly close, which the browser test sees on the real program).
+// the main window with a status, five messages (their WAVs in an inbox of its own) and
+// a message box, and answers the page's commands in the status box. With
+// TELVARA_HARNESS_ROWS=<n> it shows at once the main window with n messages instead
+// (no files). Listens on a free loopback port and prints the window's address, with a
+// fresh access token, as its first line. Exit ends it, and so does a signal (without
+// the program's orderly close, which the browser test sees on the real program).
+#include <stdlib.h>
+
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <string>
 
 #include "platform/EventLoop.h"
 #include "platform/WindowModel.h"
+#include "store/Message.h"
 #include "web/AccessToken.h"
 #include "web/WebServer.h"
 
 using namespace telvara;
 
+namespace {
+
+// A message as the engine lists it; the file name follows the time.
+ListRow MessageRow(std::time_t when, unsigned seconds, bool heard) {
+  CMessage message;
+  message.time = static_cast<std::int32_t>(when);
+  message.lengthSeconds = seconds;
+  message.status = heard ? MessageStatus::StatusOld : MessageStatus::StatusNew;
+  message.fileName = CMessage::FileNameFor(when);
+  message.BuildListLine();
+  return {message.listLine, message.fileName + " " + std::to_string(when)};
+}
+
+// Half a second of a square-wave tone: 8-bit mono PCM at 7200 samples a second.
+std::string ToneWav(int pitch) {
+  constexpr int kRate = 7200;
+  std::string samples;
+  for (int i = 0; i < kRate / 2; ++i) samples += static_cast<char>(128 + ((i * pitch / kRate) % 2 ? 40 : -40));
+  auto u32 = [](uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
+  auto u16 = [](uint16_t v) { return std::string{char(v), char(v >> 8)}; };
+  return "RIFF" + u32(36 + static_cast<uint32_t>(samples.size())) + "WAVEfmt " + u32(16) + u16(1) + u16(1) +
+         u32(kRate) + u32(kRate) + u16(1) + u16(8) + "data" + u32(static_cast<uint32_t>(samples.size())) + samples;
+}
+
+}  // namespace
+
 int main() {
+  const char* many = std::getenv("TELVARA_HARNESS_ROWS");
+  std::string inbox;
+  if (!many) {
+    char scratch[] = "/tmp/telvara-harness-XXXXXX";
+    if (!mkdtemp(scratch)) return 1;
+    inbox = std::string(scratch) + "/";
+  }
+  struct RemoveInbox {
+    std::string dir;
+    ~RemoveInbox() {
+      std::error_code ignored;
+      if (!dir.empty()) std::filesystem::remove_all(dir, ignored);
+    }
+  } removeInbox{inbox};
+
   RealClock clock;
   EventLoop loop(clock, std::make_unique<PollWaiter>(clock));
   WindowModel window;
+  window.SetTitle("Telvara for Win95/NT");
+  window.SetHeader("Time        Date      Length    Filename    Caller ID  Status");
+  if (many) {
+    // A log as full as it gets, listed before the window is served: a call every hour
+    // or so, the newest last and not yet heard.
+    long count = std::strtol(many, nullptr, 10);
+    WindowModel::Batch batch(window);
+    for (long i = 0; i < count; ++i) {
+      window.InsertRow(static_cast<std::size_t>(i),
+                       MessageRow(889740309 + i * 4567, static_cast<unsigned>((i * 37 + 11) % 200), i < count * 2 / 3));
+    }
+    window.SetStatus("Stand by");
+  }
   WebServerOptions options;
   options.port = 0;
   options.webDir = TELVARA_SOURCE_DIR "/web";
   options.token = MakeAccessToken();
+  options.inboxDir = inbox;
   WebServer server(window, loop, options);
   WebStartResult started = server.Start();
   if (!started.ok) {
@@ -61,8 +123,11 @@ int main() {
   };
   constexpr uint32_t kStepMs = 400;  // how long each step of the start-up shows
 
-  window.SetTitle("Telvara for Win95/NT");
-  window.SetHeader("Time        Date      Length    Filename    Caller ID  Status");
+  if (many) {
+    while (!loop.QuitRequested()) wait(3600 * 1000);
+    server.Stop();
+    return 0;
+  }
   window.ShowStartup("Telvara for Win 95/NT", "Starting up");
   for (int i = 0; i < 600 && server.EventStreams() == 0 && !loop.QuitRequested(); ++i) wait(50);
   for (const char* text : {"Checking directory", "Read in settings", "Open comm port", "Initializing modem",
@@ -74,6 +139,13 @@ int main() {
   window.HideStartup();
   window.InsertRow(0, {" 2:05:09pm  03/12/1998  1:15  PGMO0509.WAV               NEW", "PGMO0509.WAV 889740309"});
   window.InsertRow(1, {"11:59:59pm  12/31/1998  0:42  PZPX5959.WAV               OLD", "PZPX5959.WAV 915148799"});
+  window.InsertRow(2, MessageRow(915190000, 27, true));
+  window.InsertRow(3, MessageRow(915270000, 64, false));
+  window.InsertRow(4, MessageRow(915350000, 9, false));
+  for (std::size_t i = 0; i < window.RowCount(); ++i) {
+    const std::string& identity = window.Row(i)->identity;
+    std::ofstream(inbox + identity.substr(0, identity.find(' ')), std::ios::binary) << ToneWav(400 + 100 * int(i));
+  }
   window.SetStatus("Stand by");
   wait(kStepMs);
   window.OpenBox("Telvara", "The window harness is running.\nPress OK to answer.", {"OK"}, false);
