@@ -1,7 +1,8 @@
 // The sound card in headless Chromium against the real telvara on a simulated modem:
 // Record Announcement records the greeting from the browser's (fake) microphone and
-// the program keeps it as announc2.wav; a browser that refuses the microphone gets
-// "MCI Open Error", then "All Done". TELVARA_BUILD names the build folder
+// the program keeps it as announc2.wav; Play Announcement and Play Message play through
+// the page, and a message so played stays new; a browser that refuses the microphone
+// gets "MCI Open Error", then "All Done". TELVARA_BUILD names the build folder
 // (telvara, telvara-modemsim); TELVARA_CHROMIUM the browser (default /usr/bin/chromium).
 // Exits 0 when every check passed, 1 on a failure, 77 when it cannot run here.
 'use strict';
@@ -11,6 +12,17 @@ const path = require('path');
 const t = require('./harness');
 
 const { check } = t;
+
+// The log of one new message, as the program stores it: the count, the class, then
+// time, length, status (0, new), file name and caller.
+const MESSAGE = 'PTEST001.WAV';
+function oneMessageLog() {
+  const fields = Buffer.alloc(10);
+  fields.writeInt32LE(915148800, 0);
+  fields.writeUInt32LE(2, 4);
+  return Buffer.concat([Buffer.from([1, 0, 0xff, 0xff, 2, 0, 8, 0]), Buffer.from('CMessage'), fields,
+                        Buffer.from([MESSAGE.length]), Buffer.from(MESSAGE), Buffer.from([0])]);
+}
 
 async function openWindow(browser, url) {
   const page = await t.newPage(browser);
@@ -25,10 +37,22 @@ const boxesAre = (page, texts) => page.waitForFunction(
   (want) => JSON.stringify(Array.from(document.querySelectorAll('.box .dialog-text'), (e) => e.textContent))
     === JSON.stringify(want), texts, { timeout: 15000 }).then(() => true, () => false);
 
+// A button played through the sound card: the page fetches `file` and reports its end;
+// the program is back at Stand by, with no failure box.
+async function playsThrough(page, button, file) {
+  const fetched = page.waitForResponse((r) => r.url().endsWith(file)).then((r) => r.status(), () => null);
+  const ended = page.waitForRequest((r) => r.url().endsWith('api/command') && /"data":"\d+ ended"/.test(r.postData()))
+    .then(() => true, () => false);
+  await page.click(button);
+  check(await fetched === 200 && await ended, `${button}: the page plays ${file} to its end`, await fetched);
+  check(await t.statusIs(page, 'Stand by', 10000) && (await boxTexts(page)).length === 0,
+        `${button}: the program is back at Stand by, with no box`, [await page.inputValue('#status'), await boxTexts(page)]);
+}
+
 async function main() {
   const { home, url } = await t.startTelvara({
     modem: 'DEVICE=2\n',
-    files: { 'system/announc2.wav': 'the old greeting' },
+    files: { 'system/announc2.wav': 'the old greeting', 'orvanel.log': oneMessageLog() },
   });
   const greeting = path.join(home, 'system', 'announc2.wav');
   const browser = await t.launch({}, ['--use-fake-device-for-media-stream', '--deny-permission-prompts',
@@ -56,6 +80,14 @@ async function main() {
         'the buttons are back once the line is idle');
   await t.closeBoxes(page);
 
+  // Played back through the page; a message so played stays new.
+  await playsThrough(page, '#play-announcement', 'api/greeting');
+  fs.copyFileSync(greeting, path.join(home, 'inbox', MESSAGE));
+  const row = () => page.textContent('#list .row >> nth=0');
+  const before = await row();
+  await page.click('#list .row >> nth=0');
+  await playsThrough(page, '#play-message', `api/message?file=${MESSAGE}`);
+  check(/NEW$/.test(before) && /NEW$/.test(await row()), 'the message played stays NEW', [before, await row()]);
   await page.close();
 
   // The microphone refused.
