@@ -7,51 +7,20 @@
 // cannot run here.
 'use strict';
 
-const { spawn } = require('child_process');
 const fs = require('fs');
-const os = require('os');
 const path = require('path');
-const readline = require('readline');
+const t = require('./harness');
 
-function skip(why) {
-  console.log(`browser_list skipped: ${why}`);
-  process.exit(77);
-}
-let chromium;
-try {
-  ({ chromium } = require('playwright-core'));
-} catch (e) {
-  skip('playwright-core is not installed (run "npm ci" in tests/browser)');
-}
-const browserPath = process.env.TELVARA_CHROMIUM || '/usr/bin/chromium';
-if (!fs.existsSync(browserPath)) skip(`no browser at ${browserPath}`);
+const { check } = t;
 const harness = process.env.TELVARA_WEB_HARNESS;
-if (!harness) skip('set TELVARA_WEB_HARNESS');
+if (!harness) t.skip('set TELVARA_WEB_HARNESS');
 
 const FULL_LOG = 65535;
 const ROW_HEIGHT = 16;
 
-const children = [];
-let passed = 0;
-let failed = 0;
-function check(ok, what, detail) {
-  if (ok) passed += 1;
-  else failed += 1;
-  console.log(ok ? `ok   ${what}` : `FAIL ${what}${detail === undefined ? '' : ': ' + JSON.stringify(detail)}`);
-}
-
 // A harness listing `rows` messages (in UTC, so the picture is the same anywhere);
 // resolves with its address.
-function serve(rows) {
-  const env = { ...process.env, TELVARA_HARNESS_ROWS: String(rows), TZ: 'UTC' };
-  const child = spawn(harness, [], { stdio: ['ignore', 'pipe', 'inherit'], env });
-  children.push(child);
-  return new Promise((resolve, reject) => {
-    const lines = readline.createInterface({ input: child.stdout });
-    lines.once('line', (line) => resolve(line.trim()));
-    child.once('exit', (code) => reject(new Error(`the harness ended (${code}) before printing its address`)));
-  });
-}
+const serve = (rows) => t.start(harness, [], { TELVARA_HARNESS_ROWS: String(rows), TZ: 'UTC' }).nextLine(30000);
 
 async function picture(browser) {
   // At this size the drawing is at its own scale: the picture is the window's pixels.
@@ -71,10 +40,8 @@ async function picture(browser) {
 }
 
 async function fullLog(browser) {
-  const page = await browser.newPage();
+  const page = await t.newPage(browser);
   await page.setViewportSize({ width: 1024, height: 640 });
-  page.setDefaultTimeout(10000);
-  page.on('pageerror', (e) => check(false, 'the page runs without script errors', e.message));
   // When the first rows are drawn, in ms since the navigation began.
   await page.addInitScript(() => document.addEventListener('DOMContentLoaded', () => {
     const spacer = document.getElementById('list-spacer');
@@ -141,27 +108,9 @@ async function fullLog(browser) {
 }
 
 async function main() {
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'telvara-chromium-'));
-  const browser = await chromium.launchPersistentContext(profile, {
-    executablePath: browserPath,
-    headless: true,
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
-           '--disable-component-update', '--disable-sync'],
-  });
-  try {
-    await picture(browser);
-    await fullLog(browser);
-  } finally {
-    await browser.close();
-    fs.rmSync(profile, { recursive: true, force: true });
-  }
+  const browser = await t.launch();
+  await picture(browser);
+  await fullLog(browser);
 }
 
-function end(error) {
-  if (error) check(false, error.stack || error);
-  for (const child of children) if (child.exitCode === null && child.signalCode === null) child.kill('SIGKILL');
-  console.log(`browser_list: ${passed} passed, ${failed} failed`);
-  process.exit(failed === 0 ? 0 : 1);
-}
-setTimeout(() => end('the list test took longer than 120 s'), 120000).unref();
-main().then(() => end(), end);
+t.run(main, 120);

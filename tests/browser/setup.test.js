@@ -7,67 +7,15 @@
 // Exits 0 when every check passed, 1 on a failure, 77 when it cannot run here.
 'use strict';
 
-const { spawn } = require('child_process');
 const fs = require('fs');
 const net = require('net');
 const os = require('os');
 const path = require('path');
-const readline = require('readline');
+const t = require('./harness');
 
-function skip(why) {
-  console.log(`browser_setup skipped: ${why}`);
-  process.exit(77);
-}
-let chromium;
-try {
-  ({ chromium } = require('playwright-core'));
-} catch (e) {
-  skip('playwright-core is not installed (run "npm ci" in tests/browser)');
-}
-const browserPath = process.env.TELVARA_CHROMIUM || '/usr/bin/chromium';
-if (!fs.existsSync(browserPath)) skip(`no browser at ${browserPath}`);
-const build = process.env.TELVARA_BUILD;
-if (!build || !fs.existsSync(path.join(build, 'telvara'))) skip('set TELVARA_BUILD to a folder with telvara');
+const { check } = t;
 const shot = process.env.TELVARA_SETUP_SHOT ||
   path.join(process.env.TELVARA_SHOTS || os.tmpdir(), 'telvara-setup-dialog.png');
-
-let passed = 0;
-let failed = 0;
-function check(ok, what, detail) {
-  if (ok) passed += 1;
-  else failed += 1;
-  console.log(ok ? `ok   ${what}` : `FAIL ${what}${detail === undefined ? '' : ': ' + JSON.stringify(detail)}`);
-}
-
-const children = [];
-// Starts a program; resolves with it and a function that waits for its next line.
-function start(file, args) {
-  const child = spawn(file, args, { stdio: ['ignore', 'pipe', 'inherit'] });
-  children.push(child);
-  const lines = [];
-  let wake = null;
-  readline.createInterface({ input: child.stdout }).on('line', (line) => {
-    lines.push(line);
-    if (wake) wake();
-  });
-  const nextLine = (ms, matching = () => true) => new Promise((resolve, reject) => {
-    const timer = setTimeout(() => reject(new Error(`${path.basename(file)}: no line within ${ms} ms`)), ms);
-    const look = () => {
-      while (lines.length) {
-        const line = lines.shift();
-        if (matching(line)) {
-          clearTimeout(timer);
-          wake = null;
-          resolve(line);
-          return;
-        }
-      }
-      wake = look;
-    };
-    look();
-  });
-  return { child, nextLine };
-}
 
 function freePort() {
   return new Promise((resolve) => {
@@ -79,126 +27,96 @@ function freePort() {
 }
 
 async function main() {
-  const home = fs.mkdtempSync(path.join(os.tmpdir(), 'telvara-setup-'));
+  // A speed and a ring count that no button or entry stands for; a fixed port, so that
+  // the page finds the program again after the restart.
+  const { home, telvara, url } = await t.startTelvara({ modem: 'SPEED=9\nRINGS=7\n',
+                                                        listen: `127.0.0.1:${await freePort()}` });
   const profilePath = path.join(home, 'telvara.ini');
-  fs.mkdirSync(path.join(home, 'inbox'));
   const ports = `[PORTS]\nCOM2=${home}/modem\n`;
-  // A speed and a ring count that no button or entry stands for.
-  fs.writeFileSync(profilePath, `[MODEM]\nSPEED=9\nRINGS=7\n${ports}`);
-  const sim = start(path.join(build, 'telvara-modemsim'), ['--link', path.join(home, 'modem')]);
-  await sim.nextLine(10000);
-  // A fixed port, so that the page finds the program again after the restart.
-  const port = await freePort();
-  const telvara = start(path.join(build, 'telvara'), ['--home', home, '--listen', `127.0.0.1:${port}`]);
-  const url = await telvara.nextLine(10000);
 
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'telvara-chromium-'));
-  const browser = await chromium.launchPersistentContext(profile, {
-    executablePath: browserPath,
-    headless: true,
-    viewport: { width: 1024, height: 640 },
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
-      '--disable-component-update', '--disable-sync'],
-  });
-  try {
-    const page = browser.pages()[0] || await browser.newPage();
-    page.setDefaultTimeout(10000);
-    page.on('pageerror', (e) => check(false, 'the page runs without script errors', e.message));
-    const soon = (fn, arg, ms = 5000) => page.waitForFunction(fn, arg, { timeout: ms }).then(() => true, () => false);
-    const status = (text, ms) => soon((t) => document.getElementById('status').value === t, text, ms);
-    const checked = (name) => page.$eval('#setup', (d, n) => {
-      const input = d.querySelector(`input[name="${n}"]:checked`);
-      return input ? input.value : null;
-    }, name);
-    const value = (name) => page.$eval('#setup', (d, n) => d.querySelector(`[name="${n}"]`).value, name);
-    const openDialog = async () => {
-      await page.click('#menubar .menu[data-key="s"] .menutitle');
-      await page.click('#menubar .item[data-command="32771"]');
-      await page.waitForSelector('#setup', { state: 'visible' });
-    };
-    const box = async () => {
-      await page.waitForSelector('.box');
-      return { title: await page.textContent('.box .titletext'), text: await page.textContent('.box .dialog-text') };
-    };
+  const browser = await t.launch({ viewport: { width: 1024, height: 640 } });
+  const page = await t.newPage(browser);
+  const soon = (fn, arg, ms) => t.soon(page, fn, arg, ms);
+  const checked = (name) => page.$eval('#setup', (d, n) => {
+    const input = d.querySelector(`input[name="${n}"]:checked`);
+    return input ? input.value : null;
+  }, name);
+  const value = (name) => page.$eval('#setup', (d, n) => d.querySelector(`[name="${n}"]`).value, name);
+  const openDialog = async () => {
+    await page.click('#menubar .menu[data-key="s"] .menutitle');
+    await page.click('#menubar .item[data-command="32771"]');
+    await page.waitForSelector('#setup', { state: 'visible' });
+  };
+  const box = async () => {
+    await page.waitForSelector('.box');
+    return { title: await page.textContent('.box .titletext'), text: await page.textContent('.box .dialog-text') };
+  };
 
-    await page.goto(url);
-    check(await status('Stand by', 30000), 'the program is up on the simulated modem');
+  await page.goto(url);
+  check(await t.statusIs(page, 'Stand by', 30000), 'the program is up on the simulated modem');
 
-    await openDialog();
-    check(await page.textContent('#setup .titletext') === 'Modem Set Up', 'the dialog\'s title');
-    // Its own size, before the whole drawing is scaled to the view.
-    const size = await page.$eval('#setup .setup-client', (e) => ({ width: e.offsetWidth, height: e.offsetHeight }));
-    check(size.width === 510 && size.height === 325, 'the dialog is laid out in dialog units', size);
-    const shown = [await checked('port'), await checked('speed'), await checked('type'), await checked('device'),
-      await checked('action'), await value('rings'), await value('delay'), await value('init'),
-      await value('phone'), await value('pager'), await value('security')];
-    check(JSON.stringify(shown) === JSON.stringify(['2', null, '0', '0', '0', '', '0', 'AT&F&C1&D2', '', '', '857']),
-          'it shows the profile: Com2, no speed (9), Rockwell, Handset, Call the Master, no ring entry (7), ' +
-          'delay "5", the defaults of the texts', shown);
-    const com2 = await page.$eval('#setup', (d) => [d.querySelector('.setup-device[data-com="2"]').textContent,
-      d.querySelector('.setup-mark[data-com="2"]').classList.contains('missing')]);
-    check(com2[0] === `${home}/modem` && !com2[1], 'Com2 shows the device it opens, present', com2);
-    await page.locator('#setup').screenshot({ path: shot });
+  await openDialog();
+  check(await page.textContent('#setup .titletext') === 'Modem Set Up', 'the dialog\'s title');
+  // Its own size, before the whole drawing is scaled to the view.
+  const size = await page.$eval('#setup .setup-client', (e) => ({ width: e.offsetWidth, height: e.offsetHeight }));
+  check(size.width === 510 && size.height === 325, 'the dialog is laid out in dialog units', size);
+  const shown = [await checked('port'), await checked('speed'), await checked('type'), await checked('device'),
+    await checked('action'), await value('rings'), await value('delay'), await value('init'),
+    await value('phone'), await value('pager'), await value('security')];
+  check(JSON.stringify(shown) === JSON.stringify(['2', null, '0', '0', '0', '', '0', 'AT&F&C1&D2', '', '', '857']),
+        'it shows the profile: Com2, no speed (9), Rockwell, Handset, Call the Master, no ring entry (7), ' +
+        'delay "5", the defaults of the texts', shown);
+  const com2 = await page.$eval('#setup', (d) => [d.querySelector('.setup-device[data-com="2"]').textContent,
+    d.querySelector('.setup-mark[data-com="2"]').classList.contains('missing')]);
+  check(com2[0] === `${home}/modem` && !com2[1], 'Com2 shows the device it opens, present', com2);
+  await page.locator('#setup').screenshot({ path: shot });
 
-    // 57600 baud, ring entry "3", a telephone number.
-    await page.check('#setup input[name="speed"][value="1"]');
-    await page.selectOption('#setup select[name="rings"]', { label: '3' });
-    await page.fill('#setup input[name="phone"]', '5551234');
-    await page.click('#setup .setup-button:text("OK")');
-    const confirm = await box();
-    check(confirm.title === 'Change Settings' &&
-          confirm.text === 'You must restart the program to make the changes effective. Save the changes?',
-          'OK asks for confirmation', confirm);
-    const before = fs.readFileSync(profilePath, 'utf8');
-    await page.click('.box button:text("Cancel")');
-    check(await soon(() => !document.querySelector('.box')), 'Cancel closes the question');
-    check(await page.isVisible('#setup') && await checked('speed') === '1' && await value('phone') === '5551234',
-          'the dialog stays open with the edited values');
-    check(fs.readFileSync(profilePath, 'utf8') === before, 'nothing was written');
+  // 57600 baud, ring entry "3", a telephone number.
+  await page.check('#setup input[name="speed"][value="1"]');
+  await page.selectOption('#setup select[name="rings"]', { label: '3' });
+  await page.fill('#setup input[name="phone"]', '5551234');
+  await page.click('#setup .setup-button:text("OK")');
+  const confirm = await box();
+  check(confirm.title === 'Change Settings' &&
+        confirm.text === 'You must restart the program to make the changes effective. Save the changes?',
+        'OK asks for confirmation', confirm);
+  const before = fs.readFileSync(profilePath, 'utf8');
+  await page.click('.box button:text("Cancel")');
+  check(await soon(() => !document.querySelector('.box')), 'Cancel closes the question');
+  check(await page.isVisible('#setup') && await checked('speed') === '1' && await value('phone') === '5551234',
+        'the dialog stays open with the edited values');
+  check(fs.readFileSync(profilePath, 'utf8') === before, 'nothing was written');
 
-    await page.click('#setup .setup-button:text("OK")');
-    await box();
-    await page.click('.box button:text("Yes")');
-    check(await soon(() => !document.getElementById('setup')), 'Yes closes the dialog');
-    const restart = await box();
-    check(restart.text === 'The changes take effect when Telvara starts again. Restart Telvara now?',
-          'the program offers to restart', restart);
-    const written = fs.readFileSync(profilePath, 'utf8');
-    check(written === '[MODEM]\nSPEED=1\nRINGS=2\nPORT=2\nTYPE=0\nDEVICE=0\nDELAY=0\nACTION=0\nINIT=AT&F&C1&D2\n' +
-          `PHONE=5551234\nPAGER=\nSECURITY=857\n${ports}`, 'Yes wrote the eleven keys', written);
+  await page.click('#setup .setup-button:text("OK")');
+  await box();
+  await page.click('.box button:text("Yes")');
+  check(await soon(() => !document.getElementById('setup')), 'Yes closes the dialog');
+  const restart = await box();
+  check(restart.text === 'The changes take effect when Telvara starts again. Restart Telvara now?',
+        'the program offers to restart', restart);
+  const written = fs.readFileSync(profilePath, 'utf8');
+  check(written === '[MODEM]\nSPEED=1\nRINGS=2\nPORT=2\nTYPE=0\nDEVICE=0\nDELAY=0\nACTION=0\nINIT=AT&F&C1&D2\n' +
+        `PHONE=5551234\nPAGER=\nSECURITY=857\n${ports}`, 'Yes wrote the eleven keys', written);
 
-    await page.click('.box button:text("Yes")');
-    const again = await telvara.nextLine(20000, (line) => line.startsWith('http'));
-    check(again === url, 'the program started again with the same arguments', again);
-    check(await soon(() => document.getElementById('offline').hidden &&
-                           document.getElementById('status').value === 'Stand by', undefined, 30000),
-          'the window finds the restarted program');
-    await openDialog();
-    check(await checked('speed') === '1' && await value('rings') === '2' && await value('phone') === '5551234',
-          'the reopened dialog shows the saved values');
-    await page.keyboard.press('Escape');
-    check(await soon(() => !document.getElementById('setup')), 'Escape cancels the dialog');
+  await page.click('.box button:text("Yes")');
+  const again = await telvara.nextLine(20000, (line) => line.startsWith('http'));
+  check(again === url, 'the program started again with the same arguments', again);
+  check(await soon(() => document.getElementById('offline').hidden &&
+                         document.getElementById('status').value === 'Stand by', undefined, 30000),
+        'the window finds the restarted program');
+  await openDialog();
+  check(await checked('speed') === '1' && await value('rings') === '2' && await value('phone') === '5551234',
+        'the reopened dialog shows the saved values');
+  await page.keyboard.press('Escape');
+  check(await soon(() => !document.getElementById('setup')), 'Escape cancels the dialog');
 
-    const [help] = await Promise.all([browser.waitForEvent('page'), page.keyboard.press('F1')]);
-    await help.waitForLoadState();
-    check(await help.title() === 'Telvara Help', 'F1 opens the help', await help.title());
+  const [help] = await Promise.all([browser.waitForEvent('page'), page.keyboard.press('F1')]);
+  await help.waitForLoadState();
+  check(await help.title() === 'Telvara Help', 'F1 opens the help', await help.title());
 
-    telvara.child.kill('SIGTERM');
-    const code = await new Promise((resolve) => telvara.child.once('exit', resolve));
-    check(code === 0, 'the restarted program ends on SIGTERM', code);
-  } finally {
-    await browser.close();
-    fs.rmSync(profile, { recursive: true, force: true });
-    for (const child of children) if (child.exitCode === null && child.signalCode === null) child.kill('SIGKILL');
-    fs.rmSync(home, { recursive: true, force: true });
-  }
+  telvara.child.kill('SIGTERM');
+  const code = await new Promise((resolve) => telvara.child.once('exit', resolve));
+  check(code === 0, 'the restarted program ends on SIGTERM', code);
 }
 
-function end(error) {
-  if (error) check(false, error.stack || error);
-  for (const child of children) if (child.exitCode === null && child.signalCode === null) child.kill('SIGKILL');
-  console.log(`browser_setup: ${passed} passed, ${failed} failed`);
-  process.exit(failed === 0 ? 0 : 1);
-}
-setTimeout(() => end('the browser test took longer than 120 s'), 120000).unref();
-main().then(() => end(), end);
+t.run(main, 120);
