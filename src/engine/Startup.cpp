@@ -148,6 +148,9 @@ void COrvanelView::OnCreate() {
 }
 
 void COrvanelView::OnDestroy() {
+  // Closing the port pumps messages (the short wait below): clicks still queued then
+  // are dropped, never run on a closing or closed port.
+  closed_ = true;
   StopLineWatch();
   startupWindow_.reset();
   prompts_.reset();
