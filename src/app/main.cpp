@@ -12,7 +12,7 @@ int main(int argc, char** argv) {
   using namespace telvara;
   Options options;
   OptionsResult parsed = ParseOptions(std::vector<std::string>(argv + 1, argv + argc), options);
-  if (parsed.outcome == ParseOutcome::Help) {
+  if (parsed.outcome == ParseOutcome::Help || parsed.outcome == ParseOutcome::Version) {
     std::cout << parsed.message;
     return 0;
   }
