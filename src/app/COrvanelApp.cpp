@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -42,35 +43,49 @@ std::string AbsoluteDir(std::string dir) {
 }
 
 // One line on standard output for each status the machine shows, with the time. The
-// window's server logs from its own thread: the line goes out in one write.
+// window's server logs from its own thread: the line goes out in one write. A line that
+// cannot be written (the reader of a pipe has gone) is dropped; the machine goes on.
 void LogLine(const std::string& text) {
   std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
-  std::cout << (std::string(stamp) + "  " + text + "\n") << std::flush;
+  std::string line = std::string(stamp) + "  " + text + "\n";
+  for (std::size_t done = 0; done < line.size();) {
+    ssize_t n = ::write(STDOUT_FILENO, line.data() + done, line.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    done += static_cast<std::size_t>(n);
+  }
 }
 
-// SIGTERM and SIGINT are taken by a thread of their own, which posts the same close
-// message that closing the window posts. When it ends, the signals are as they were
-// (a program that starts itself again must not inherit them blocked).
+// SIGTERM, SIGINT, SIGQUIT and SIGHUP are taken by a thread of their own, which posts
+// the same close message that closing the window posts; after SIGHUP the program then
+// starts again, as after the set-up dialog's restart. A SIGHUP ignored when the
+// program started (nohup) stays ignored. When the watcher ends, the signals are as
+// they were (a program that starts itself again must not inherit them blocked).
 class SignalWatcher {
  public:
   explicit SignalWatcher(EventLoop& loop) {
     sigemptyset(&set_);
     sigaddset(&set_, SIGTERM);
     sigaddset(&set_, SIGINT);
+    sigaddset(&set_, SIGQUIT);
+    struct sigaction hup {};
+    if (sigaction(SIGHUP, nullptr, &hup) == 0 && hup.sa_handler != SIG_IGN) sigaddset(&set_, SIGHUP);
     sigaddset(&set_, SIGUSR1);  // our own wake-up to end the thread
     pthread_sigmask(SIG_BLOCK, &set_, &before_);
     thread_ = std::thread([this, &loop] {
       for (;;) {
         int sig = 0;
         if (sigwait(&set_, &sig) != 0) continue;
-        if (sig != SIGUSR1)
-          loop.PostClose();
-        else if (ending_)  // ours; a SIGUSR1 from outside is ignored
-          return;
+        if (sig == SIGUSR1) {
+          if (ending_) return;  // ours; a SIGUSR1 from outside is ignored
+          continue;
+        }
+        if (sig == SIGHUP) hangUp_ = true;
+        loop.PostClose();
       }
     });
   }
@@ -80,11 +95,14 @@ class SignalWatcher {
     thread_.join();
     pthread_sigmask(SIG_SETMASK, &before_, nullptr);
   }
+  // A SIGHUP came: the program is to start again once it has closed.
+  bool HangUp() const { return hangUp_; }
 
  private:
   sigset_t set_;
   sigset_t before_;
   std::atomic<bool> ending_{false};
+  std::atomic<bool> hangUp_{false};
   std::thread thread_;
 };
 
@@ -154,7 +172,6 @@ int COrvanelApp::Run() {
   if (!web.Tls() && !web.LoopbackOnly()) {
     LogLine("Window: served without TLS: the password and the window travel readable on the network; set [WEB] TLS=1");
   }
-  if (!profile.LoadError().empty()) LogLine("Profile not read: " + profile.LoadError());
 
   COrvanelDoc document(home);
   StartupResult opened = document.OpenAtStartup(options_.logFile, clock.WallNow());
@@ -185,7 +202,8 @@ int COrvanelApp::Run() {
   SaveResult saved = document.SaveIfModified();
   if (!saved.Ok()) LogLine(saved.error);
   view.OnDestroy();
-  restart_ = view.RestartRequested();
+  restart_ = view.RestartRequested() || signals.HangUp();
+  if (signals.HangUp()) LogLine("Hang-up signal: Telvara starts again and reads its profile anew");
   window.SetClosing();
   web.Stop();
   return 0;

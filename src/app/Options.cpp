@@ -7,6 +7,7 @@ namespace telvara {
 namespace {
 const char kUsage[] =
     "usage: telvara [--home DIR] [--listen HOST:PORT] [--url] [LOGFILE]\n"
+    "       telvara --help | --version\n"
     "  --home DIR          program directory (telvara.ini, orvanel.log, inbox/, system/);\n"
     "                      default: the directory that holds the executable\n"
     "  --listen HOST:PORT  where the main window is served; default 127.0.0.1:7200;\n"
@@ -41,6 +42,11 @@ OptionsResult ParseOptions(const std::vector<std::string>& args, Options& option
     if (a == "--help" || a == "-h") {
       r.outcome = ParseOutcome::Help;
       r.message = kUsage;
+      return r;
+    }
+    if (a == "--version") {
+      r.outcome = ParseOutcome::Version;
+      r.message = std::string("telvara ") + kVersion + "\n";
       return r;
     }
     if (a == "--url") {

@@ -1,5 +1,6 @@
 #pragma once
-// The command line: telvara [--home DIR] [--listen HOST:PORT] [--url] [LOGFILE]
+// The command line: telvara [--home DIR] [--listen HOST:PORT] [--url] [LOGFILE], or
+// --help, or --version. Any thread (pure functions).
 #include <string>
 #include <vector>
 
@@ -13,11 +14,14 @@ struct Options {
   bool printUrl = false;  // print the window's addresses of a Telvara started before, and end
 };
 
-enum class ParseOutcome { Run, Help, Error };
+inline constexpr char kVersion[] = "1.0";
+
+// Help and Version print the message on standard output and end with status 0.
+enum class ParseOutcome { Run, Help, Version, Error };
 
 struct OptionsResult {
   ParseOutcome outcome = ParseOutcome::Run;
-  std::string message;  // the usage text or the error
+  std::string message;  // the usage text, the version line or the error
 };
 
 OptionsResult ParseOptions(const std::vector<std::string>& args, Options& options);

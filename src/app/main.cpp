@@ -1,3 +1,4 @@
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,9 +11,12 @@
 
 int main(int argc, char** argv) {
   using namespace telvara;
+  // A reader of standard output that has gone (telvara | head -1) must not end the
+  // program: the write fails and the line is dropped.
+  signal(SIGPIPE, SIG_IGN);
   Options options;
   OptionsResult parsed = ParseOptions(std::vector<std::string>(argv + 1, argv + argc), options);
-  if (parsed.outcome == ParseOutcome::Help) {
+  if (parsed.outcome == ParseOutcome::Help || parsed.outcome == ParseOutcome::Version) {
     std::cout << parsed.message;
     return 0;
   }

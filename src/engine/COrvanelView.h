@@ -72,7 +72,8 @@ class COrvanelView {
   void OnCreate();
   void OnDestroy();
   void OnTimer(int timerId);
-  // Buttons, menu commands and message-box answers from the window.
+  // Buttons, menu commands and message-box answers from the window; dropped once
+  // OnDestroy has begun.
   void OnCommand(const LoopMessage& message);
   // The four buttons. A message is named by its row's identity; `page` is the page
   // that clicked, which is the sound card.
@@ -104,7 +105,7 @@ class COrvanelView {
   void StopLineWatch();
   int ReturnToIdle();
   // The line bracket every operation on the line runs in: refused (false) while the
-  // line is busy; else takes the line, stops the watch, runs the work, shows the
+  // line is busy or the port is not open; else takes the line, stops the watch, runs the work, shows the
   // hang-up text (if any), hangs up, returns the modem to idle and watches the line
   // again.
   bool RunOnLine(const std::function<void()>& work, const std::string& hangUpText);
@@ -213,6 +214,7 @@ class COrvanelView {
   std::unique_ptr<CModemSetupDlg> setupDialog_;  // while the dialog is open
   int setupQuestion_ = 0;                        // the open confirmation's box
   bool restartRequested_ = false;
+  bool closed_ = false;  // OnDestroy has begun: the port is closing or closed
 };
 
 }  // namespace telvara

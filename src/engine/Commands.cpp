@@ -7,6 +7,7 @@
 namespace telvara {
 
 void COrvanelView::OnCommand(const LoopMessage& message) {
+  if (closed_) return;  // the window is closing: nothing more is started
   switch (message.id) {
     // "<box id> <button>": an OK-only box just closes; a question runs its answer.
     case command::kBoxAnswer: questions_.Answer(message.data); break;

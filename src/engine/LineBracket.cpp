@@ -8,7 +8,8 @@
 namespace telvara {
 
 bool COrvanelView::RunOnLine(const std::function<void()>& work, const std::string& hangUpText) {
-  if (lineBusy) return false;
+  // Never on a port that is not open (it failed at start, or the view is closing).
+  if (lineBusy || closed_ || !modem_ || !modem_->IsOpen()) return false;
   lineBusy = 1;
   env_.window->SetLineBusy(true);
   StopLineWatch();

@@ -101,7 +101,11 @@ void COrvanelView::OnCreate() {
   PrepareDirectories();
 
   text("Read in settings");
-  settings = LoadSettings(*env_.profile);
+  // What the profile holds that cannot be used as written is told once, here.
+  std::vector<std::string> notices;
+  settings = LoadSettings(*env_.profile, &notices);
+  for (const std::string& notice : notices)
+    if (env_.log) env_.log(notice);
 
   modem_ = std::make_unique<FMODEM>(*env_.loop, env_.openPort);
   modem_->SetFaultReporter([this](const std::string& fault) { ShowStatus(fault); });
@@ -148,6 +152,9 @@ void COrvanelView::OnCreate() {
 }
 
 void COrvanelView::OnDestroy() {
+  // Closing the port pumps messages (the short wait below): clicks still queued then
+  // are dropped, never run on a closing or closed port.
+  closed_ = true;
   StopLineWatch();
   startupWindow_.reset();
   prompts_.reset();

@@ -53,7 +53,8 @@ bool KeyValue(const std::string& line, std::string& key, std::string& value) {
 Profile::Profile(std::string path) : path_(std::move(path)) {
   std::ifstream in(path_, std::ios::binary);
   if (!in) {
-    if (errno != ENOENT) loadError_ = path_ + ": " + std::strerror(errno);
+    missing_ = errno == ENOENT;
+    if (!missing_) loadError_ = path_ + ": " + std::strerror(errno);
     return;
   }
   std::string text;
@@ -102,6 +103,11 @@ bool Profile::ParseLeadingInt(const std::string& text, int& out) {
   if (v < INT_MIN) v = INT_MIN;
   out = static_cast<int>(v);
   return true;
+}
+
+bool Profile::Has(const std::string& section, const std::string& key) const {
+  std::string v;
+  return Find(section, key, v);
 }
 
 int Profile::GetInt(const std::string& section, const std::string& key, int defaultValue) const {

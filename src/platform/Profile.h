@@ -22,6 +22,10 @@ class Profile {
 
   const std::string& Path() const { return path_; }
   const std::string& LoadError() const { return loadError_; }
+  // The file named at construction did not exist.
+  bool Missing() const { return missing_; }
+  // The key is in the section (with any value, even an empty one).
+  bool Has(const std::string& section, const std::string& key) const;
 
   int GetInt(const std::string& section, const std::string& key, int defaultValue) const;
   std::string GetString(const std::string& section, const std::string& key, const std::string& defaultValue) const;
@@ -42,6 +46,7 @@ class Profile {
   std::string path_;
   std::vector<std::string> lines_;
   std::string loadError_;
+  bool missing_ = false;
   std::string writeError_;
 };
 

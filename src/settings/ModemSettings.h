@@ -2,6 +2,7 @@
 // The eleven operating settings, read once at start-up from section "MODEM" of the
 // profile. Engine thread only.
 #include <string>
+#include <vector>
 
 namespace telvara {
 
@@ -34,6 +35,10 @@ extern const char kProfileSection[];  // "MODEM"
 int SpeedFromIndex(int stored);
 int DelayFromIndex(int stored);
 
-ModemSettings LoadSettings(const Profile& profile);
+// With `notices`, one line is added for each value that cannot be used as written (a
+// profile not found or not read, an integer that is not a whole number, a position
+// outside its list, a text longer than its field): the key, the value and what is used
+// instead. The settings are the same either way.
+ModemSettings LoadSettings(const Profile& profile, std::vector<std::string>* notices = nullptr);
 
 }  // namespace telvara

@@ -23,7 +23,17 @@ TEST(Options, DefaultsAndEveryOption) {
   EXPECT_EQ(ParseOptions({"--listen", "[::1]:7300"}, v6).outcome, ParseOutcome::Run);
   EXPECT_EQ(v6.listenHost, "::1");
   EXPECT_EQ(v6.listenPort, 7300);
-  EXPECT_EQ(ParseOptions({"--help"}, o).outcome, ParseOutcome::Help);
+}
+
+TEST(Options, HelpAndVersionWinOverTheRestOfTheLine) {
+  Options o;
+  OptionsResult help = ParseOptions({"--home", "/x", "--help", "--bogus"}, o);
+  EXPECT_EQ(help.outcome, ParseOutcome::Help);
+  EXPECT_NE(help.message.find("--version"), std::string::npos);
+  OptionsResult version = ParseOptions({"--version", "--bogus"}, o);
+  EXPECT_EQ(version.outcome, ParseOutcome::Version);
+  EXPECT_EQ(version.message, std::string("telvara ") + kVersion + "\n");
+  EXPECT_EQ(ParseOptions({"--bogus", "--version"}, o).outcome, ParseOutcome::Error);
 }
 
 TEST(Options, BadCommandLinesAreRefusedWithAReason) {

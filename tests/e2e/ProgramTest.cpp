@@ -100,6 +100,43 @@ TEST_F(ProgramTest, SigintStopsItTooAndAStraySigusr1ChangesNothing) {
   EXPECT_NE(Transcript().find("dropped"), std::string::npos);
 }
 
+TEST_F(ProgramTest, SigquitClosesInOrderLikeSigterm) {
+  ASSERT_TRUE(StartModem("", "rockwell", "[MODEM]"));
+  auto t = StartTelvara();
+  ASSERT_TRUE(t->WaitFor("Stand by", 15000)) << t->Output();
+  t->Signal(SIGQUIT);
+  EXPECT_EQ(t->Wait(10000), 0);
+  EXPECT_NE(Transcript().find("dropped"), std::string::npos);
+}
+
+// telvara | head -1: the status lines after the first meet a closed pipe.
+TEST_F(ProgramTest, AClosedStandardOutputDoesNotEndIt) {
+  ASSERT_TRUE(StartModem("", "rockwell", "[MODEM]"));
+  auto t = StartTelvara();
+  std::string url;
+  ASSERT_TRUE(t->ReadLine(url, 10000));
+  t->CloseOutput();
+  for (int waited = 0; Transcript().find("AT+FCLASS=0") == std::string::npos && waited < 15000; waited += 100)
+    usleep(100000);
+  usleep(300000);  // "Stand by" and more are written to nobody
+  t->Signal(SIGTERM);
+  EXPECT_EQ(t->Wait(10000), 0);  // -1 had SIGPIPE ended it
+}
+
+// The same process starts again and reads the profile anew: the new value is told.
+TEST_F(ProgramTest, SighupStartsItAgainWithTheProfileReadAnew) {
+  ASSERT_TRUE(StartModem("", "rockwell", "[MODEM]"));
+  auto t = StartTelvara();
+  ASSERT_TRUE(t->WaitFor("Stand by", 15000)) << t->Output();
+  std::ofstream(dir_ + "/telvara.ini") << "[MODEM]\nSPEED=99\n[PORTS]\nCOM2=" << dir_ << "/modem\n";
+  t->Signal(SIGHUP);
+  ASSERT_TRUE(t->WaitFor("http://127.0.0.1:", 15000)) << t->Output();
+  ASSERT_TRUE(t->WaitFor("Profile: SPEED=99", 15000)) << t->Output();
+  ASSERT_TRUE(t->WaitFor("Stand by", 15000)) << t->Output();
+  t->Signal(SIGTERM);
+  EXPECT_EQ(t->Wait(10000), 0);
+}
+
 TEST_F(ProgramTest, AMissingDeviceIsAClearStatusNotACrash) {
   std::ofstream(dir_ + "/telvara.ini") << "[PORTS]\nCOM2=" << dir_ << "/no-such-modem\n";
   auto t = StartTelvara();

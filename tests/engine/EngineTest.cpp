@@ -108,6 +108,20 @@ TEST(Startup, AModemThatSendsGarbageDoesNotHangStartUpAndShutdownDropsDtr) {
   EXPECT_EQ(e.line.Stream().OpenHandles() + e.view->timerId + e.line.Loop().HasTimer(TimerId::RingWatch), 0);
 }
 
+// Clicks still queued when the window closes are taken while the port closes: none may
+// start work on the line.
+TEST(Startup, CommandsQueuedAtCloseStartNothingOnTheClosedPort) {
+  Engine e(Rockwell);
+  std::size_t commands = e.line.Commands().size();
+  e.Post(command::kRecordAnnouncement, "");
+  e.Post(command::kPlayAnnouncement, "");
+  e.view->OnDestroy();
+  e.line.RunFor(1000);
+  EXPECT_EQ(e.line.Commands(commands), Strings{});
+  EXPECT_TRUE(e.TimesOf("Recording new announcement message").empty());
+  EXPECT_FALSE(e.window.Current().lineBusy);
+}
+
 // A tick's 110 ms wait (20 units) is tested between 100 ms line attempts: it takes two.
 TEST(RingWatch, AnIdleTickPollsTheLineForTwoLineAttemptsAndSendsNothing) {
   Engine e(Rockwell);

@@ -58,4 +58,62 @@ TEST(LoadSettings, EachValueAsStored) {
   unlink(path.c_str());
 }
 
+// What cannot be used as written is told once per key: the key, the value and what is
+// used instead; the settings are those read without notices.
+TEST(LoadSettings, NoticesNameTheKeyTheValueAndWhatIsUsedInstead) {
+  const std::string a70(70, 'A');
+  // clang-format off
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
+      {"TYPE=42", {"TYPE=42", "0 (Rockwell) is used"}},
+      {"SPEED=99", {"SPEED=99", "115200 baud is used"}},
+      {"SPEED=-1", {"SPEED=-1", "115200 baud is used"}},
+      {"DELAY=6", {"DELAY=6", "5 minutes"}},
+      {"DEVICE=7", {"DEVICE=7", "kept", "Sound Card"}},
+      {"ACTION=-3", {"ACTION=-3", "kept", "Do Nothing"}},
+      {"PORT=abc", {"PORT=abc", "not a whole number", "read as 2"}},
+      {"RINGS=4 rings", {"RINGS=4 rings", "read as 4"}},
+      {"RINGS=99999999999", {"RINGS=99999999999", "read as 2147483647"}},
+      {"INIT=" + a70, {"INIT is 70 characters", "first 63"}},
+      {"PHONE=" + std::string(43, '5'), {"PHONE is 43 characters", "first 31"}},
+      {"DEVICE=a\x01" "b", {"DEVICE=a?b", "read as 0"}},  // one readable line
+  };
+  // clang-format on
+  std::string path = ::testing::TempDir() + "notices_" + std::to_string(getpid()) + ".ini";
+  for (const auto& [line, parts] : cases) {
+    std::ofstream(path) << "[MODEM]\n" << line << "\n";
+    Profile profile(path);
+    std::vector<std::string> notices;
+    EXPECT_EQ(Show(LoadSettings(profile, &notices)), Show(LoadSettings(profile))) << line;
+    ASSERT_EQ(notices.size(), 1u) << line;
+    for (const std::string& part : parts) EXPECT_NE(notices[0].find(part), std::string::npos) << notices[0];
+  }
+  // "SPEED=zz" reads as 0, which is a speed: one notice; TYPE both not a number and off the list: two.
+  std::ofstream(path) << "[MODEM]\nSPEED=zz\nTYPE=99999999999999\n";
+  std::vector<std::string> notices;
+  LoadSettings(Profile(path), &notices);
+  EXPECT_EQ(notices.size(), 3u);
+  // Every value as the dialog writes it, and empty texts: nothing to tell.
+  std::ofstream(path) << "[MODEM]\nPORT=4\nSPEED=3\nTYPE=5\nDEVICE=2\nRINGS=-1\nDELAY=5\nACTION=2\nINIT=ATZ\n"
+                         "PHONE=\nPAGER="
+                      << std::string(31, '1') << "\nSECURITY=+0\n";
+  notices.clear();
+  LoadSettings(Profile(path), &notices);
+  EXPECT_EQ(notices, std::vector<std::string>{});
+  unlink(path.c_str());
+}
+
+TEST(LoadSettings, AProfileNotFoundOrNotReadIsToldOnce) {
+  std::string path = ::testing::TempDir() + "absent_" + std::to_string(getpid()) + ".ini";
+  std::vector<std::string> notices;
+  LoadSettings(Profile(path), &notices);
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_NE(notices[0].find(path + " not found"), std::string::npos) << notices[0];
+  std::ofstream(path) << "[MODEM]\nTYPE=42\n" << std::string(2 << 20, ';');  // too large: not read
+  notices.clear();
+  LoadSettings(Profile(path), &notices);
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_NE(notices[0].find(path + ": "), std::string::npos) << notices[0];
+  unlink(path.c_str());
+}
+
 }  // namespace

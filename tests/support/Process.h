@@ -72,6 +72,11 @@ class Process {
     return true;
   }
   void Signal(int sig) { kill(pid_, sig); }
+  // Stops reading: the program's later writes meet a pipe without a reader.
+  void CloseOutput() {
+    if (out_ >= 0) close(out_);
+    out_ = -1;
+  }
   // The exit status, or -1 when it did not end in time (or ended by a signal).
   int Wait(int timeoutMs) {
     int status = 0;
