@@ -15,6 +15,7 @@
 
 #include "platform/FileDescriptor.h"
 #include "store/LogFile.h"
+#include "store/OrvanelDoc.h"
 
 namespace telvara {
 namespace {
@@ -221,6 +222,23 @@ RecoveryResult Recovery::RecoverInbox(const std::string& inboxDir, const std::se
   std::stable_sort(result.messages.begin(), result.messages.end(),
                    [](const auto& a, const auto& b) { return a->time < b->time; });
   return result;
+}
+
+Recovery::Listed Recovery::RecoverInto(COrvanelDoc& document) {
+  std::set<std::string> named;
+  for (int i = 0; i < document.GetMessageCount(); ++i) named.insert(document.GetMessageAt(i)->fileName);
+  RecoveryResult found = RecoverInbox(document.GetInboxDir(), named);
+  Listed listed;
+  listed.count = found.messages.size();
+  listed.errors = std::move(found.errors);
+  std::string saveError;
+  for (auto& message : found.messages) {
+    // Each insert saves, the last one with them all; a failure keeps them listed.
+    SaveResult saved = document.InsertMessage(document.GetMessageCount(), std::move(message));
+    if (!saved.Ok() && saveError.empty()) saveError = saved.error;
+  }
+  if (!saveError.empty()) listed.errors.push_back(saveError);
+  return listed;
 }
 
 int Recovery::RemoveStaleTempFiles(const std::string& dirName, const std::vector<std::string>& replacedFiles) {

@@ -13,6 +13,8 @@
 
 namespace telvara {
 
+class COrvanelDoc;
+
 enum class RecordingState {
   NotOurs,   // not a plain file, or not the recorder's own 44-byte header layout
   Finished,  // the header counts the data: nothing to do
@@ -54,6 +56,14 @@ class Recovery {
   // message of each: NEW, timed by the file's modification time, its length the data
   // over the sample rate.
   static RecoveryResult RecoverInbox(const std::string& inboxDir, const std::set<std::string>& named);
+
+  // Appends to the document (and saves it) the cut recordings of its inbox that it does
+  // not name, repaired.
+  struct Listed {
+    std::size_t count = 0;
+    std::vector<std::string> errors;  // repairs that failed, a save that failed
+  };
+  static Listed RecoverInto(COrvanelDoc& document);
 
   // Removes from dir the regular files left by an interrupted save: "<log>.tmp-<pid>-<n>"
   // beside a log name (unless that process still runs), and "<file>.XXXXXX" (six letters

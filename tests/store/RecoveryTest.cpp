@@ -2,6 +2,9 @@
 // left as it was, stale temp files removed.
 #include "store/Recovery.h"
 
+#include "store/MessageLog.h"
+#include "store/OrvanelDoc.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -162,6 +165,29 @@ TEST_F(RecoveryTest, TheInboxListsItsCutRecordingsThatTheLogDoesNotNameOldestFir
   EXPECT_EQ(Recovery::StatusText(result.messages.size()), "Recovered 2 messages cut short");
   EXPECT_EQ(Recovery::StatusText(1), "Recovered 1 message cut short");
   EXPECT_EQ(Recovery::StatusText(0), "");
+}
+
+TEST_F(RecoveryTest, TheDocumentListsThemAfterItsOwnMessagesAndItsLogKeepsThem) {
+  std::filesystem::create_directory(dir_ + "inbox");
+  WriteFile(dir_ + "orvanel.log", test::LogBuilder::Log(1));  // names PGMO0500.WAV
+  WriteFile(dir_ + "inbox/PGMO0500.WAV", CutRecording(7200));
+  WriteFile(dir_ + "inbox/PCUT.WAV", CutRecording(7200 * 4));
+  COrvanelDoc document(dir_);
+  ASSERT_EQ(document.OpenAtStartup("", test::kExampleTime).outcome, StartupOutcome::Opened);
+
+  Recovery::Listed listed = Recovery::RecoverInto(document);
+  EXPECT_EQ(listed.count, 1u);
+  EXPECT_TRUE(listed.errors.empty());
+  ASSERT_EQ(document.GetMessageCount(), 2);
+  EXPECT_EQ(document.GetMessageAt(1)->fileName, "PCUT.WAV");
+  Bytes log = ReadFile(dir_ + "orvanel.log");
+  LogReadResult reread = MessageLog::Read(log.data(), log.size());
+  ASSERT_TRUE(reread.Ok()) << reread.detail;
+  ASSERT_EQ(reread.messages.size(), 2u);
+  EXPECT_EQ(reread.messages[1]->fileName, "PCUT.WAV");
+  EXPECT_EQ(reread.messages[1]->lengthSeconds, 4u);
+  EXPECT_EQ(reread.messages[1]->status, MessageStatus::StatusNew);
+  EXPECT_EQ(U32(ReadFile(dir_ + "inbox/PGMO0500.WAV"), 40), 0u);  // named by the log: not touched
 }
 
 TEST_F(RecoveryTest, OnlyStaleTempFilesOfTheProgramsOwnSavesAreRemoved) {
