@@ -21,6 +21,7 @@
 #include "platform/SerialPort.h"
 #include "platform/WindowModel.h"
 #include "store/OrvanelDoc.h"
+#include "store/Recovery.h"
 #include "web/WebServer.h"
 
 namespace telvara {
@@ -122,6 +123,26 @@ std::string ExecutableDir() {
   return path.substr(0, path.rfind('/') + 1);
 }
 
+namespace {
+
+// What a crash or a power loss left behind: the temp files of interrupted saves beside
+// the log and the profile, and recordings cut short, listed again. Before the window's
+// server may save anything beside them. The status to show; empty when none.
+std::string RecoverAfterCrash(COrvanelDoc& document, const std::string& home) {
+  // The files the program replaces through a temp file in its directory.
+  int removed = Recovery::RemoveStaleTempFiles(
+      home, {"telvara.ini", "telvara.token", "telvara-cert.pem", "telvara-key.pem", "telvara.url"});
+  const std::string& log = document.GetPathName();
+  std::string logDir = log.substr(0, log.rfind('/') + 1);
+  if (!logDir.empty() && logDir != home) removed += Recovery::RemoveStaleTempFiles(logDir, {});
+  if (removed > 0) LogLine("Removed " + std::to_string(removed) + " temp files of interrupted saves");
+  Recovery::Listed listed = Recovery::RecoverInto(document);
+  for (const std::string& error : listed.errors) LogLine(error);
+  return Recovery::StatusText(listed.count);
+}
+
+}  // namespace
+
 int COrvanelApp::Run() {
   std::string home = AbsoluteDir(options_.home.empty() ? ExecutableDir() : options_.home);
   struct stat st {};
@@ -175,6 +196,7 @@ int COrvanelApp::Run() {
 
   COrvanelDoc document(home);
   StartupResult opened = document.OpenAtStartup(options_.logFile, clock.WallNow());
+  std::string recoveredStatus = RecoverAfterCrash(document, home);
 
   ViewEnvironment env;
   env.loop = &loop;
@@ -196,6 +218,8 @@ int COrvanelApp::Run() {
   });
   view.OnCreate();
   view.FillMessageList();
+  // After the start-up's own statuses; a port that failed keeps its status.
+  if (!recoveredStatus.empty() && view.watching) view.ShowStatus(recoveredStatus);
   loop.Run();
 
   LogLine("Closing");

@@ -7,6 +7,7 @@
 
 #include "Files.h"
 #include "Process.h"
+#include "store/MessageLog.h"
 
 using telvara::testing::Process;
 
@@ -200,6 +201,32 @@ TEST_F(ProgramTest, ACallerLeavesAMessageAndTheOwnerCalledBackHearsAndDeletesIt)
   int heardOne = 0;
   for (const auto& e : std::filesystem::directory_iterator(dir_ + "/heard")) heardOne += Samples(e.path()) == one;
   EXPECT_GE(heardOne, 1);
+}
+
+// A recording cut short by a crash (its header counts no data) is listed again at the
+// next start, NEW with its length, and the log keeps it.
+TEST_F(ProgramTest, ARecordingCutShortIsListedAtTheNextStart) {
+  std::filesystem::create_directory(dir_ + "/inbox");
+  std::ofstream cut(dir_ + "/inbox/PCUTSHRT.WAV", std::ios::binary);
+  const char provisional[] = "RIFF\x24\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x20\x1c\0\0\x20\x1c\0\0\x01\0\x08\0data";
+  cut.write(provisional, sizeof provisional - 1).write("\0\0\0\0", 4);
+  cut << std::string(7200 * 3 + 5, '\x80');  // 3 s at 7200 samples a second, cut mid-byte-pair
+  cut.close();
+  ASSERT_TRUE(StartModem("", "rockwell", ""));
+  auto t = StartTelvara();
+  ASSERT_TRUE(t->WaitFor("Recovered 1 message cut short", 15000)) << t->Output();
+  t->Signal(SIGTERM);
+  EXPECT_EQ(t->Wait(10000), 0);
+  std::vector<uint8_t> log = telvara::testing::ReadFileBytes(dir_ + "/orvanel.log");
+  telvara::LogReadResult read = telvara::MessageLog::Read(log.data(), log.size());
+  ASSERT_TRUE(read.Ok()) << read.detail;
+  ASSERT_EQ(read.messages.size(), 1u);
+  EXPECT_EQ(read.messages[0]->fileName, "PCUTSHRT.WAV");
+  EXPECT_EQ(read.messages[0]->lengthSeconds, 3u);
+  EXPECT_EQ(read.messages[0]->status, telvara::MessageStatus::StatusNew);
+  std::vector<uint8_t> wav = telvara::testing::ReadFileBytes(dir_ + "/inbox/PCUTSHRT.WAV");
+  ASSERT_EQ(wav.size(), 44u + 7200 * 3 + 6);
+  EXPECT_EQ(telvara::testing::U32(wav, 40), 7200u * 3 + 5);
 }
 
 }  // namespace

@@ -1,0 +1,225 @@
+// Start-up recovery on real files: cut recordings repaired and listed, every other file
+// left as it was, stale temp files removed.
+#include "store/Recovery.h"
+
+#include "store/MessageLog.h"
+#include "store/OrvanelDoc.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "StoreTestSupport.h"
+
+namespace telvara {
+namespace {
+
+using test::Bytes;
+using test::ReadFile;
+using test::WriteFile;
+using testing::U32;
+
+// The recorder's 44-byte header written out by hand, with the two sizes given.
+Bytes Header(std::uint32_t riff, std::uint32_t data, std::uint32_t rate = 7200, std::uint16_t bits = 8,
+             std::uint16_t channels = 1) {
+  test::LogBuilder b;
+  b.Text("RIFF").U32(riff).Text("WAVEfmt ").U32(16).U16(1).U16(channels).U32(rate).U32(rate / 8 * bits).U16(1);
+  b.U16(bits).Text("data").U32(data);
+  return b.bytes;
+}
+
+Bytes WithSamples(Bytes header, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) header.push_back(static_cast<std::uint8_t>(0x80 + i % 7));
+  return header;
+}
+
+Bytes CutRecording(std::size_t samples, std::uint32_t rate = 7200) { return WithSamples(Header(36, 0, rate), samples); }
+
+void SetModified(const std::string& path, std::time_t when) {
+  const struct timespec times[2] = {{when, 0}, {when, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+std::time_t Modified(const std::string& path) {
+  struct stat st {};
+  ::stat(path.c_str(), &st);
+  return st.st_mtim.tv_sec;
+}
+
+class RecoveryTest : public ::testing::Test {
+ protected:
+  test::ScratchDir scratch_;
+  std::string dir_ = scratch_.Path();
+};
+
+TEST_F(RecoveryTest, ACutRecordingGetsItsSizesFromTheFileAndKeepsItsSamplesAndTime) {
+  const std::string path = dir_ + "PCMO1405.WAV";
+  Bytes cut = CutRecording(3 * 7200 + 100);
+  WriteFile(path, cut);
+  SetModified(path, test::kExampleTime);
+  EXPECT_EQ(Recovery::Examine(path).state, RecordingState::Cut);
+
+  RepairResult r = Recovery::RepairCut(path);
+  ASSERT_TRUE(r.repaired) << r.error;
+  EXPECT_EQ(r.dataLength, cut.size() - 44);
+  EXPECT_EQ(r.sampleRate, 7200u);
+  EXPECT_EQ(r.modifiedTime, test::kExampleTime);
+  Bytes now = ReadFile(path);
+  ASSERT_EQ(now.size(), cut.size());
+  EXPECT_EQ(U32(now, 4), 36 + cut.size() - 44);
+  EXPECT_EQ(U32(now, 40), cut.size() - 44);
+  EXPECT_TRUE(std::equal(cut.begin() + 8, cut.begin() + 40, now.begin() + 8));  // the format as it was
+  EXPECT_TRUE(std::equal(cut.begin() + 44, cut.end(), now.begin() + 44));
+  EXPECT_EQ(Modified(path), test::kExampleTime);
+  EXPECT_EQ(Recovery::Examine(path).state, RecordingState::Finished);
+  EXPECT_FALSE(Recovery::RepairCut(path).repaired);  // a second start finds nothing to do
+}
+
+TEST_F(RecoveryTest, AnOddLengthGetsAZeroPadByteNotCountedAsData) {
+  const std::string path = dir_ + "odd.wav";
+  Bytes cut = CutRecording(7201);
+  WriteFile(path, cut);
+  RepairResult r = Recovery::RepairCut(path);
+  ASSERT_TRUE(r.repaired) << r.error;
+  Bytes now = ReadFile(path);
+  ASSERT_EQ(now.size(), cut.size() + 1);
+  EXPECT_EQ(now.back(), 0);
+  EXPECT_EQ(U32(now, 40), 7201u);
+  EXPECT_EQ(U32(now, 4), 36u + 7202u);
+  EXPECT_EQ(Recovery::Examine(path).state, RecordingState::Finished);
+}
+
+TEST_F(RecoveryTest, EveryOtherFileIsLeftAsItWas) {
+  std::filesystem::create_directory(dir_ + "folder.wav");
+  WriteFile(dir_ + "target.wav", CutRecording(500));
+  std::filesystem::create_symlink(dir_ + "target.wav", dir_ + "link.wav");
+  ASSERT_EQ(::mkfifo((dir_ + "fifo.wav").c_str(), 0644), 0);
+  const std::vector<std::pair<std::string, Bytes>> files = {
+      {"finished.wav", WithSamples(Header(36 + 302, 301), 302)},
+      {"header-only.wav", Header(36, 0)},  // nothing was recorded: nothing to list
+      {"short.wav",
+       [] {
+         Bytes b = Header(36, 0);
+         b.resize(30);
+         return b;
+       }()},
+      {"stereo.wav", WithSamples(Header(36, 0, 8000, 16, 2), 400)},
+      {"byte-rate.wav",
+       [] {
+         Bytes b = CutRecording(400);
+         b[28] ^= 1;
+         return b;
+       }()},
+      {"riff-only-patched.wav", WithSamples(Header(36 + 400, 0), 400)},
+      {"text.txt", Bytes(300, 'x')},
+      {"empty", {}},
+  };
+  for (const auto& [name, bytes] : files) WriteFile(dir_ + name, bytes);
+
+  for (const auto& [name, bytes] : files) {
+    RepairResult r = Recovery::RepairCut(dir_ + name);
+    EXPECT_FALSE(r.repaired) << name;
+    EXPECT_TRUE(r.error.empty()) << name;
+    EXPECT_EQ(ReadFile(dir_ + name), bytes) << name;
+  }
+  EXPECT_EQ(Recovery::Examine(dir_ + "finished.wav").state, RecordingState::Finished);
+  EXPECT_EQ(Recovery::Examine(dir_ + "stereo.wav").state, RecordingState::NotOurs);
+  for (const char* name : {"folder.wav", "link.wav", "fifo.wav", "missing.wav"}) {
+    EXPECT_FALSE(Recovery::RepairCut(dir_ + name).repaired) << name;
+  }
+  EXPECT_EQ(ReadFile(dir_ + "target.wav"), CutRecording(500));  // not through the link
+}
+
+TEST_F(RecoveryTest, TheInboxListsItsCutRecordingsThatTheLogDoesNotNameOldestFirst) {
+  test::FixTimeZone();
+  WriteFile(dir_ + "PLATER.WAV", CutRecording(7200 * 5 + 3));
+  SetModified(dir_ + "PLATER.WAV", test::kExampleTime + 600);
+  WriteFile(dir_ + "PEARLY.WAV", CutRecording(9600 * 2 + 1, 9600));
+  SetModified(dir_ + "PEARLY.WAV", test::kExampleTime);
+  const Bytes namedCut = CutRecording(1000), finished = WithSamples(Header(36 + 1000, 1000), 1000);
+  WriteFile(dir_ + "PNAMED.WAV", namedCut);
+  WriteFile(dir_ + "PDONE.WAV", finished);
+  WriteFile(dir_ + "notes.txt", Bytes(100, 'n'));
+
+  RecoveryResult result = Recovery::RecoverInbox(dir_, {"PNAMED.WAV", "PGONE.WAV"});
+  EXPECT_TRUE(result.errors.empty());
+  ASSERT_EQ(result.messages.size(), 2u);
+  const CMessage& early = *result.messages[0];
+  const CMessage& later = *result.messages[1];
+  EXPECT_EQ(early.fileName, "PEARLY.WAV");
+  EXPECT_EQ(early.time, static_cast<std::int32_t>(test::kExampleTime));
+  EXPECT_EQ(early.lengthSeconds, 2u);
+  EXPECT_EQ(early.status, MessageStatus::StatusNew);
+  EXPECT_TRUE(early.callerId.empty());
+  EXPECT_NE(early.listLine.find("PEARLY.WAV"), std::string::npos);
+  EXPECT_NE(early.listLine.find("NEW"), std::string::npos);
+  EXPECT_EQ(later.fileName, "PLATER.WAV");
+  EXPECT_EQ(later.lengthSeconds, 5u);
+  EXPECT_EQ(later.time, static_cast<std::int32_t>(test::kExampleTime + 600));
+  EXPECT_EQ(ReadFile(dir_ + "PNAMED.WAV"), namedCut);
+  EXPECT_EQ(ReadFile(dir_ + "PDONE.WAV"), finished);
+
+  EXPECT_EQ(Recovery::StatusText(result.messages.size()), "Recovered 2 messages cut short");
+  EXPECT_EQ(Recovery::StatusText(1), "Recovered 1 message cut short");
+  EXPECT_EQ(Recovery::StatusText(0), "");
+}
+
+TEST_F(RecoveryTest, TheDocumentListsThemAfterItsOwnMessagesAndItsLogKeepsThem) {
+  std::filesystem::create_directory(dir_ + "inbox");
+  WriteFile(dir_ + "orvanel.log", test::LogBuilder::Log(1));  // names PGMO0500.WAV
+  WriteFile(dir_ + "inbox/PGMO0500.WAV", CutRecording(7200));
+  WriteFile(dir_ + "inbox/PCUT.WAV", CutRecording(7200 * 4));
+  COrvanelDoc document(dir_);
+  ASSERT_EQ(document.OpenAtStartup("", test::kExampleTime).outcome, StartupOutcome::Opened);
+
+  Recovery::Listed listed = Recovery::RecoverInto(document);
+  EXPECT_EQ(listed.count, 1u);
+  EXPECT_TRUE(listed.errors.empty());
+  ASSERT_EQ(document.GetMessageCount(), 2);
+  EXPECT_EQ(document.GetMessageAt(1)->fileName, "PCUT.WAV");
+  Bytes log = ReadFile(dir_ + "orvanel.log");
+  LogReadResult reread = MessageLog::Read(log.data(), log.size());
+  ASSERT_TRUE(reread.Ok()) << reread.detail;
+  ASSERT_EQ(reread.messages.size(), 2u);
+  EXPECT_EQ(reread.messages[1]->fileName, "PCUT.WAV");
+  EXPECT_EQ(reread.messages[1]->lengthSeconds, 4u);
+  EXPECT_EQ(reread.messages[1]->status, MessageStatus::StatusNew);
+  EXPECT_EQ(U32(ReadFile(dir_ + "inbox/PGMO0500.WAV"), 40), 0u);  // named by the log: not touched
+}
+
+TEST_F(RecoveryTest, OnlyStaleTempFilesOfTheProgramsOwnSavesAreRemoved) {
+  pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ASSERT_GT(child, 0);
+  ::waitpid(child, nullptr, 0);
+  const std::string dead = std::to_string(child), live = std::to_string(::getppid());
+  const std::vector<std::string> stale = {"orvanel.log.tmp-" + dead + "-0", "Orvanel2.log.tmp-" + dead + "-17",
+                                          "telvara.ini.aZ3kQ9", "telvara.token.Q7x2Lm"};
+  const std::vector<std::string> kept = {
+      "orvanel.log",
+      "orvanel.log.tmp-" + live + "-0",  // a save still going on
+      "orvanel.log.tmp-x-0",
+      "notes.txt.tmp-" + dead + "-0",
+      "telvara.ini",
+      "telvara.ini.backup",
+      "telvara.ini.aZ3kQ",
+      "mine.txt.aZ3kQ9",  // not a file the program replaces
+  };
+  for (const auto& name : stale) WriteFile(dir_ + name, {1, 2, 3});
+  for (const auto& name : kept) WriteFile(dir_ + name, {4, 5});
+  std::filesystem::create_directory(dir_ + "telvara.url.Ab12Cd");
+  std::filesystem::create_symlink(dir_ + "orvanel.log", dir_ + "telvara.url.Xy34Zw");
+
+  EXPECT_EQ(Recovery::RemoveStaleTempFiles(dir_, {"telvara.ini", "telvara.token", "telvara.url"}),
+            static_cast<int>(stale.size()));
+  for (const auto& name : stale) EXPECT_FALSE(std::filesystem::exists(dir_ + name)) << name;
+  for (const auto& name : kept) EXPECT_EQ(ReadFile(dir_ + name), Bytes({4, 5})) << name;
+  EXPECT_TRUE(std::filesystem::is_directory(dir_ + "telvara.url.Ab12Cd"));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_ + "telvara.url.Xy34Zw"));
+}
+
+}  // namespace
+}  // namespace telvara
