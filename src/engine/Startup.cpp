@@ -119,6 +119,8 @@ void COrvanelView::OnCreate() {
     return;
   }
 
+  if (!modem_->OpenNotice().empty()) text(modem_->OpenNotice());
+
   text("Initializing modem");
   watching = 1;
   InitializeModem();
