@@ -123,6 +123,8 @@ void COrvanelView::OnCreate() {
     return;
   }
 
+  if (!modem_->OpenNotice().empty()) text(modem_->OpenNotice());
+
   text("Initializing modem");
   watching = 1;
   InitializeModem();

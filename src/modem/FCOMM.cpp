@@ -54,6 +54,7 @@ int FCOMM::OpenComm(int port, int speed) {
   loop_.CheckEngineThread();
   if (open_) CloseComm();
   openError_.clear();
+  openNotice_.clear();
   if (!opener_) {
     openError_ = "no way to open a port";
     return 0;
@@ -64,6 +65,7 @@ int FCOMM::OpenComm(int port, int speed) {
     return 0;
   }
   stream_ = std::move(r.stream);
+  openNotice_ = std::move(r.notice);
   portStuck_ = false;
   open_ = true;
   loop_.GetWaiter().Watch(stream_.get());

@@ -60,6 +60,8 @@ class FCOMM {
   // Port: "COM<port>" at the speed in hundreds of bit/s. 1 opened, 0 failed.
   int OpenComm(int port, int speed);
   const std::string& OpenError() const { return openError_; }
+  // After an open: what the port went without (a lock file, say); empty when nothing.
+  const std::string& OpenNotice() const { return openNotice_; }
   bool IsOpen() const { return open_; }
   void CloseComm();
 
@@ -113,6 +115,7 @@ class FCOMM {
   PortOpener opener_;
   std::unique_ptr<ByteStream> stream_;
   std::string openError_;
+  std::string openNotice_;
   FaultReporter faultReporter_;
   bool open_ = false;
   bool portStuck_ = false;  // the last bounded write failed; retries are cut short

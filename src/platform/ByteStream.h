@@ -24,10 +24,12 @@ class ByteStream {
   virtual int PollFd() const = 0;
 };
 
-// Opens the modem for "COM<port>" at a baud rate; the error text says why it failed.
+// Opens the modem for "COM<port>" at a baud rate; the error text says why it failed,
+// the notice what was missed on the way to an open port (no lock file, say).
 struct PortOpenResult {
   std::unique_ptr<ByteStream> stream;
   std::string error;
+  std::string notice;
 };
 using PortOpener = std::function<PortOpenResult(int port, int baud)>;
 

@@ -32,10 +32,16 @@ std::string Errno(const std::string& what, const std::string& path) {
 
 }  // namespace
 
-PortOpenResult SerialPort::Open(const std::string& path, int baud) {
+PortOpenResult SerialPort::Open(const std::string& path, int baud, const std::string& lockDir) {
   PortOpenResult result;
   if (path.empty()) {
     result.error = "no device for this port";
+    return result;
+  }
+  // The lock first: opening a device in use would already disturb its DTR line.
+  SerialLockResult locked = AcquireSerialLock(path, lockDir);
+  if (!locked.refusal.empty()) {
+    result.error = locked.refusal;
     return result;
   }
   UniqueFileDescriptor fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
@@ -87,9 +93,10 @@ PortOpenResult SerialPort::Open(const std::string& path, int baud) {
     return result;
   }
   unlock.armed = false;
-  auto port = std::unique_ptr<SerialPort>(new SerialPort(std::move(fd)));
+  auto port = std::unique_ptr<SerialPort>(new SerialPort(std::move(fd), std::move(locked.lock)));
   port->SetDtr(true);  // a pseudo-terminal has no DTR; that is no failure
   result.stream = std::move(port);
+  result.notice = locked.notice;
   return result;
 }
 

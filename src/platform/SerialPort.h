@@ -1,11 +1,12 @@
 #pragma once
 // A serial device (or pseudo-terminal) as the modem's ByteStream: raw 8N1, RTS/CTS
-// flow control, exclusive open, non-blocking reads and writes, queue counts by
+// flow control, exclusive open under the device's lock file, non-blocking reads and writes, queue counts by
 // TIOCINQ/TIOCOUTQ and DTR by TIOCMBIS/TIOCMBIC. Engine thread only.
 #include <string>
 
 #include "platform/ByteStream.h"
 #include "platform/FileDescriptor.h"
+#include "platform/SerialLock.h"
 
 namespace telvara {
 
@@ -13,8 +14,9 @@ class Profile;
 
 class SerialPort final : public ByteStream {
  public:
-  // Opens and configures the device; on failure the result holds no stream and says why.
-  static PortOpenResult Open(const std::string& path, int baud);
+  // Takes the device's lock file in lockDir, then opens and configures the device; on
+  // failure the result holds no stream and says why.
+  static PortOpenResult Open(const std::string& path, int baud, const std::string& lockDir = DefaultLockDirectory());
   ~SerialPort() override;
 
   long Read(void* buffer, std::size_t max) override;
@@ -25,7 +27,8 @@ class SerialPort final : public ByteStream {
   int PollFd() const override { return fd_.Get(); }
 
  private:
-  explicit SerialPort(UniqueFileDescriptor fd) : fd_(std::move(fd)) {}
+  SerialPort(UniqueFileDescriptor fd, SerialLock lock) : lock_(std::move(lock)), fd_(std::move(fd)) {}
+  SerialLock lock_;  // declared first: released after the device is closed
   UniqueFileDescriptor fd_;
 };
 

@@ -17,6 +17,11 @@ const std::string kBin = TELVARA_BINARY_DIR;
 
 class ProgramTest : public ::testing::Test {
  protected:
+  // The programs started here lock their device in the scratch folder.
+  ProgramTest() {
+    std::filesystem::create_directory(dir_ + "/lock");
+    setenv("TELVARA_LOCK_DIR", (dir_ + "/lock").c_str(), 1);
+  }
   // The simulator with a scenario, and a profile (with its port on the simulator);
   // false when the simulator did not come up.
   bool StartModem(const std::string& scenario, const std::string& dialect, const std::string& profile) {
@@ -144,6 +149,27 @@ TEST_F(ProgramTest, AMissingDeviceIsAClearStatusNotACrash) {
   ASSERT_TRUE(t->WaitFor("OpenCom Failed: COM2: cannot open " + dir_ + "/no-such-modem", 10000)) << t->Output();
   t->Signal(SIGTERM);
   EXPECT_EQ(t->Wait(10000), 0);
+}
+
+TEST_F(ProgramTest, ASecondTelvaraOnTheSameModemIsToldWhoHasIt) {
+  ASSERT_TRUE(StartModem("", "rockwell", "[MODEM]"));
+  auto first = StartTelvara();
+  ASSERT_TRUE(first->WaitFor("Stand by", 15000)) << first->Output();
+  std::filesystem::create_directory(dir_ + "/second");
+  std::filesystem::copy_file(dir_ + "/telvara.ini", dir_ + "/second/telvara.ini");
+  Process second({kBin + "/telvara", "--home", dir_ + "/second", "--listen", "127.0.0.1:0"});
+  std::string device = std::filesystem::canonical(dir_ + "/modem");
+  std::string lock = dir_ + "/lock/LCK.." + device.substr(device.rfind('/') + 1);
+  ASSERT_TRUE(second.WaitFor(
+      "OpenCom Failed: COM2: Modem in use by process " + std::to_string(first->Pid()) + " (lock file " + lock + ")",
+      10000))
+      << second.Output();
+  second.Signal(SIGTERM);
+  EXPECT_EQ(second.Wait(10000), 0);
+  EXPECT_TRUE(std::filesystem::exists(lock));  // the second one leaves the first one's lock alone
+  first->Signal(SIGTERM);
+  EXPECT_EQ(first->Wait(10000), 0);
+  EXPECT_FALSE(std::filesystem::exists(lock));
 }
 
 TEST_F(ProgramTest, NonsenseProfileAndAModemSendingGarbage) {

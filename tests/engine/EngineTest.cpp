@@ -63,6 +63,21 @@ TEST(Startup, OpenComFailedLeavesThePortClosedAndRefusesLineWork) {
   EXPECT_FALSE(e.window.Current().startupVisible);
 }
 
+// The port opened without something (its lock file): said once, and start-up goes on.
+TEST(Startup, WhatTheOpenWentWithoutIsLoggedOnce) {
+  Engine e(Rockwell, "", false);
+  e.line.Faults().openNotice = "Modem not locked: cannot write in /nowhere (No such file or directory)";
+  e.view->OnCreate();
+  Strings log;
+  for (const auto& [t, text] : e.log) log.push_back(text);
+  ASSERT_GE(log.size(), 5u);
+  EXPECT_EQ(Strings(log.begin() + 2, log.begin() + 5),
+            (Strings{"Open comm port", e.line.Faults().openNotice, "Initializing modem"}));
+  EXPECT_EQ(std::count(log.begin(), log.end(), e.line.Faults().openNotice), 1);
+  EXPECT_EQ(e.window.Current().status, "Stand by");
+  EXPECT_TRUE(e.Boxes().empty());
+}
+
 TEST(Startup, ACommandTheModemRefusesIsShownAndStartUpGoesOn) {
   struct Case {
     ModemType dialect;

@@ -35,7 +35,7 @@ TEST(OpenComm, GivesThePortAndTheBaudOfItsSpeedAndSaysWhyItFailed) {
   std::vector<std::pair<int, int>> opened;
   FMODEM modem(line.Loop(), [&](int port, int baud) {
     opened.emplace_back(port, baud);
-    return PortOpenResult{nullptr, "cannot open COM" + std::to_string(port)};
+    return PortOpenResult{nullptr, "cannot open COM" + std::to_string(port), ""};
   });
   for (int speed : {1152, 576, 384, 192, 2560, 1000}) EXPECT_EQ(modem.OpenComm(3, speed), 0);
   EXPECT_EQ(opened, (std::vector<std::pair<int, int>>{

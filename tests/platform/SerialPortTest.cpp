@@ -29,7 +29,8 @@ struct Pty {
 
 TEST(SerialPort, AHungUpLineMakesAWaitSleepNotSpin) {
   Pty pty;
-  PortOpenResult r = SerialPort::Open(pty.path, 115200);
+  telvara::testing::ScratchDir locks;
+  PortOpenResult r = SerialPort::Open(pty.path, 115200, locks.Path());
   ASSERT_TRUE(r.stream);
   RealClock clock;
   EventLoop loop(clock, std::make_unique<PollWaiter>(clock));
@@ -44,14 +45,17 @@ TEST(SerialPort, AHungUpLineMakesAWaitSleepNotSpin) {
   loop.GetWaiter().Watch(nullptr);
 }
 
+// The device itself is exclusive too: the second open here finds no lock file (another
+// folder), and only root gets past the exclusive mode.
 TEST(SerialPort, OpenIsExclusiveUntilClosed) {
   Pty pty;
-  PortOpenResult first = SerialPort::Open(pty.path, 115200);
+  telvara::testing::ScratchDir locks, otherLocks;
+  PortOpenResult first = SerialPort::Open(pty.path, 115200, locks.Path());
   ASSERT_TRUE(first.stream);
   int exclusive = 0;
   ASSERT_EQ(ioctl(first.stream->PollFd(), TIOCGEXCL, &exclusive), 0);
   EXPECT_EQ(exclusive, 1);
-  EXPECT_TRUE(geteuid() == 0 || !SerialPort::Open(pty.path, 115200).stream);  // root may open it again
+  EXPECT_TRUE(geteuid() == 0 || !SerialPort::Open(pty.path, 115200, otherLocks.Path()).stream);
   int fd = dup(first.stream->PollFd());
   first.stream.reset();
   ASSERT_EQ(ioctl(fd, TIOCGEXCL, &exclusive), 0);
@@ -62,9 +66,10 @@ TEST(SerialPort, OpenIsExclusiveUntilClosed) {
 // Raw 8N1 with RTS/CTS, and HUPCL so that the last close drops DTR; the rate by its
 // Bnnn constant, or by termios2 where there is none.
 TEST(SerialPort, SetsRawEightBitsHardwareFlowAndTheRate) {
+  telvara::testing::ScratchDir locks;
   for (auto [baud, code] : {std::pair{57600, B57600}, {115200, B115200}, {56000, BOTHER}, {128000, BOTHER}}) {
     Pty pty;
-    PortOpenResult r = SerialPort::Open(pty.path, baud);
+    PortOpenResult r = SerialPort::Open(pty.path, baud, locks.Path());
     ASSERT_TRUE(r.stream) << r.error;
     termios2 tio{};
     ASSERT_EQ(ioctl(r.stream->PollFd(), TCGETS2, &tio), 0);
@@ -88,8 +93,9 @@ TEST(SerialPort, TheDeviceFromThePortsSectionThenTtySAndFailuresWithAReason) {
   unlink(path.c_str());
   const std::pair<std::string, std::string> failures[] = {
       {"/dev/telvara-no-such-device", "/dev/telvara-no-such-device"}, {"/dev/null", "not a serial device"}};
+  telvara::testing::ScratchDir locks;
   for (auto [device, reason] : failures) {
-    PortOpenResult r = SerialPort::Open(device, 19200);
+    PortOpenResult r = SerialPort::Open(device, 19200, locks.Path());
     EXPECT_FALSE(r.stream);
     EXPECT_NE(r.error.find(reason), std::string::npos) << r.error;
   }

@@ -53,7 +53,7 @@ TEST(ModemSimProgram, AnswersOnItsLinkRingsFromTheControlSocketAndHangsUpWhenThe
   RealClock clock;  // the host waits in poll()
   EventLoop loop(clock, std::make_unique<PollWaiter>(clock));
   {
-    PortOpenResult port = SerialPort::Open(link, 115200);  // exclusively
+    PortOpenResult port = SerialPort::Open(link, 115200, dir.Path());  // exclusively
     ASSERT_TRUE(port.stream) << port.error;
     testing::RawHost host(loop, *port.stream);
     host.Send("ATE0V1\rAT+FCLASS=8\rAT+VLS=1\r");
@@ -67,7 +67,7 @@ TEST(ModemSimProgram, AnswersOnItsLinkRingsFromTheControlSocketAndHangsUpWhenThe
   }
   ::usleep(100000);
   // Another host can open it; nothing of the old session is left, and the modem hung up.
-  PortOpenResult port = SerialPort::Open(link, 115200);
+  PortOpenResult port = SerialPort::Open(link, 115200, dir.Path());
   ASSERT_TRUE(port.stream) << port.error;
   testing::RawHost host(loop, *port.stream);
   EXPECT_EQ(Send({ctl, "ring 2"}), std::make_pair(std::string("ok\n"), 0));

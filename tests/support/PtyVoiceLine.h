@@ -29,7 +29,8 @@ class PtyVoiceLine {
         dir_ + "/line.scn", "--transcript", dir_ + "/modem.jsonl", "--heard-dir", dir_ + "/heard"});
     std::string line, link = dir_ + "/modem";
     ready_ = sim_->ReadLine(line, 10000);
-    modem_ = std::make_unique<FMODEM>(loop_, [link](int, int baud) { return SerialPort::Open(link, baud); });
+    modem_ = std::make_unique<FMODEM>(
+        loop_, [link, lockDir = dir_](int, int baud) { return SerialPort::Open(link, baud, lockDir); });
   }
   ~PtyVoiceLine() {
     modem_.reset();

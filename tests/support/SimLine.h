@@ -26,6 +26,7 @@ struct LineFaults {
   bool hungUp = false;            // reads and writes fail (a USB modem unplugged)
   std::size_t portBuffer = 0;     // bytes the port itself holds before the modem (a tty's)
   std::string injected;           // bytes read before anything the modem sends
+  std::string openNotice;         // what an open that succeeds says (no lock file, say)
 };
 
 // What the port did, with the truth behind a hidden queue.
@@ -66,6 +67,7 @@ class SimLine : private VirtualDevice {
         r.error = "cannot open COM" + std::to_string(n) + ": No such file or directory";
       else
         r = simOpener_(n, baud);
+      if (r.stream) r.notice = faults_.openNotice;
       if (r.stream) r.stream = std::make_unique<FaultyPort>(std::move(r.stream), *this);
       return r;
     };
