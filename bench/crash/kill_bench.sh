@@ -7,19 +7,9 @@
 # cmake --build build --target telvara telvara-modemsim telvara_data
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-build=${BUILD_DIR:-build}
+source bench/common.sh
 kills=${KILLS:-20}
-work=$(mktemp -d /tmp/telvara-kill-XXXXXX)
-tel="" sim=""
-cleanup() {
-  for p in $tel $sim; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-printf '[MODEM]\nRINGS=0\n[PORTS]\nCOM2=%s/modem\n' "$work" > "$work/telvara.ini"
-cp -r "$build/system" "$work/system"
+bench_home kill 0
 # A caller who keys 1 after the greeting, speaks for 8 s, ends with # and leaves with 9.
 cat > "$work/call.scn" <<SCN
 caller $PWD/sim/voices/caller.wav
@@ -51,15 +41,8 @@ cut_files() {
 }
 start() {
   : > "$work/telvara.out"
-  "$build/telvara-modemsim" --link "$work/modem" --scenario "$work/call.scn" > "$work/sim.out" 2>&1 &
-  sim=$!
-  for _ in $(seq 100); do [ -s "$work/sim.out" ] && break; sleep 0.1; done
-  "$build/telvara" --home "$work" --listen 127.0.0.1:0 > "$work/telvara.out" 2>&1 &
-  tel=$!
-}
-await() {  # a status line within $2 seconds
-  for _ in $(seq $(($2 * 20))); do grep -q "$1" "$work/telvara.out" 2>/dev/null && return 0; sleep 0.05; done
-  return 1
+  start_sim --scenario "$work/call.scn"
+  start_telvara
 }
 stop_sim() {
   kill "$sim" 2>/dev/null || true

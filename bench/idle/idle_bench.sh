@@ -7,24 +7,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 seconds=${BENCH_SECONDS:-60}
-build=${BUILD_DIR:-build}
-work=$(mktemp -d /tmp/telvara-idle-XXXXXX)
-cleanup() {
-  kill "${tel:-}" "${sim:-}" 2>/dev/null || true
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-printf '[MODEM]\nRINGS=1\n[PORTS]\nCOM2=%s/modem\n' "$work" > "$work/telvara.ini"
-mkdir -p "$work/system"
-"$build/telvara-modemsim" --link "$work/modem" > "$work/sim.out" 2>&1 &
-sim=$!
-for _ in $(seq 100); do [ -s "$work/sim.out" ] && break; sleep 0.1; done
-"$build/telvara" --home "$work" --listen 127.0.0.1:0 > "$work/telvara.out" 2>&1 &
-tel=$!
-for _ in $(seq 100); do grep -q "Stand by" "$work/telvara.out" 2>/dev/null && break; sleep 0.1; done
-grep -q "Stand by" "$work/telvara.out" || { echo "telvara did not reach Stand by" >&2; cat "$work/telvara.out" >&2; exit 1; }
+source bench/common.sh
+bench_home idle 1
+start_sim
+start_telvara
+await "Stand by" 10 || { echo "telvara did not reach Stand by" >&2; cat "$work/telvara.out" >&2; exit 1; }
 sleep 13   # past the first 12 s after start-up, when the ring count settles
 if [ "${BENCH_PAGE:-0}" = 1 ]; then
   # The printed address carries the token; the page would trade it for this cookie.
