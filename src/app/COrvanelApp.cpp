@@ -13,6 +13,7 @@
 #include <iostream>
 #include <thread>
 
+#include "app/ShippedData.h"
 #include "app/WebSetup.h"
 #include "engine/COrvanelView.h"
 #include "platform/Clock.h"
@@ -171,7 +172,16 @@ int COrvanelApp::Run() {
     std::cerr << "telvara: cannot serve the window: " << setup.error << "\n";
     return 2;
   }
-  setup.options.webDir = ExecutableDir() + "web/";
+  // The shipped page and prompts: beside the executable (a build tree), else where
+  // they were installed.
+  std::vector<std::string> dataDirs = ShippedDataCandidates(ExecutableDir());
+  std::string webDir = FindShippedDir(dataDirs, "web");
+  // The program directory's system/ holds the prompts and the greetings; the shipped
+  // prompts it lacks are copied in, never over a file there.
+  std::string shippedPrompts = FindShippedDir(dataDirs, "system");
+  PromptCopy prompts = CopyMissingPrompts(shippedPrompts, home + "system/");
+  // Without its page the machine still answers calls; the window then says the page is missing.
+  setup.options.webDir = webDir.empty() ? ExecutableDir() + "web/" : webDir;
   setup.options.logDir = home;
   setup.options.uploadDir = home + "system/";  // the view's system directory
   // The page plays and saves the messages and the sound-card greeting that it lists.
@@ -188,6 +198,12 @@ int COrvanelApp::Run() {
   for (const std::string& url : urls) std::cout << url << "\n";
   std::cout << std::flush;
   for (const std::string& notice : setup.notices) LogLine(notice);
+  if (webDir.empty()) LogLine("Window: the page (web/) is neither beside the executable nor in " + dataDirs.back());
+  if (shippedPrompts.empty()) LogLine("Prompts: no shipped system/ found; " + home + "system/ is used as it is");
+  if (prompts.copied > 0)
+    LogLine("Prompts: copied " + std::to_string(prompts.copied) + " shipped prompts from " + shippedPrompts + " to " +
+            home + "system/");
+  for (const std::string& error : prompts.errors) LogLine("Prompts: " + error);
   std::string kept = KeepWindowUrls(home, urls);
   if (!kept.empty()) LogLine("Window: the address is not kept for --url: " + kept);
   if (!web.Tls() && !web.LoopbackOnly()) {
