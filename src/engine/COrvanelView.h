@@ -51,6 +51,13 @@ class COrvanelView {
   static constexpr uint32_t kRingWindowMs = 12000;
   static constexpr uint32_t kFirstCallOutDelayMs = 10000;
   static constexpr int kCallOutAttempts = 4;
+  // The modem's health: an idle modem that has said nothing for kProbeMs is sent "AT";
+  // kProbeTries without "OK" count as lost. A lost modem is tried again after
+  // kFirstRetryMs, the interval doubling up to kLastRetryMs.
+  static constexpr uint32_t kProbeMs = 10 * 60 * 1000;
+  static constexpr int kProbeTries = 3;
+  static constexpr uint32_t kFirstRetryMs = 5000;
+  static constexpr uint32_t kLastRetryMs = 60000;
   static constexpr uint32_t kCallerSilenceMs = 6000;  // the menu is offered again
   static constexpr uint32_t kOwnerSilenceMs = 8000;   // in the owner's menu
   static constexpr uint32_t kCodeDeadlineMs = 20000;  // the whole security code
@@ -71,7 +78,8 @@ class COrvanelView {
   // with.
   void OnCreate();
   void OnDestroy();
-  void OnTimer(int timerId);
+  // The ring watch's and the modem retry's timers.
+  void OnTimer(int id);
   // Buttons, menu commands and message-box answers from the window; dropped once
   // OnDestroy has begun.
   void OnCommand(const LoopMessage& message);
@@ -166,7 +174,22 @@ class COrvanelView {
  private:
   uint32_t Now() const;
   void PrepareDirectories();
-  void InitializeModem();
+  // The modem's bring-up after an open. Silent: nobody answers (or the port failed),
+  // and the modem is to be tried again; Refused: a command was answered with ERROR,
+  // which is shown and lived with.
+  enum class BringUp { Ready, Refused, Silent };
+  BringUp InitializeModem();
+  BringUp BringUpModem(const std::function<void(const std::string&)>& text);
+  // The port is closed and opened again later; the status says why.
+  void ModemLost(const std::string& reason);
+  void TryModemAgain();
+  // The ring watch's parts: a ring counted, the next deadline armed, the health probe.
+  void CountRing(uint32_t now);
+  uint32_t CallOutDelayMs() const;
+  void ArmRingWatch();
+  void ProbeModem();
+  // The line is gone or the program is stopping: a dialogue ends at once.
+  bool LineAborted();
   // Waits for the modem's next event, a window message, or the tick.
   void WaitForEvent(uint32_t until);
   // Whether a key starts a security-code check in this call.
@@ -204,6 +227,9 @@ class COrvanelView {
 
   ViewEnvironment env_;
   LoopTimer ringTimer_;
+  LoopTimer retryTimer_;
+  uint32_t retryDelayMs_ = kFirstRetryMs;
+  uint32_t lastContact_ = 0;  // when the modem last said something
   COrvanelDoc* document_ = nullptr;
   std::unique_ptr<FMODEM> modem_;
   std::unique_ptr<VoicePrompts> prompts_;

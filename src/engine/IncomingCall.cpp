@@ -89,7 +89,8 @@ void COrvanelView::TakeCall() {
       case '1':
         PlayPrompt(kPrompt[4]);
         modem_->Beep();
-        if (RecordInboxFile(message->fileName) == 1) {
+        // A recording cut short by a lost line or a stop is kept with what came.
+        if (RecordInboxFile(message->fileName) == 1 || (LineAborted() && modem_->GetWave()->GetDataLength() > 0)) {
           int rate = modem_->GetSampleRate();
           message->lengthSeconds = static_cast<uint32_t>(modem_->GetWave()->GetDataLength() / (rate > 0 ? rate : 1));
           save = true;
@@ -110,7 +111,7 @@ void COrvanelView::TakeCall() {
     else if (key == '*' || (key >= '0' && key <= '8'))
       next = Next::OfferMenu;
     SilenceWatch::Verdict verdict = silence.Check(key, Now());
-    if (next == Next::EndCall || verdict == SilenceWatch::Verdict::End) break;
+    if (next == Next::EndCall || verdict == SilenceWatch::Verdict::End || LineAborted()) break;
     if (verdict == SilenceWatch::Verdict::OfferMenu) next = Next::OfferMenu;
     if (key == 0 && next == Next::Nothing) WaitForEvent(silence.Due());
   }
@@ -143,7 +144,7 @@ bool COrvanelView::VerifySecurityCode() {
         digit = event;
         break;
       }
-      if (TickReached(Now(), deadline)) break;
+      if (TickReached(Now(), deadline) || LineAborted()) break;
       if (event == 0) WaitForEvent(deadline);
     }
     if (digit == static_cast<unsigned char>(code[position])) continue;

@@ -16,14 +16,24 @@ bool COrvanelView::RunOnLine(const std::function<void()>& work, const std::strin
   SetScreenSaverActive(false);
   work();
   if (!hangUpText.empty()) ShowStatus(hangUpText);
-  modem_->HangUp();
-  ReturnToIdle();
+  // A program that is stopping hangs up as it closes the port (DTR drops); a lost
+  // port is taken back later.
+  bool lost = modem_->Lost(), closing = env_.loop->Closing();
+  if (!lost && !closing) {
+    modem_->HangUp();
+    ReturnToIdle();
+  }
   SetScreenSaverActive(true);
-  StartLineWatch();
   lineBusy = 0;
   env_.window->SetLineBusy(false);
+  if (modem_->Lost())
+    ModemLost(modem_->LostReason());
+  else if (!closing)
+    StartLineWatch();
   return true;
 }
+
+bool COrvanelView::LineAborted() { return modem_->Aborted(); }
 
 FMODEM& COrvanelView::Modem() { return *modem_; }
 

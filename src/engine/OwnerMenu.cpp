@@ -84,7 +84,7 @@ void COrvanelView::OwnerMenu() {
         if (!(peek >= '#' && peek <= '9')) {
           PlayInboxFile(message->fileName);
           lastPlayed = position;
-          if (message->status == MessageStatus::StatusNew) {
+          if (message->status == MessageStatus::StatusNew && !LineAborted()) {  // heard to its end
             message->status = MessageStatus::StatusPlayedThisCall;
             message->BuildListLine();
             env_.window->DeleteRow(static_cast<std::size_t>(position));
@@ -168,7 +168,7 @@ void COrvanelView::OwnerMenu() {
       default: break;
     }
     SilenceWatch::Verdict verdict = silence.Check(key, Now());
-    if (mode == Mode::End || verdict == SilenceWatch::Verdict::End) break;
+    if (mode == Mode::End || verdict == SilenceWatch::Verdict::End || LineAborted()) break;
     if (verdict == SilenceWatch::Verdict::OfferMenu) mode = Mode::OfferMenu;
     if (key == 0 && mode == Mode::Nothing && !replay) WaitForEvent(silence.Due());
   }
@@ -218,7 +218,7 @@ void COrvanelView::NotificationCall() {
       offer = true;
     }
     SilenceWatch::Verdict verdict = silence.Check(key, Now());
-    if (end || verdict == SilenceWatch::Verdict::End) break;
+    if (end || verdict == SilenceWatch::Verdict::End || LineAborted()) break;
     if (verdict == SilenceWatch::Verdict::OfferMenu) offer = true;
     if (key == 0 && !offer) WaitForEvent(silence.Due());
   }

@@ -24,6 +24,7 @@ std::string COrvanelView::ReadDigits(int maximum) {
     int event = modem_->PollEvent();
     if (event == 0) {
       if (TickReached(Now(), deadline)) return digits;
+      if (LineAborted()) return "";  // nothing half-entered is taken
       WaitForEvent(deadline);
       continue;
     }
@@ -38,13 +39,14 @@ int COrvanelView::WaitForKey(int prompt) {
   uint32_t until = Now() + kAnswerWaitMs;
   for (;;) {
     int event = modem_->PollEvent();
-    if (event != 0 || TickReached(Now(), until)) return event;
+    if (event != 0 || TickReached(Now(), until) || LineAborted()) return event;
     WaitForEvent(until);
   }
 }
 
 int COrvanelView::Ask(int prompt, int& timeouts) {
   int event = WaitForKey(prompt);
+  if (LineAborted()) return -1;
   // A line report is no answer: a far end that hung up sends busy tones for ever and
   // would otherwise keep the question going.
   if (event != 0 && !IsLineReport(event)) return event;
@@ -184,6 +186,7 @@ void COrvanelView::ChangeSecurityCodeByPhone() {
     std::string code = ReadDigits(kEntryDigits);
     PlayPrompt(kPrompt[17]);
     std::string again = ReadDigits(kEntryDigits);
+    if (LineAborted()) return;
     if (code != again || code.size() < 2 || code[0] != '8') {
       modem_->FlushEvents();
       PlayPrompt(kPrompt[35]);
@@ -195,6 +198,7 @@ void COrvanelView::ChangeSecurityCodeByPhone() {
       PlayPrompt(kPrompt[26]);
       SpeakDigits(code);
       key = WaitForKey(27);
+      if (LineAborted()) return;
       if (key == 0 || IsLineReport(key)) {
         ShowStatus("Timeout");
         if (attempts > kQuestionTimeouts) return;

@@ -1,16 +1,31 @@
-// The ring-watch timer: every tick polls the modem for a result line, counts rings,
+// The ring watch: it sleeps until the modem sends a line or its next deadline (the end
+// of a ring window, a call-out that falls due, the modem's health probe), counts rings,
 // answers at the configured count, and starts the call-outs to the owner.
+#include <algorithm>
+
 #include "engine/COrvanelView.h"
 #include "modem/FMODEM.h"
 #include "platform/Clock.h"
 
 namespace telvara {
 
-void COrvanelView::OnTimer(int /*timerId*/) {
+void COrvanelView::OnTimer(int id) {
+  if (id == static_cast<int>(TimerId::ModemRetry)) {
+    TryModemAgain();
+    return;
+  }
   if (!watching || lineBusy || inTimer) return;
   inTimer = 1;
+  // Parked while the tick runs (its waits dispatch messages); armed again at its end.
+  ringTimer_.Start(kProbeMs, TimerWakes::OnTimeOrInput);
   lastResult = modem_->WaitResult(kNoStopText, kPollUnits);
   uint32_t now = Now();
+  if (modem_->Lost()) {
+    inTimer = 0;
+    ModemLost(modem_->LostReason());
+    return;
+  }
+  if (lastResult != ResultNone) lastContact_ = now;
   if (lastResult == ResultNone) {
     if (ringCount != 0 && now - lastRingTime > kRingWindowMs) {
       ringCount = 0;
@@ -21,8 +36,7 @@ void COrvanelView::OnTimer(int /*timerId*/) {
         callOutPending = 0;
         callOutAttempts = 0;
       } else {
-        callOutDelay =
-            callOutAttempts == 0 ? kFirstCallOutDelayMs : static_cast<uint32_t>(settings.delaySeconds) * 1000u;
+        callOutDelay = CallOutDelayMs();
         // Elapsed time by unsigned difference, so the tick counter's wrap after
         // 49.7 days neither fires a call-out early nor holds it back.
         if (now - callOutBase > callOutDelay) {
@@ -31,20 +45,58 @@ void COrvanelView::OnTimer(int /*timerId*/) {
         }
       }
     }
+    if (watching && !lineBusy && Now() - lastContact_ >= kProbeMs) ProbeModem();
   } else if (lastResult == ResultRing) {
-    ShowStatus("Phone ringing.");
-    if (now - lastRingTime <= kRingWindowMs)
-      ++ringCount;
-    else
-      ringCount = 1;
-    lastRingTime = now;
-    if (ringCount >= settings.rings) {
-      ringCount = 0;
-      AnswerCall();
-      callOutBase = Now();
-    }
+    CountRing(now);
   }
   inTimer = 0;
+  ArmRingWatch();
+}
+
+void COrvanelView::CountRing(uint32_t now) {
+  ShowStatus("Phone ringing.");
+  if (now - lastRingTime <= kRingWindowMs)
+    ++ringCount;
+  else
+    ringCount = 1;
+  lastRingTime = now;
+  if (ringCount >= settings.rings) {
+    ringCount = 0;
+    AnswerCall();
+    callOutBase = Now();
+  }
+}
+
+uint32_t COrvanelView::CallOutDelayMs() const {
+  return callOutAttempts == 0 ? kFirstCallOutDelayMs : static_cast<uint32_t>(settings.delaySeconds) * 1000u;
+}
+
+void COrvanelView::ArmRingWatch() {
+  if (timerId == 0 || !watching) return;
+  uint32_t now = Now();
+  uint32_t wait = kProbeMs - std::min(now - lastContact_, kProbeMs);
+  auto by = [&](uint32_t due) {  // one past `due`: the checks above compare with '>'
+    int32_t left = static_cast<int32_t>(due + 1 - now);
+    wait = std::min(wait, static_cast<uint32_t>(std::max(left, 1)));
+  };
+  if (ringCount != 0) by(lastRingTime + kRingWindowMs);
+  if (callOutPending) by(callOutAttempts >= kCallOutAttempts ? now : callOutBase + CallOutDelayMs());
+  // A second line already read from the port wakes no poll(): take it now.
+  if (modem_->HasBufferedInput()) wait = 1;
+  ringTimer_.Start(std::max<uint32_t>(wait, 1), TimerWakes::OnTimeOrInput);
+}
+
+void COrvanelView::ProbeModem() {
+  for (int i = 0; i < kProbeTries; ++i) {
+    ModemResult r = modem_->SendCommand("AT");
+    if (modem_->Lost()) break;
+    if (r == ResultOk || r == ResultRing) {
+      lastContact_ = Now();
+      if (r == ResultRing) CountRing(lastContact_);
+      return;
+    }
+  }
+  ModemLost(modem_->Lost() ? modem_->LostReason() : "the modem does not answer");
 }
 
 }  // namespace telvara

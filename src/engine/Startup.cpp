@@ -21,6 +21,7 @@ namespace telvara {
 COrvanelView::COrvanelView(ViewEnvironment env)
     : env_(std::move(env)),
       ringTimer_(*env_.loop, TimerId::RingWatch),
+      retryTimer_(*env_.loop, TimerId::ModemRetry),
       soundCard_(std::make_unique<BrowserSoundCard>(*env_.loop, *env_.window)),
       questions_(*env_.window) {}
 
@@ -43,9 +44,10 @@ void COrvanelView::MessageBox(const std::string& text, const std::string& title)
 
 void COrvanelView::StartLineWatch() {
   if (timerId != 0) return;
-  if (ringTimer_.Start(kTimerPeriodMs)) {
+  if (ringTimer_.Start(kTimerPeriodMs, TimerWakes::OnTimeOrInput)) {
     timerId = static_cast<int>(ringTimer_.Id());
     watching = 1;
+    ArmRingWatch();
   }
 }
 
@@ -77,18 +79,6 @@ void COrvanelView::PrepareDirectories() {
     MessageBox("Directory \"" + inbox + "\" could not be created: " + std::strerror(errno), "File Path Not Found");
 }
 
-void COrvanelView::InitializeModem() {
-  if (modem_->SendCommand(settings.initString) == ResultOk) {
-    modem_->SendCommand("ATE0V1");
-  } else {
-    modem_->HangUp();
-    if (modem_->SendCommand(settings.initString) == ResultOk)
-      modem_->SendCommand("ATE0V1");
-    else
-      MessageBox("Modem Initialize Failed.");
-  }
-}
-
 void COrvanelView::OnCreate() {
   startupWindow_ = std::make_unique<CStartupWnd>(*env_.window);
   if (!startupWindow_->Create()) MessageBox("WindowCreation Failed");
@@ -116,39 +106,16 @@ void COrvanelView::OnCreate() {
   if (!modem_->OpenComm(settings.port, settings.speed)) {
     MessageBox("OpenCom Failed");
     watching = 0;
-    lineBusy = 1;
-    // The port stays closed for the whole run; the status box says why.
-    ShowStatus("OpenCom Failed: COM" + std::to_string(settings.port) + ": " + modem_->OpenError());
+    // A USB modem not plugged in yet: the port is tried again until it opens.
+    ShowStatus("OpenCom Failed: COM" + std::to_string(settings.port) + ": " + modem_->OpenError() + "; trying again");
+    retryDelayMs_ = kFirstRetryMs;
+    retryTimer_.Start(retryDelayMs_);
     startupWindow_.reset();
     return;
   }
-
-  if (!modem_->OpenNotice().empty()) text(modem_->OpenNotice());
-
-  text("Initializing modem");
-  watching = 1;
-  InitializeModem();
-  modem_->SetModemType(static_cast<unsigned>(settings.modemType));
-
-  text("Trying to set modem to voice mode");
-  if (modem_->SetVoiceMode() == ResultOk) {
-    text("Modem Set to voice mode");
-    if (modem_->SetFlowControl() != 1) text("Set hardware flow control failed");
-  } else {
-    watching = 0;
-    MessageBox("Set Voice Mode Failed");
-  }
-  text("Ready");
-
-  lastRingTime = callOutBase = Now();
-  // The timer starts after the closing command, so no tick takes that command's reply.
-  ReturnToIdle();
-  ringCount = -1;
-  if (watching) {
-    if (ringTimer_.Start(kTimerPeriodMs))
-      timerId = static_cast<int>(ringTimer_.Id());
-    else
-      watching = 0;
+  if (BringUpModem(text) == BringUp::Silent) {
+    std::string reason = modem_->Lost() ? modem_->LostReason() : "the modem does not answer";
+    ModemLost(reason);
   }
   startupWindow_.reset();
 }
@@ -158,6 +125,7 @@ void COrvanelView::OnDestroy() {
   // are dropped, never run on a closing or closed port.
   closed_ = true;
   StopLineWatch();
+  retryTimer_.Stop();
   startupWindow_.reset();
   prompts_.reset();
   if (modem_) {

@@ -1,6 +1,8 @@
 #include "modem/FCOMM.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace telvara {
 namespace {
@@ -48,6 +50,26 @@ void FCOMM::ReportFault(const std::string& text) {
   if (faultReporter_) faultReporter_(text);
 }
 
+void FCOMM::MarkLost(const std::string& reason) {
+  if (lost_) return;
+  lost_ = true;
+  lostReason_ = reason;
+}
+
+bool FCOMM::Aborted() {
+  if (open_ && !lost_ && loop_.GetWaiter().StreamFailed()) MarkLost("the port hung up");
+  return lost_ || loop_.Closing();
+}
+
+namespace {
+
+// Why a read or a write failed, as errno says it.
+std::string PortError(const char* what, int error) {
+  return std::string("the port failed ") + what + (error != 0 ? std::string(" (") + std::strerror(error) + ")" : "");
+}
+
+}  // namespace
+
 // ---- the port ------------------------------------------------------------------------
 
 int FCOMM::OpenComm(int port, int speed) {
@@ -67,6 +89,9 @@ int FCOMM::OpenComm(int port, int speed) {
   stream_ = std::move(r.stream);
   openNotice_ = std::move(r.notice);
   portStuck_ = false;
+  lost_ = false;
+  lostReason_.clear();
+  inputCount_ = inputPos_ = 0;
   open_ = true;
   loop_.GetWaiter().Watch(stream_.get());
   return 1;
@@ -88,11 +113,18 @@ void FCOMM::CloseComm() {
 bool FCOMM::Refill() {
   inputCount_ = 0;
   inputPos_ = 0;
-  if (!open_) return false;
-  // A failed read counts as nothing read.
+  if (!open_ || lost_) return false;
+  errno = 0;
   long n = stream_->Read(input_.data(), input_.size());
+  if (n < 0) MarkLost(PortError("reading", errno));
   if (n > 0) inputCount_ = static_cast<int>(std::min<long>(n, input_.size()));
   return inputCount_ > 0;
+}
+
+bool FCOMM::HasBufferedInput() const {
+  for (int i = inputPos_; i < inputCount_; ++i)
+    if (input_[i] != '\r' && input_[i] != '\n') return true;
+  return false;
 }
 
 void FCOMM::QueueEvent(uint8_t code) {
@@ -178,7 +210,7 @@ int FCOMM::ReadLine(int size, std::string& line) {
   for (;;) {
     c = ReadByte();
     if (c >= 32 && c <= 127) break;
-    if (TickReached(Ticks(), start + kFirstCharMs)) return 0;
+    if (TickReached(Ticks(), start + kFirstCharMs) || Aborted()) return 0;
     loop_.PumpOne();
     if (c == kReadNothing) loop_.WaitUntil(start + kFirstCharMs, WaitFor::Input);
   }
@@ -188,7 +220,7 @@ int FCOMM::ReadLine(int size, std::string& line) {
     c = ReadByte();
     if (c == '\r' || c == '\n') break;
     if (c < 0 || c > 255) {
-      if (TickReached(Ticks(), lineStart + kLineMs)) break;
+      if (TickReached(Ticks(), lineStart + kLineMs) || Aborted()) break;
       loop_.PumpOne();
       if (c == kReadNothing) loop_.WaitUntil(lineStart + kLineMs, WaitFor::Input);
       continue;
@@ -213,7 +245,7 @@ ModemResult FCOMM::WaitResult(const std::string& stop, int units) {
   loop_.SetDeadline(static_cast<uint32_t>(std::max(units, 0)));
   stopText_ = stop.substr(0, kStopTextMax);
   for (;;) {
-    if (loop_.DeadlinePassed()) return ResultNone;
+    if (Aborted() || loop_.DeadlinePassed()) return ResultNone;
     if (ReadLine(kLineSize, lineBuffer_) == 0) continue;
     ModemResult r = Classify(lineBuffer_);
     if (r != ResultNone) return r;
@@ -221,7 +253,7 @@ ModemResult FCOMM::WaitResult(const std::string& stop, int units) {
 }
 
 int FCOMM::SendLine(const std::string& text) {
-  if (!open_) return 0;
+  if (!open_ || lost_) return 0;
   std::size_t end = text.size();
   while (end > 0 && static_cast<uint8_t>(text[end - 1]) < 16) --end;
   for (std::size_t i = 0; i < end; ++i)
@@ -241,13 +273,17 @@ ModemResult FCOMM::SendCommand(const std::string& command) {
 // ---- writing -------------------------------------------------------------------------
 
 int FCOMM::WriteByte(uint8_t byte) {
-  if (!open_) return 0;
+  if (!open_ || lost_) return 0;
   uint32_t start = Ticks();
   for (;;) {
+    errno = 0;
     long n = stream_->Write(&byte, 1);
     if (n == 1) return 1;
-    if (n < 0) return 0;
-    if (TickReached(Ticks(), start + kWriteByteMs)) return 0;
+    if (n < 0) {
+      MarkLost(PortError("writing", errno));
+      return 0;
+    }
+    if (TickReached(Ticks(), start + kWriteByteMs) || Aborted()) return 0;
     loop_.BlockUntil(start + kWriteByteMs, WaitFor::OutputRoom);
   }
 }
@@ -263,7 +299,7 @@ bool FCOMM::WriteByteRetrying(uint8_t byte) {
     }
     // A port already known to be stuck gets one attempt, so that a sequence of
     // writes (a command, the hang-up stages) does not wait the bound for each byte.
-    if (portStuck_) return false;
+    if (portStuck_ || Aborted()) return false;
     if (TickReached(Ticks(), start + kStuckPortMs)) {
       portStuck_ = true;
       ReportFault("The modem port took no data for 5 seconds");
@@ -281,7 +317,7 @@ void FCOMM::BeginLinePacing(int samplesPerSecond, uint32_t aheadMs) {
 }
 
 int FCOMM::WriteBlock(int count, const uint8_t* bytes) {
-  if (!open_ || count <= 0 || bytes == nullptr) return 0;
+  if (!open_ || lost_ || count <= 0 || bytes == nullptr) return 0;
   // The samples in the block: a doubled DLE is one sample.
   int samples = 0;
   if (pacer_.Active()) {
@@ -301,6 +337,7 @@ int FCOMM::WriteBlock(int count, const uint8_t* bytes) {
     uint32_t ready = pacer_.ReadyTick(samples, now);
     bool paced = TickReached(now, ready);
     if (room && paced) break;
+    if (Aborted()) return 0;
     if (room) lastRoom = now;
     if (TickReached(now, lastRoom + kStuckPortMs)) {
       if (!portStuck_) ReportFault("The modem port took no data for 5 seconds");
@@ -322,15 +359,16 @@ int FCOMM::WriteBlock(int count, const uint8_t* bytes) {
   }
   int done = 0;
   for (;;) {
+    errno = 0;
     long n = stream_->Write(bytes + done, static_cast<std::size_t>(count - done));
     if (n < 0) {
-      ReportFault("The modem port failed while sending data");
+      MarkLost(PortError("writing", errno));
       return 0;
     }
     done += static_cast<int>(n);
     if (done >= count) break;
-    if (TickReached(Ticks(), start + kWriteBlockMs)) {
-      ReportFault("The modem port held up the sound data for 3.5 seconds");
+    if (TickReached(Ticks(), start + kWriteBlockMs) || Aborted()) {
+      if (!Aborted()) ReportFault("The modem port held up the sound data for 3.5 seconds");
       pacer_.Sent(samples);
       return 0;
     }
@@ -346,7 +384,8 @@ int FCOMM::SendCancel() { return WriteByteRetrying(kCAN) ? 1 : 0; }
 // ---- hang-up -------------------------------------------------------------------------
 
 int FCOMM::HangUp() {
-  if (!open_) return 0;
+  // A lost port has nobody to hang up; a closing program drops DTR as it closes the port.
+  if (!open_ || Aborted()) return 0;
   // 1. Ask politely.
   loop_.Delay(5);
   SendLine("ATH0");

@@ -64,6 +64,16 @@ class FCOMM {
   const std::string& OpenNotice() const { return openNotice_; }
   bool IsOpen() const { return open_; }
   void CloseComm();
+  // The port hung up or failed (a USB modem unplugged, the device gone): every wait on
+  // it ends at once, and the reason is kept for the status until the next open.
+  bool Lost() const { return lost_; }
+  const std::string& LostReason() const { return lostReason_; }
+  // Waits end at once: the port is lost, or the program is closing and a line
+  // operation must not hold it up.
+  bool Aborted();
+  // Bytes read from the port that no caller has taken yet, line ends aside (a second
+  // result line that arrived with the first).
+  bool HasBufferedInput() const;
 
   // Reading and the event queue.
   int ReadByte();
@@ -94,6 +104,7 @@ class FCOMM {
 
  protected:
   void ReportFault(const std::string& text);
+  void MarkLost(const std::string& reason);
   // Writes one byte, retrying until the port takes it; false after the stuck-port bound.
   bool WriteByteRetrying(uint8_t byte);
   // Voice transmit: WriteBlock also keeps the samples written within a bound of what
@@ -118,6 +129,8 @@ class FCOMM {
   std::string openNotice_;
   FaultReporter faultReporter_;
   bool open_ = false;
+  bool lost_ = false;
+  std::string lostReason_;
   bool portStuck_ = false;  // the last bounded write failed; retries are cut short
 
   std::array<uint8_t, 2048> input_{};

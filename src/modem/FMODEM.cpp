@@ -184,6 +184,7 @@ int FMODEM::StreamFile(const std::string& path) {
   std::array<uint8_t, kPlayBlock> block;
   std::array<uint8_t, 2 * kPlayBlock> escaped;
   for (;;) {
+    if (Aborted()) break;
     int n = wave_->Read(block.data(), kPlayBlock);
     if (n <= 0) break;
     int count = 0;
@@ -213,7 +214,7 @@ void FMODEM::DrainOutput() {
   uint32_t start = Ticks();
   for (;;) {
     int queued = stream->OutputQueued();
-    if (queued == 0) return;
+    if (queued == 0 || Aborted()) return;
     uint32_t now = Ticks();
     if (TickReached(now, start + kDrainMs)) {
       ReportFault("The modem did not take the end of the sound within 3 seconds");
@@ -269,7 +270,7 @@ int FMODEM::RecordFile(const std::string& path) {
     int c = ReadByte();
     if (c != kReadEvent && c != kReadNothing) break;
     if (c == kReadNothing) {
-      if (TickReached(Ticks(), skipStart + 100)) break;
+      if (TickReached(Ticks(), skipStart + 100) || Aborted()) break;
       Loop().BlockUntil(skipStart + 100, WaitFor::Input);
     }
   }
@@ -308,6 +309,12 @@ int FMODEM::ReceiveVoice() {
     }
     int event = TakeEvent();
     if (event == kETX) break;
+    // The port is gone or the program is stopping: what came so far is kept; a modem
+    // still there is asked to stop, without waiting for its end mark.
+    if (Aborted()) {
+      if (!cancelled && !Lost()) SendCancel();
+      break;
+    }
     if (StopsRecording(event)) {
       cancel();
     } else if (event == 's') {

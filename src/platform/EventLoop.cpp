@@ -17,7 +17,10 @@ PollWaiter::~PollWaiter() {
   if (wakeFd_ >= 0) close(wakeFd_);
 }
 
-void PollWaiter::Watch(ByteStream* stream) { streamFd_ = stream ? stream->PollFd() : -1; }
+void PollWaiter::Watch(ByteStream* stream) {
+  streamFd_ = stream ? stream->PollFd() : -1;
+  failed_ = false;
+}
 
 void PollWaiter::Wake() {
   uint64_t one = 1;
@@ -25,13 +28,13 @@ void PollWaiter::Wake() {
   [[maybe_unused]] ssize_t n = write(wakeFd_, &one, sizeof one);
 }
 
-void PollWaiter::Block(uint32_t until, WaitFor what) {
+bool PollWaiter::Block(uint32_t until, WaitFor what) {
   uint32_t now = clock_.Now();
-  if (TickReached(now, until)) return;
+  if (TickReached(now, until)) return false;
   int timeout = static_cast<int>(until - now);
   pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {-1, 0, 0}};
   nfds_t count = 1;
-  if (what != WaitFor::Messages && streamFd_ >= 0) {
+  if (what != WaitFor::Messages && streamFd_ >= 0 && !failed_) {
     fds[1].fd = streamFd_;
     fds[1].events = what == WaitFor::Input ? POLLIN : POLLOUT;
     count = 2;
@@ -41,17 +44,11 @@ void PollWaiter::Block(uint32_t until, WaitFor what) {
     uint64_t value;
     [[maybe_unused]] ssize_t n = read(wakeFd_, &value, sizeof value);
   }
-  // A hung-up or failed stream descriptor (a USB modem unplugged, the far side of a
-  // pseudo-terminal gone) stays "ready" for ever while reads give nothing; sleep out
-  // the time left instead of letting the caller's loop spin on it. Callers read before
-  // they wait, so no data is lost.
-  if (r > 0 && count == 2 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) {
-    now = clock_.Now();
-    if (!TickReached(now, until)) {
-      pollfd wake = {wakeFd_, POLLIN, 0};
-      poll(&wake, 1, static_cast<int>(until - now));
-    }
-  }
+  if (r <= 0 || count < 2 || fds[1].revents == 0) return false;
+  // A hung-up or failed descriptor (a USB modem unplugged, the far side of a
+  // pseudo-terminal gone) would stay "ready" for ever while reads give nothing.
+  if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) failed_ = true;
+  return true;
 }
 
 EventLoop::EventLoop(Clock& clock, std::unique_ptr<Waiter> waiter)
@@ -67,6 +64,7 @@ bool EventLoop::Post(LoopMessage message) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (posted_.size() >= kMaxPosted && message.kind != LoopMessage::Kind::Close) return false;
+    if (message.kind == LoopMessage::Kind::Close) closing_ = true;
     posted_.push_back(std::move(message));
   }
   waiter_->Wake();
@@ -84,10 +82,10 @@ bool EventLoop::HasPosted() {
   return !posted_.empty();
 }
 
-bool EventLoop::SetTimer(TimerId id, uint32_t periodMs) {
+bool EventLoop::SetTimer(TimerId id, uint32_t periodMs, TimerWakes wakes) {
   CheckEngineThread();
   if (periodMs == 0) return false;
-  timers_[id] = Timer{periodMs, clock_.Now() + periodMs};
+  timers_[id] = Timer{periodMs, clock_.Now() + periodMs, wakes};
   return true;
 }
 
@@ -145,11 +143,18 @@ void EventLoop::WaitUntil(uint32_t until, WaitFor what) {
   CheckEngineThread();
   if (HasPosted()) return;
   uint32_t due;
+  bool onInput = false;
   if (NextTimerDue(due)) {
     if (TickReached(clock_.Now(), due)) return;
     if (static_cast<int32_t>(due - until) < 0) until = due;
+    for (const auto& [id, timer] : timers_) onInput = onInput || timer.wakes == TimerWakes::OnTimeOrInput;
   }
-  waiter_->Block(until, what);
+  bool watchInput = onInput && what == WaitFor::Messages;
+  bool ready = waiter_->Block(until, watchInput ? WaitFor::Input : what);
+  if (!ready || !watchInput) return;
+  uint32_t now = clock_.Now();
+  for (auto& [id, timer] : timers_)
+    if (timer.wakes == TimerWakes::OnTimeOrInput) timer.due = now;
 }
 
 void EventLoop::BlockUntil(uint32_t until, WaitFor what) {

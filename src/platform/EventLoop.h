@@ -10,6 +10,7 @@
 //
 // The driver's and the engine's waits count in units of 5.5 ms (u units last
 // 5u + u/2 ms) against one deadline per loop; a new wait replaces it.
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -40,12 +41,16 @@ enum class WaitFor { Messages, Input, OutputRoom };
 
 // The operating-system edge of waiting. Block() returns when `until` is reached, when
 // Wake() was called, or when the watched stream is ready for `what`; it may return early.
+// It says whether the stream was ready (or failed). A stream that hangs up or fails (a
+// USB modem unplugged) is reported once and then no longer watched, so that no wait
+// spins on it; Watch() of a stream starts afresh.
 class Waiter {
  public:
   virtual ~Waiter() = default;
-  virtual void Block(uint32_t until, WaitFor what) = 0;  // engine thread
+  virtual bool Block(uint32_t until, WaitFor what) = 0;  // engine thread
   virtual void Wake() = 0;                               // any thread
   virtual void Watch(ByteStream* stream) = 0;            // engine thread; nullptr stops
+  virtual bool StreamFailed() const = 0;                 // engine thread
 };
 
 // poll() on an eventfd (for Wake) and the watched stream's descriptor.
@@ -55,18 +60,24 @@ class PollWaiter final : public Waiter {
   ~PollWaiter() override;
   // False when the wake-up descriptor could not be made (posts would not wake a wait).
   bool Ok() const { return wakeFd_ >= 0; }
-  void Block(uint32_t until, WaitFor what) override;
+  bool Block(uint32_t until, WaitFor what) override;
   void Wake() override;
   void Watch(ByteStream* stream) override;
+  bool StreamFailed() const override { return failed_; }
 
  private:
   const Clock& clock_;
   int wakeFd_ = -1;
   int streamFd_ = -1;
+  bool failed_ = false;
 };
 
 // The window timers' ids.
-enum class TimerId : int { RingWatch = 1 };
+enum class TimerId : int { RingWatch = 1, ModemRetry = 2 };
+
+// When a timer falls due: after its period only, or also as soon as the watched stream
+// has input (the ring watch sleeps until the modem speaks or its next deadline).
+enum class TimerWakes { OnTime, OnTimeOrInput };
 
 constexpr uint32_t UnitsToMs(uint32_t units) { return 5u * units + units / 2u; }
 
@@ -85,17 +96,21 @@ class EventLoop {
   static constexpr std::size_t kMaxPosted = 1024;
   bool Post(LoopMessage message);
   void PostClose();
+  // Any thread. True once a close has been posted: long line operations end early
+  // (even the waits that dispatch nothing), so that stopping never waits on a call.
+  bool Closing() const { return closing_; }
 
   // Engine thread.
   void SetHandler(Handler handler) { handler_ = std::move(handler); }
   // Starts (or restarts) window timer `id` with the period; true on success. LoopTimer
   // is the owning way to use them.
-  bool SetTimer(TimerId id, uint32_t periodMs);
+  bool SetTimer(TimerId id, uint32_t periodMs, TimerWakes wakes = TimerWakes::OnTime);
   void KillTimer(TimerId id);
   bool HasTimer(TimerId id) const { return timers_.count(id) != 0; }
   // Dispatches at most one message; false when there was none.
   bool PumpOne();
-  // Blocks until `until`, a posted message, a due timer or (per `what`) the stream.
+  // Blocks until `until`, a posted message, a due timer or (per `what`) the stream; a
+  // timer that wakes on input makes any wait watch the stream's input too.
   void WaitUntil(uint32_t until, WaitFor what);
   // Blocks like WaitUntil but does not end early for messages or timers (the loops
   // that must not dispatch).
@@ -123,6 +138,7 @@ class EventLoop {
   struct Timer {
     uint32_t period;
     uint32_t due;
+    TimerWakes wakes;
   };
   bool TakePosted(LoopMessage& out);
   bool TakeDueTimer(LoopMessage& out);
@@ -135,6 +151,7 @@ class EventLoop {
   std::deque<LoopMessage> posted_;  // guarded by mutex_
   std::map<TimerId, Timer> timers_;
   bool quit_ = false;
+  std::atomic<bool> closing_{false};
   uint32_t deadline_ = 0;
   std::thread::id engineThread_;
 };
@@ -146,7 +163,9 @@ class LoopTimer {
   ~LoopTimer() { Stop(); }
   LoopTimer(const LoopTimer&) = delete;
   LoopTimer& operator=(const LoopTimer&) = delete;
-  bool Start(uint32_t periodMs) { return running_ = loop_.SetTimer(id_, periodMs); }
+  bool Start(uint32_t periodMs, TimerWakes wakes = TimerWakes::OnTime) {
+    return running_ = loop_.SetTimer(id_, periodMs, wakes);
+  }
   void Stop() {
     if (running_) loop_.KillTimer(id_);
     running_ = false;

@@ -12,14 +12,19 @@ void VirtualWaiter::Settle() {
   }
 }
 
-void VirtualWaiter::Block(uint32_t until, WaitFor what) {
+bool VirtualWaiter::Block(uint32_t until, WaitFor what) {
   Settle();
+  auto ready = [&] {
+    if (what == WaitFor::Messages || failed_) return false;
+    for (VirtualDevice* d : devices_) {
+      if (d->Failed()) return failed_ = true;
+      if (d->Ready(what)) return true;
+    }
+    return false;
+  };
   uint32_t now = clock_.Now();
-  if (TickReached(now, until)) return;
-  if (what != WaitFor::Messages) {
-    for (VirtualDevice* d : devices_)
-      if (d->Ready(what)) return;
-  }
+  if (TickReached(now, until)) return false;
+  if (ready()) return true;
   uint32_t next = until;
   auto earlier = [&](uint32_t t) {
     if (static_cast<int32_t>(t - next) < 0) next = t;
@@ -30,6 +35,7 @@ void VirtualWaiter::Block(uint32_t until, WaitFor what) {
   if (static_cast<int32_t>(next - now) <= 0) next = now + 1;
   clock_.AdvanceTo(next);
   Settle();
+  return ready();
 }
 
 }  // namespace telvara

@@ -19,6 +19,7 @@ class VirtualDevice {
   virtual ~VirtualDevice() = default;
   virtual void AdvanceTo(uint32_t now) = 0;       // do everything due up to now
   virtual bool Ready(WaitFor what) = 0;           // input waiting / room for output
+  virtual bool Failed() { return false; }         // hung up, as a poll() would report it
   virtual uint32_t NextChange(uint32_t now) = 0;  // next tick at which it acts
 };
 
@@ -29,9 +30,10 @@ class VirtualWaiter final : public Waiter {
   // Runs fn on the engine thread when the clock reaches tick (during a wait).
   void At(uint32_t tick, std::function<void()> fn) { actions_.emplace(tick, std::move(fn)); }
 
-  void Block(uint32_t until, WaitFor what) override;
+  bool Block(uint32_t until, WaitFor what) override;
   void Wake() override {}
-  void Watch(ByteStream*) override {}
+  void Watch(ByteStream*) override { failed_ = false; }
+  bool StreamFailed() const override { return failed_; }
   // Brings the devices and actions up to the clock's current time.
   void Settle();
 
@@ -39,6 +41,7 @@ class VirtualWaiter final : public Waiter {
   VirtualClock& clock_;
   std::vector<VirtualDevice*> devices_;
   std::multimap<uint32_t, std::function<void()>> actions_;
+  bool failed_ = false;
 };
 
 }  // namespace telvara

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <sys/resource.h>
 
+#include <cerrno>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -124,6 +125,7 @@ class SimLine : private VirtualDevice {
     long Read(void* buffer, std::size_t max) override {
       ++line_.log_.calls;
       std::string& injected = line_.faults_.injected;
+      if (f().hungUp) errno = EIO;
       if (f().hungUp || injected.empty()) return f().hungUp ? -1 : inner_->Read(buffer, max);
       std::size_t n = injected.copy(static_cast<char*>(buffer), max);
       injected.erase(0, n);
@@ -132,6 +134,7 @@ class SimLine : private VirtualDevice {
     long Write(const void* data, std::size_t count) override {
       ++line_.log_.calls;
       const char* bytes = static_cast<const char*>(data);
+      if (f().hungUp) errno = EIO;
       if (f().hungUp) return -1;
       if (f().ignoresCancel && count == 1 && bytes[0] == char(kCAN)) return 1;
       Flush();
@@ -180,6 +183,7 @@ class SimLine : private VirtualDevice {
     if (what == WaitFor::Input) return !faults_.injected.empty() || stream_.Ready(what);
     return port_ ? port_->HasRoom() && (faults_.portBuffer > 0 || stream_.Ready(what)) : stream_.Ready(what);
   }
+  bool Failed() override { return faults_.hungUp; }
   uint32_t NextChange(uint32_t now) override { return stream_.NextChange(now); }
 
   VirtualClock clock_;
