@@ -76,7 +76,8 @@ class SimModem {
   SimModem(const SimModem&) = delete;
   SimModem& operator=(const SimModem&) = delete;
 
-  int Rate() const { return LineRate(dialect_); }
+  // Samples per second on the line: the last format command's rate, else the dialect's.
+  int Rate() const { return settings_.rate > 0 ? settings_.rate : LineRate(dialect_); }
 
   // --- time ---
   // Does everything due up to the tick (ticks wrap as the platform clock's do).
@@ -158,6 +159,7 @@ class SimModem {
     bool silenceOn = true;
     int silencePeriod = kDefaultSilencePeriod;
     std::string device = "line";
+    int rate = 0;  // set by a format command that names one
     std::array<int, 256> sRegisters = DefaultRegisters();
     static std::array<int, 256> DefaultRegisters();
   };
