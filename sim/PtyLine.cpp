@@ -14,6 +14,7 @@
 namespace telvara::sim {
 
 bool PtyLine::Open(std::string& error) {
+  Close();
   master_.Reset(::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!master_.IsValid() || ::grantpt(master_.Get()) != 0 || ::unlockpt(master_.Get()) != 0) {
     error = std::string("cannot create a pseudo-terminal: ") + std::strerror(errno);
@@ -41,6 +42,13 @@ bool PtyLine::Open(std::string& error) {
     notify_.Reset();
   }
   return true;
+}
+
+void PtyLine::Close() {
+  notify_.Reset();
+  slave_.Reset();
+  master_.Reset();
+  opens_ = 0;
 }
 
 PtyLine::HostChange PtyLine::TakeNotifications() {

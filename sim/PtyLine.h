@@ -16,6 +16,10 @@ class PtyLine {
  public:
   // Creates the pseudo-terminal; false and a reason on failure.
   bool Open(std::string& error);
+  // Closes it: a host that still has the device open sees it hang up (as a USB modem
+  // pulled out). Open makes a new one.
+  void Close();
+  bool IsOpen() const { return master_.IsValid(); }
   const std::string& SlavePath() const { return slavePath_; }
   int MasterFd() const { return master_.Get(); }
   // -1 when inotify is not available: hosts are then taken as always present.
@@ -24,7 +28,7 @@ class PtyLine {
   enum class HostChange { None, Opened, Closed };
   // Reads the open/close notifications; says whether the host came or went.
   HostChange TakeNotifications();
-  bool HostPresent() const { return opens_ > 0 || !notify_.IsValid(); }
+  bool HostPresent() const { return IsOpen() && (opens_ > 0 || !notify_.IsValid()); }
 
   // Non-blocking; 0 when nothing can be moved now, -1 on an error.
   long Read(void* buffer, size_t max);

@@ -168,6 +168,12 @@ std::string ParseNote(const Args& a, const std::string&, ScenarioStep& step) {
   return "";
 }
 
+std::string ParsePower(const Args& a, const std::string&, ScenarioStep& step) {
+  if (a.size() != 1 || (a[0] != "off" && a[0] != "on")) return "use: power off | power on";
+  step.action = a[0] == "off" ? A::PowerOff : A::PowerOn;
+  return "";
+}
+
 struct Verb {
   const char* name;
   A action;
@@ -175,12 +181,14 @@ struct Verb {
 };
 
 constexpr Verb kVerbs[] = {
-    {"ring", A::Ring, ParseRing},    {"caller", A::Caller, ParseCaller},
-    {"key", A::Key, ParseKey},       {"event", A::Event, ParseEvent},
-    {"hangup", A::HangUp, nullptr},  {"dial-result", A::DialResult, ParseDialResult},
-    {"reply", A::Reply, ParseReply}, {"result", A::Result, ParseResult},
-    {"noise", A::Noise, ParseNoise}, {"note", A::Note, ParseNote},
-    {"repeat", A::Repeat, nullptr},  {"exit", A::Exit, nullptr},
+    {"ring", A::Ring, ParseRing},       {"caller", A::Caller, ParseCaller},
+    {"key", A::Key, ParseKey},          {"event", A::Event, ParseEvent},
+    {"hangup", A::HangUp, nullptr},     {"dial-result", A::DialResult, ParseDialResult},
+    {"reply", A::Reply, ParseReply},    {"result", A::Result, ParseResult},
+    {"noise", A::Noise, ParseNoise},    {"note", A::Note, ParseNote},
+    {"power", A::PowerOff, ParsePower}, {"unplug", A::Unplug, nullptr},
+    {"plug", A::Plug, nullptr},         {"repeat", A::Repeat, nullptr},
+    {"exit", A::Exit, nullptr},
 };
 
 // "wait EVENT[|EVENT...] [TIME-OUT]"
@@ -421,6 +429,10 @@ void ScenarioRunner::Execute(const ScenarioStep& step, SimModem& modem) {
     case A::Result: modem.SendResultLine(step.text); break;
     case A::Noise: modem.SendNoise(static_cast<size_t>(step.count)); break;
     case A::Note: modem.Note(step.text); break;
+    case A::PowerOff: modem.PowerOff(); break;
+    case A::PowerOn: modem.PowerOn(); break;
+    case A::Unplug: modem.Unplug(); break;
+    case A::Plug: modem.Plug(); break;
     case A::Repeat:
       index_ = 0;
       // A pass that took no time would repeat without end at one instant.

@@ -34,7 +34,25 @@ std::optional<SimSignal> ParseSignal(std::string_view name);
 
 struct ScenarioStep {
   enum class Timing { Now, After, Wait };
-  enum class Action { None, Ring, Caller, Key, Event, HangUp, DialResult, Reply, Result, Noise, Note, Repeat, Exit };
+  enum class Action {
+    None,
+    Ring,
+    Caller,
+    Key,
+    Event,
+    HangUp,
+    DialResult,
+    Reply,
+    Result,
+    Noise,
+    Note,
+    PowerOff,
+    PowerOn,
+    Unplug,
+    Plug,
+    Repeat,
+    Exit
+  };
 
   Timing timing = Timing::Now;
   uint64_t delayMs = 0;            // After: the pause; Wait: the time-out (0: wait for ever)

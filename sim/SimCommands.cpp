@@ -272,6 +272,8 @@ SimModem::Outcome SimModem::ExecuteDialect(const DialectCommand& command) {
   if (!settings_.voiceClass) return Outcome::Error;
   switch (command.action) {
     case VoiceAction::VoiceFormat:
+      if (command.value > 0) settings_.rate = command.value;
+      return Outcome::Ok;
     case VoiceAction::SilenceSensitivity: return Outcome::Ok;
     case VoiceAction::SilenceOn: settings_.silenceOn = true; return Outcome::Ok;
     case VoiceAction::SilenceOff: settings_.silenceOn = false; return Outcome::Ok;

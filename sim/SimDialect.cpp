@@ -170,6 +170,23 @@ bool Match(std::string_view pattern, std::string_view token, int& value) {
   return t == token.size();
 }
 
+// The sample rate a format command names: "#VSR=9600", "+VSM=0,7200", "#VSM=128,8000";
+// 0 for one that names none ("#VBS=4", Sierra's "#VSM=2").
+int FormatRate(std::string_view token) {
+  size_t at = token.find("VSR=");
+  if (at != std::string_view::npos) {
+    at += 4;
+  } else if (token.find("VSM=") != std::string_view::npos && token.find(',') != std::string_view::npos) {
+    at = token.find(',') + 1;
+  } else {
+    return 0;
+  }
+  int rate = 0;
+  for (; at < token.size() && std::isdigit(static_cast<unsigned char>(token[at])) && rate < 100000; ++at)
+    rate = rate * 10 + (token[at] - '0');
+  return rate;
+}
+
 std::string Lower(std::string_view s) {
   std::string out;
   for (char c : s)
@@ -202,7 +219,14 @@ const char* DialectName(ModemType dialect) {
   return "?";
 }
 
-int LineRate(ModemType dialect) { return dialect == USRobotics ? 8000 : 7200; }
+int LineRate(ModemType dialect) {
+  switch (dialect) {
+    case USRobotics: return 8000;
+    case Cirrus:
+    case Sierra: return 9600;
+    default: return 7200;
+  }
+}
 
 const char* VoiceConnectResult(ModemType dialect) { return dialect == IS_101 ? "OK" : "VCON"; }
 
@@ -216,7 +240,9 @@ std::optional<DialectCommand> LookUpDialectCommand(ModemType dialect, std::strin
   int value = 0;
   for (const std::vector<DialectEntry>* table : {&kCommon, &Table(dialect)}) {
     for (const DialectEntry& e : *table) {
-      if (Match(e.pattern, token, value)) return DialectCommand{e.action, value, e.device};
+      if (!Match(e.pattern, token, value)) continue;
+      if (e.action == VoiceAction::VoiceFormat) value = FormatRate(token);
+      return DialectCommand{e.action, value, e.device};
     }
   }
   return std::nullopt;

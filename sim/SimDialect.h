@@ -14,7 +14,9 @@ namespace telvara::sim {
 // "rockwell", "is-101", "usr", ... or the profile's TYPE number 0..5.
 std::optional<ModemType> ParseDialect(std::string_view text);
 const char* DialectName(ModemType dialect);
-// Samples per second on the line: US Robotics voice runs at 8000 only.
+// Samples per second on the line until a format command sets another: the rate that
+// Telvara's format selects in the dialect (US Robotics runs at 8000 only; Cirrus and
+// Sierra at 9600).
 int LineRate(ModemType dialect);
 // The result that says "voice connection made" (answer, end of a voice phase):
 // VCON in the '#' dialects, OK in IS-101.
@@ -52,7 +54,7 @@ std::vector<DialectEntry> DialectCommands(ModemType dialect);
 
 struct DialectCommand {
   VoiceAction action;
-  int value = 0;       // the number the action needs (silence period)
+  int value = 0;       // the number the action needs (silence period; a format's rate, 0 for none)
   std::string device;  // for line selections: "line", "handset", "speaker", ...
 };
 

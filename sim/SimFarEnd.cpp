@@ -38,9 +38,13 @@ void SimModem::GoOnHook(OnHook by) {
     case OnHook::NoCarrier: reason = "no carrier"; break;
     case OnHook::Aborted: reason = "aborted"; break;
     case OnHook::DialFailed: reason = "dial failed"; break;
+    case OnHook::Power: reason = "power off"; break;
   }
-  // Only DTR can end a voice phase this way: a phase takes the host's bytes as samples.
-  EndPhase(by == OnHook::Dtr ? PhaseEnd::Dtr : by == OnHook::Reset ? PhaseEnd::Reset : PhaseEnd::HangUp);
+  // Only DTR or power can end a voice phase this way: a phase takes the host's bytes as samples.
+  EndPhase(by == OnHook::Dtr     ? PhaseEnd::Dtr
+           : by == OnHook::Reset ? PhaseEnd::Reset
+           : by == OnHook::Power ? PhaseEnd::Power
+                                 : PhaseEnd::HangUp);
   mode_ = Mode::Command;
   ++dialId_;  // a dial in progress no longer resolves
   if (offHook_) {
@@ -166,13 +170,18 @@ void SimModem::RingOnce(int call) {
   if (callState_ != CallState::Ringing || callId_ != call) return;
   ++ringsDone_;
   --ringsLeft_;
-  transcript_.Add(now_, "ring", "", {{"n", int64_t{ringsDone_}}});
-  if (mode_ == Mode::VoiceTx || mode_ == Mode::VoiceRx) {
-    EmitEvent('R');  // in a voice phase a ring is an event in the data
-  } else if (!settings_.quiet) {
-    Out(settings_.verbose ? "\r\nRING\r\n" : "2\r");
+  if (!powered_) {
+    // The caller rings on; a modem without power reports nothing.
+    transcript_.Add(now_, "ring", "", {{"n", int64_t{ringsDone_}}, {"reported", false}});
+  } else {
+    transcript_.Add(now_, "ring", "", {{"n", int64_t{ringsDone_}}});
+    if (mode_ == Mode::VoiceTx || mode_ == Mode::VoiceRx) {
+      EmitEvent('R');  // in a voice phase a ring is an event in the data
+    } else if (!settings_.quiet) {
+      Out(settings_.verbose ? "\r\nRING\r\n" : "2\r");
+    }
+    Signal(SimSignal::Ring);
   }
-  Signal(SimSignal::Ring);
   if (ringsLeft_ > 0) {
     At(now_ + ringPeriod_, [this, call] { RingOnce(call); });
   } else {

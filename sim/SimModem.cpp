@@ -91,7 +91,7 @@ void SimModem::At(uint64_t t, std::function<void()> fn) {
 // ---------------------------------------------------------------- output
 
 void SimModem::Out(std::string bytes, uint64_t delay) {
-  if (bytes.empty()) return;
+  if (bytes.empty() || !powered_) return;
   if (outBytes_ + bytes.size() > kOutputLimit) {
     // The host has stopped reading: a modem's buffer overflows and data is lost.
     if (droppedOutput_ == 0) transcript_.Add(now_, "overrun", "the host is not reading");
@@ -168,6 +168,7 @@ size_t SimModem::HostRoom() const {
 size_t SimModem::TransmitBuffered() const { return mode_ == Mode::VoiceTx && tx_ ? tx_->Buffered() : 0; }
 
 size_t SimModem::HostWrite(const uint8_t* data, size_t count) {
+  if (!powered_) return count;  // lost: nothing listens
   size_t i = 0;
   while (i < count) {
     if (mode_ != Mode::VoiceTx || !tx_) {

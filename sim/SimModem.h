@@ -36,8 +36,9 @@ enum class PhaseEnd {
   Dtr,     // DTR dropped
   HangUp,  // the host hung up (ATH)
   Reset,   // ATZ
+  Power,   // the modem lost its power (or was unplugged)
 };
-// The word the transcript writes: "etx", "cancel", "dtr", "host", "reset".
+// The word the transcript writes: "etx", "cancel", "dtr", "host", "reset", "power".
 const char* PhaseEndName(PhaseEnd end);
 
 // One voice phase as the line carried it.
@@ -76,7 +77,8 @@ class SimModem {
   SimModem(const SimModem&) = delete;
   SimModem& operator=(const SimModem&) = delete;
 
-  int Rate() const { return LineRate(dialect_); }
+  // Samples per second on the line: the last format command's rate, else the dialect's.
+  int Rate() const { return settings_.rate > 0 ? settings_.rate : LineRate(dialect_); }
 
   // --- time ---
   // Does everything due up to the tick (ticks wrap as the platform clock's do).
@@ -117,6 +119,20 @@ class SimModem {
   void SendNoise(size_t count);
   void Note(const std::string& text);
 
+  // --- power and the device (SimPower.cpp) ---
+  // Off, the modem stays on the port but answers nothing: the host's bytes are lost and
+  // no echo, result, event or RING reaches the host; a call in progress ends. On, it is
+  // as freshly powered: default settings, on hook.
+  void PowerOff();
+  void PowerOn();
+  bool Powered() const { return powered_; }
+  // The device vanishes (a USB modem pulled out): it goes off as with PowerOff, and the
+  // pseudo-terminal program takes its device away until Plug, which brings a new one
+  // with the modem freshly powered. In-process it only powers the modem off and on.
+  void Unplug();
+  void Plug();
+  bool Plugged() const { return plugged_; }
+
   // --- scenarios ---
   // Runs the steps on a runner of their own (`source` names it in the transcript).
   void AddScenario(std::vector<ScenarioStep> steps, const std::string& source);
@@ -143,7 +159,7 @@ class SimModem {
   enum class CallState { None, Ringing, Connected };
   enum class Outcome { Ok, Error, Done };  // Done: the command gave its own result
   // Why the modem went on hook.
-  enum class OnHook { Host, Reset, Dtr, NoCarrier, Aborted, DialFailed };
+  enum class OnHook { Host, Reset, Dtr, NoCarrier, Aborted, DialFailed, Power };
   struct OutChunk {
     uint64_t due;
     std::string bytes;
@@ -158,6 +174,7 @@ class SimModem {
     bool silenceOn = true;
     int silencePeriod = kDefaultSilencePeriod;
     std::string device = "line";
+    int rate = 0;  // set by a format command that names one
     std::array<int, 256> sRegisters = DefaultRegisters();
     static std::array<int, 256> DefaultRegisters();
   };
@@ -240,6 +257,11 @@ class SimModem {
   std::vector<VoicePhase> phases_;
   std::function<std::string(const VoicePhase&)> phaseSink_;
   bool keepSamples_ = true;
+
+  // power and the device
+  void LosePower();
+  bool powered_ = true;
+  bool plugged_ = true;
 
   // scenarios
   std::vector<std::unique_ptr<ScenarioRunner>> runners_;

@@ -136,11 +136,35 @@ std::optional<ProgramOptions> ParseOptions(const std::vector<std::string>& args,
 
 SimProgram::SimProgram(ProgramOptions options) : options_(std::move(options)) {}
 
-SimProgram::~SimProgram() {
+SimProgram::~SimProgram() { RemoveLink(); }
+
+void SimProgram::RemoveLink() {
   if (!linkMade_) return;
+  linkMade_ = false;
+  // Only our own link: another simulator may have taken the path since.
   std::vector<char> target(PATH_MAX + 1);
   ssize_t n = ::readlink(options_.link.c_str(), target.data(), PATH_MAX);
   if (n > 0 && std::string(target.data(), static_cast<size_t>(n)) == pty_.SlavePath()) ::unlink(options_.link.c_str());
+}
+
+void SimProgram::FollowPlug() {
+  if (modem_->Plugged() == pty_.IsOpen()) return;
+  fromHost_.clear();
+  toHost_.clear();
+  if (!modem_->Plugged()) {
+    RemoveLink();
+    pty_.Close();  // a host holding the device sees it hang up
+    modem_->SetDtr(false);
+    return;
+  }
+  std::string error;
+  if (!pty_.Open(error) || (!options_.link.empty() && !MakeLink(error))) {
+    pty_.Close();
+    modem_->Note("no new device: " + error);
+    modem_->Unplug();
+    return;
+  }
+  modem_->GetTranscript().Add(modem_->Now(), "pty", pty_.SlavePath(), {{"link", options_.link}});
 }
 
 bool SimProgram::Start(std::string& error) {
@@ -319,6 +343,7 @@ int SimProgram::Run() {
   for (;;) {
     uint32_t now = clock_.Now();
     modem_->AdvanceTo(now);
+    FollowPlug();
     if (!fromHost_.empty() && modem_->HostRoom() > 0) {
       size_t taken = modem_->HostWrite(reinterpret_cast<const uint8_t*>(fromHost_.data()), fromHost_.size());
       fromHost_.erase(0, taken);
@@ -327,9 +352,10 @@ int SimProgram::Run() {
     if (modem_->ExitRequested()) return 0;
 
     fds.clear();
+    // poll() skips the descriptors of a device that is unplugged (-1).
     fds.push_back({signals_.Get(), POLLIN, 0});
-    if (pty_.NotifyFd() >= 0) fds.push_back({pty_.NotifyFd(), POLLIN, 0});
-    size_t masterIndex = fds.size();
+    fds.push_back({pty_.NotifyFd(), POLLIN, 0});
+    const size_t masterIndex = 2;
     short events = 0;
     if (pty_.HostPresent()) {
       if (fromHost_.empty() && modem_->HostRoom() > 0) events |= POLLIN;
@@ -355,7 +381,7 @@ int SimProgram::Run() {
         return 0;
       }
     }
-    if (pty_.NotifyFd() >= 0 && (fds[1].revents & POLLIN)) {
+    if (fds[1].revents & POLLIN) {
       switch (pty_.TakeNotifications()) {
         case PtyLine::HostChange::Opened: HostOpened(); break;
         case PtyLine::HostChange::Closed: HostClosed(); break;

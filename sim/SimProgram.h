@@ -51,6 +51,9 @@ class SimProgram {
   std::string ControlLine(const std::string& line);
   std::string KeepPhase(const VoicePhase& phase);
   bool MakeLink(std::string& error);
+  void RemoveLink();
+  // Takes the device away or brings a new one, as the modem was unplugged or plugged in.
+  void FollowPlug();
 
   ProgramOptions options_;
   RealClock clock_;

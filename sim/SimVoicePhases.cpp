@@ -12,6 +12,7 @@ const char* PhaseEndName(PhaseEnd end) {
     case PhaseEnd::Dtr: return "dtr";
     case PhaseEnd::HangUp: return "host";
     case PhaseEnd::Reset: return "reset";
+    case PhaseEnd::Power: return "power";
   }
   return "?";
 }

@@ -312,9 +312,7 @@ bool FCOMM::WriteByteRetrying(uint8_t byte) {
   }
 }
 
-void FCOMM::BeginLinePacing(int samplesPerSecond, uint32_t aheadMs) {
-  pacer_.Start(samplesPerSecond, aheadMs, Ticks());
-}
+void FCOMM::BeginLinePacing(uint32_t aheadMs) { pacer_.Start(lineRate_, aheadMs, Ticks()); }
 
 int FCOMM::WriteBlock(int count, const uint8_t* bytes) {
   if (!open_ || lost_ || count <= 0 || bytes == nullptr) return 0;
@@ -353,7 +351,7 @@ int FCOMM::WriteBlock(int count, const uint8_t* bytes) {
       // excess should be gone. (Not on output readiness: a port can be writable while
       // its queue count stays above the limit, and the loop would spin.)
       int excess = queued >= 0 ? queued + count - kOutputQueueLimit + 1 : 1;
-      uint32_t ms = static_cast<uint32_t>(excess) * 1000u / 7200u;
+      uint32_t ms = static_cast<uint32_t>(excess) * 1000u / static_cast<uint32_t>(lineRate_);
       loop_.WaitUntil(now + std::clamp<uint32_t>(ms, 5, 50), WaitFor::Messages);
     }
   }

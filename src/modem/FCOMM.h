@@ -102,14 +102,18 @@ class FCOMM {
   static constexpr uint32_t kStuckPortMs = 5000;  // no byte taken: the operation fails
   static constexpr int kOutputQueueLimit = 4095;
 
+  // Samples per second the modem plays and delivers voice at (the voice format's rate).
+  int LineRate() const { return lineRate_; }
+
  protected:
   void ReportFault(const std::string& text);
   void MarkLost(const std::string& reason);
   // Writes one byte, retrying until the port takes it; false after the stuck-port bound.
   bool WriteByteRetrying(uint8_t byte);
+  void SetLineRate(int samplesPerSecond) { lineRate_ = samplesPerSecond > 0 ? samplesPerSecond : 7200; }
   // Voice transmit: WriteBlock also keeps the samples written within a bound of what
-  // the line has played at this rate, since some transports hide their output queue.
-  void BeginLinePacing(int samplesPerSecond, uint32_t aheadMs);
+  // the line has played at the line's rate, since some transports hide their output queue.
+  void BeginLinePacing(uint32_t aheadMs);
   void EndLinePacing() { pacer_.Stop(); }
   ByteStream* Stream() { return stream_.get(); }
   EventLoop& Loop() { return loop_; }
@@ -145,6 +149,7 @@ class FCOMM {
   std::string lineBuffer_;
   std::string stopText_;
   LinePacer pacer_;
+  int lineRate_ = 7200;
 };
 
 }  // namespace telvara

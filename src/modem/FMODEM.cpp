@@ -67,6 +67,19 @@ const VoiceFormat kVoiceFormats[] = {
     {Rockwell, 0, 0, nullptr},  // end of the table
 };
 
+// The rate a modem of the type runs voice at with the driver's format: the rate of the
+// row SetVoiceFormat sends, else the type's own rate in the table (a Cirrus or Sierra
+// modem, for which the format has no row, runs at 9600). US Robotics runs at 8000 only.
+int DialectRate(ModemType type, int bits, int rate) {
+  if (type == USRobotics) rate = 8000;
+  if (const VoiceFormat* row = FindVoiceFormat(type, bits, rate)) return row->sampleRate;
+  for (const VoiceFormat& row : kVoiceFormats) {
+    if (row.bitsPerSample == 0) break;
+    if (row.type == type) return row.sampleRate;
+  }
+  return rate;
+}
+
 bool IsKey(int code) { return (code >= '0' && code <= '9') || code == '*' || code == '#'; }
 
 bool StopsRecording(int code) { return (code >= '1' && code <= '9') || code == '*' || code == '#' || code == 'q'; }
@@ -85,6 +98,7 @@ const VoiceFormat* FindVoiceFormat(ModemType type, int bits, int rate) {
 
 FMODEM::FMODEM(EventLoop& loop, PortOpener opener) : FCOMM(loop, std::move(opener)), wave_(std::make_unique<FWAVE>()) {
   wave_->InitHeader(bitsPerSample_, sampleRate_);
+  SetLineRate(DialectRate(type_, bitsPerSample_, sampleRate_));
 }
 
 FMODEM::~FMODEM() { ReleaseWave(); }
@@ -93,8 +107,6 @@ void FMODEM::ReleaseWave() {
   if (wave_) wave_->Close();
   wave_.reset();
 }
-
-int FMODEM::LineRate() const { return type_ == USRobotics ? 8000 : sampleRate_; }
 
 ModemResult FMODEM::SendAndMap(const char* command) {
   if (command == nullptr) return ResultNone;
@@ -106,6 +118,7 @@ ModemResult FMODEM::SendAndMap(const char* command) {
 int FMODEM::SetModemType(uint32_t type) {
   if (type >= kModemTypes) return 0;
   type_ = static_cast<ModemType>(type);
+  SetLineRate(DialectRate(type_, bitsPerSample_, sampleRate_));
   return 1;
 }
 
@@ -118,7 +131,9 @@ int FMODEM::SetFlowControl() { return SendAndMap(kFlowControl[type_]) == ResultO
 ModemResult FMODEM::SetVoiceFormat(int bits, int rate) {
   if (type_ == USRobotics) rate = 8000;
   const VoiceFormat* row = FindVoiceFormat(type_, bits, rate);
-  return row ? SendAndMap(row->command) : ResultNone;
+  if (row == nullptr) return ResultNone;  // the modem keeps the rate it has
+  SetLineRate(row->sampleRate);
+  return SendAndMap(row->command);
 }
 
 int FMODEM::SelectLine(int kind) {
@@ -172,7 +187,7 @@ int FMODEM::BeginPlay() {
   ModemResult r = SendAndMap(kTransmit[type_]);
   Loop().Delay(5);
   transmitting_ = r == ResultConnect;
-  if (transmitting_) BeginLinePacing(LineRate(), kPacingAheadMs);
+  if (transmitting_) BeginLinePacing(kPacingAheadMs);
   return transmitting_ ? 1 : 0;
 }
 

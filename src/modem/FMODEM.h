@@ -61,10 +61,6 @@ class FMODEM : public FCOMM {
   // Closes the WAV object's file and deletes it (the view does this at shutdown).
   void ReleaseWave();
 
-  // The rate at which the line plays and delivers samples: US Robotics runs voice at
-  // 8000 per second whatever the driver's format says.
-  int LineRate() const;
-
   static constexpr int kPlayBlock = 512;
   static constexpr int kRecordBlock = 1000;
   // Bounds of what the modem may leave unended; plain milliseconds.

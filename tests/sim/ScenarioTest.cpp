@@ -38,6 +38,8 @@ TEST(ScenarioParse, EachVerbGivesItsStepAndAnErrorNamesTheLineAndLoadsNothing) {
       {"result NO CARRIER", A::Result, ""},
       {"noise 12", A::Noise, ""},
       {"note a b", A::Note, ""},
+      {"power off", A::PowerOff, ""},
+      {"unplug", A::Unplug, ""},
       {"repeat", A::Repeat, ""},
       {"exit", A::Exit, ""},
       {"ring 2\n\nring two\n", A::None, "line 3: bad ring count \"two\""},
@@ -48,6 +50,7 @@ TEST(ScenarioParse, EachVerbGivesItsStepAndAnErrorNamesTheLineAndLoadsNothing) {
       {"hangup now", A::None, "line 1: use: hangup"},
       {"key 12x", A::None, "line 1: keys are 0-9, *, #, A-D"},
       {"noise lots", A::None, "line 1: bad byte count \"lots\""},
+      {"power down", A::None, "line 1: use: power off | power on"},
       {"event sq", A::None, "line 1: use: event CODE (one printable character, e.g. s, q, b, d)"},
       {"reply ATZ", A::None, "line 1: use: reply COMMAND RESULT|silence|default"},
       {"reply ZZ OK", A::None, "line 1: the command must begin with AT"},
@@ -118,6 +121,19 @@ TEST(ScenarioRun, ResultLinesNoiseAndExit) {
   EXPECT_FALSE(host.Modem().ExitRequested());
   host.RunFor(600);
   EXPECT_TRUE(host.Modem().ExitRequested());
+}
+
+TEST(ScenarioRun, PowerOffEndsTheCallAndAnswersNothingTillPowerOnGivesAFreshModem) {
+  SimHost host(Rockwell, {"ATE0", "AT#CLS=8"});
+  host.Modem().Ring(1);
+  ASSERT_NE(host.Command("ATA").find("VCON"), std::string::npos);
+  ASSERT_EQ(host.Scenario("power off\nafter 1s ring 2\nafter 15s power on"), "");
+  EXPECT_EQ(host.Command("AT"), "");
+  EXPECT_EQ(host.ReadFor(14000), "");  // nor are the rings reported
+  host.RunFor(1000);
+  EXPECT_EQ(host.Command("AT+FCLASS?"), "AT+FCLASS?\r\r\n0\r\n\r\nOK\r\n");  // echo on, data class
+  EXPECT_TRUE(host.Logged("\"kind\":\"call-end\",\"text\":\"hung up (power off)\""));
+  EXPECT_EQ(host.Log().Texts("ring").size(), 3u);
 }
 
 TEST(ScenarioRun, AppendedLinesOnAnIdleRunnerCountFromNow) {

@@ -206,6 +206,18 @@ TEST_P(Dialects, TransmitPlaysAtTheLineRateThroughABoundedBufferThatTheQueueCoun
   EXPECT_EQ(std::tie(p.rate, p.underruns, p.endedBy), std::make_tuple(LineRate(d), 0, PhaseEnd::Etx));
 }
 
+TEST(SimTransmitEnd, AFormatCommandThatNamesARateSetsTheLineRateUntilAndF) {
+  SimHost host(IS_101, {"ATE0", "AT+FCLASS=8", "AT+VSM=0,9600"});
+  ASSERT_EQ(host.Command("AT+VTX"), "\r\nCONNECT\r\n");
+  uint32_t start = host.Now();
+  host.Send(std::string(960, 'a') + kEnd);
+  EXPECT_EQ(host.ReadUntil(kOk, 1000), kOk);
+  EXPECT_NEAR(host.Now() - start, 100 + SimModem::kReplyDelayMs, 2);  // 960 samples at 9600
+  EXPECT_EQ(host.Modem().Phases().at(0).rate, 9600);
+  host.Command("AT&F");
+  EXPECT_EQ(host.Modem().Rate(), LineRate(IS_101));
+}
+
 TEST(SimTransmitEnd, CommandsBehindTheEndWaitForThePlayOutAndGapsAreCounted) {
   SimHost host(IS_101, {"ATE0", "AT+FCLASS=8", "AT+VTX"});
   host.Send(std::string(720, 'a'));  // 100 ms
