@@ -103,23 +103,6 @@ std::vector<std::string> RequiredNames() {
   return names;
 }
 
-// The checks tell a good file from a wrong one, and sound from silence and faint noise.
-TEST(WavChecks, TellTheLayoutAndSound) {
-  Bytes padded(7200, 128), odd(kHeaderSize + 3602, 0);  // 0.2 s of silence, 0.5 s of a tone, 0.3 s
-  for (std::size_t i = 1440; i < 5040; ++i) padded[i] = i % 8 < 4 ? 168 : 88;
-  for (std::size_t i = 0; i < odd.size() - 1; ++i) odd[i] = i < kHeaderSize ? kHeader[i] : padded[i - kHeaderSize];
-  odd[4] = (3602 + 36) & 0xFF, odd[5] = (3602 + 36) >> 8, odd[40] = 3601 & 0xFF, odd[41] = 3601 >> 8;
-  Bytes stereo = odd;
-  stereo[22] = 2;
-  EXPECT_EQ(LayoutProblem(odd), "");
-  EXPECT_NE(LayoutProblem(stereo), "");
-  EXPECT_NE(LayoutProblem(Bytes(odd.begin(), odd.end() - 1)), "");  // no pad byte
-  EXPECT_EQ(SoundSeconds(Bytes(7200, 129)), 0.0);
-  EXPECT_NEAR(SoundSeconds(padded), 0.5, 0.011);
-  EXPECT_NEAR(SilenceAtTheEnds(padded).first, 0.2, 0.011);
-  EXPECT_NEAR(SilenceAtTheEnds(padded).second, 0.3, 0.011);
-}
-
 // The shipped files.
 TEST(SystemFiles, EveryRequiredFileShipsAndEachIsAWellFormedDistinctLevelledTrimmedRecording) {
   for (const fs::path& dir : {kSystemDir, fs::path(TELVARA_BINARY_DIR) / "system"})
