@@ -95,6 +95,7 @@ async function main() {
   check(await checked('speed') === '1' && await value('rings') === '2' && await value('phone') === '5551234',
         'the reopened dialog shows the saved values');
   await page.keyboard.press('Escape');
+  check(await soon(() => !document.getElementById('setup')), 'Escape cancels the dialog');
   const [help] = await Promise.all([browser.waitForEvent('page'), page.keyboard.press('F1')]);
   await help.waitForLoadState();
   check(await help.title() === 'Telvara Help', 'F1 opens the help', await help.title());
