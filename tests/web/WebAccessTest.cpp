@@ -44,6 +44,7 @@ TEST(WebAccess, Verdicts) {
       {"", false, {{"host", "evil.example:7200"}}, kBadHost},
       {"", false, {{"host", "127.0.0.1.evil.example"}}, kBadHost},
       {"", false, {{"host", "[::ffff:128.0.0.1]:7200"}}, kBadHost},
+      {"", false, {{"host", "[::1"}}, kBadHost},
       {"", false, {}, kBadHost},
       {"", false, {{"host", "LocalHost:7200"}}, kAllowed},
       {"", false, {{"host", "127.1.2.3"}}, kAllowed},
@@ -54,16 +55,24 @@ TEST(WebAccess, Verdicts) {
       {"a:b", false, {{"host", "phone-pc"}}, kNeedPassword},
       {"a:b", false, {{"host", "phone-pc"}, {"authorization", "Basic YTpi"}}, kWrong},
       {"a:b", false, {{"host", "phone-pc"}, {"authorization", "Bearer OmE6Yg=="}}, kWrong},
+      {"a:b", false, {{"host", "phone-pc"}, {"authorization", "Basic"}}, kWrong},
       {"a:b", false, {{"host", "phone-pc"}, {"authorization", "Basic OmE6YmM="}}, kWrong},
+      {"a:b", false, {{"host", "phone-pc"}, {"authorization", "Basic OmE="}}, kWrong},
       // A change comes only from the page's own origin (or, without one, referer).
       {"", true, {{"host", "127.0.0.1:7200"}, {"origin", "http://127.0.0.1:7200"}}, kAllowed},
       {"", true, {{"host", "127.0.0.1:7200"}, {"referer", "http://127.0.0.1:7200/"}}, kAllowed},
       {"", true, {{"host", "127.0.0.1:7200"}}, kCrossSite},
+      {"", true, {{"host", "127.0.0.1:7200"}, {"origin", "null"}}, kCrossSite},
       {"", true, {{"host", "127.0.0.1:7200"}, {"origin", "http://127.0.0.1:7201"}}, kCrossSite},
       {"", true, {{"host", "127.0.0.1:7200"}, {"referer", "http://127.0.0.1:7200.evil.example/"}}, kCrossSite},
+      {"",
+       true,
+       {{"host", "127.0.0.1:7200"}, {"origin", "http://evil.example"}, {"referer", "http://127.0.0.1:7200/"}},
+       kCrossSite},
       // A read that the browser marks as another site's is refused.
       {"", false, {{"host", "127.0.0.1:7200"}, {"sec-fetch-site", "same-origin"}}, kAllowed},
       {"", false, {{"host", "127.0.0.1:7200"}, {"sec-fetch-site", "cross-site"}}, kCrossSite},
+      {"", false, {{"host", "127.0.0.1:7200"}, {"sec-fetch-site", "same-site"}}, kCrossSite},
   };
   for (const auto& c : cases) {
     HttpRequest r;
@@ -91,6 +100,7 @@ TEST(WebAccess, TokenAndCookie) {
   EXPECT_EQ(check("GET", "/", {}, {}), kNeedPassword);
   EXPECT_EQ(check("GET", "/", {{"token", "f00d"}}, {}), AccessVerdict::TradeToken);
   EXPECT_EQ(check("GET", "/", {{"token", "f00e"}}, {}), kNeedPassword);
+  EXPECT_EQ(check("GET", "/api/state", {{"token", "f00d"}}, {}), kNeedPassword);
   EXPECT_EQ(check("POST", "/", {{"token", "f00d"}}, {}), kNeedPassword);
   EXPECT_EQ(check("POST", "/api/command", {}, {{"telvara7200", "f00d"}}), kAllowed);
   EXPECT_EQ(check("GET", "/api/state", {}, {{"telvara7201", "f00d"}}), kNeedPassword);

@@ -57,8 +57,8 @@ TEST(PageProtocol, ReadsCommands) {
   const std::string tooLong = R"({"id":1002,"data":")" + std::string(1025, 'a') + "\"}";
   for (const std::string& body :
        {std::string("[]"), std::string(R"({"id":"1002"})"), std::string(R"({"id":1002.5})"),
-        std::string(R"({"id":1002,"data":"a\nb"})"), std::string(R"({"id":1002,"page":"a b"})"),
-        std::string("{\"id\":1002,\"data\":\"\xff\"}"), tooLong})
+        std::string(R"({"id":1002,"data":5})"), std::string(R"({"id":1002,"data":"a\nb"})"),
+        std::string(R"({"id":1002,"page":"a b"})"), std::string("{\"id\":1002,\"data\":\"\xff\"}"), tooLong})
     EXPECT_EQ(ParsePageCommand(body, state, c), CommandCheck::Malformed) << body;
   for (const char* body : {R"({"id":57667})", R"({"id":4294968298})"})
     EXPECT_EQ(ParsePageCommand(body, state, c), CommandCheck::UnknownId) << body;
@@ -159,6 +159,7 @@ TEST_F(RouteTest, AnswersByMethodPathAccessAndBody) {
         "Set-Cookie: telvara7200=f00d; Path=/; Max-Age=31536000; HttpOnly; SameSite=Strict\n"}},
       {AccessVerdict::CrossSite, "POST", "/api/command", {"403\n", "only from the window's own page\n"}, kPlay},
       {kAllowed, "POST", "/api/command", {"415\n", "Commands are JSON\n"}, kPlay, "text/plain"},
+      {kAllowed, "POST", "/api/command", {"415\n"}, kPlay, nullptr},
       {kAllowed, "POST", "/api/command", {"400\n", "Malformed command\n"}, "not json"},
       {kAllowed, "POST", "/api/command", {"400\n", "Unknown command\n"}, R"({"id":4242})"},
       {kAllowed, "POST", "/api/command", {"409\n", "That message box is not open\n"}, R"({"id":1,"data":"5 OK"})"},
