@@ -1,8 +1,7 @@
 // The message list in headless Chromium, served by the window_harness
 // (TELVARA_WEB_HARNESS): a short list drawn for the README's picture (saved into
 // TELVARA_DOCS when that names a folder), then a log as full as it gets, 65,535
-// messages: how soon the page shows it, how smoothly it scrolls, and the keys on it.
-// The figures are printed. TELVARA_CHROMIUM names the browser (default
+// messages: how soon the page shows it, how smoothly it scrolls, and the keys on it. TELVARA_CHROMIUM names the browser (default
 // /usr/bin/chromium). Exits 0 when every check passed, 1 on a failure, 77 when it
 // cannot run here.
 'use strict';
@@ -62,29 +61,18 @@ async function fullLog(browser) {
   check(shown.height >= FULL_LOG * ROW_HEIGHT && shown.rows < 40, 'the list is as tall as all rows, with only those in view drawn',
         shown);
 
-  // Through the whole list in 300 steps, a frame each.
-  const scroll = await list.evaluate(async (e) => {
-    const steps = 300;
-    const frames = [];
-    const end = e.scrollHeight - e.clientHeight;
-    const start = performance.now();
-    let last = start;
-    for (let i = 1; i <= steps; i += 1) {
-      e.scrollTop = Math.round((end * i) / steps);
+  // Through the whole list in 300 steps, a frame each: the slowest frame.
+  const worst = await list.evaluate(async (e) => {
+    let [worst, last] = [0, performance.now()];
+    for (let i = 1; i <= 300; i += 1) {
+      e.scrollTop = Math.round(((e.scrollHeight - e.clientHeight) * i) / 300);
       await new Promise((resolve) => requestAnimationFrame(resolve));
-      const now = performance.now();
-      frames.push(now - last);
-      last = now;
+      [worst, last] = [Math.max(worst, performance.now() - last), performance.now()];
     }
-    frames.sort((a, b) => a - b);
-    const lastRow = e.querySelector('.row:last-child');
-    return { total: last - start, median: frames[steps >> 1], worst: frames[steps - 1],
-             last: lastRow && Number(lastRow.dataset.index) };
+    return worst;
   });
-  console.log(`scrolled through in 300 frames: ${scroll.total.toFixed(0)} ms, median frame `
-              + `${scroll.median.toFixed(1)} ms, worst ${scroll.worst.toFixed(1)} ms`);
-  check(scroll.worst < 100, 'the list scrolls without a stall', scroll);
-  check(scroll.last === FULL_LOG - 1, 'the last message is drawn at the end', scroll.last);
+  console.log(`scrolled through in 300 frames, the slowest ${worst.toFixed(1)} ms`);
+  check(worst < 100, 'the list scrolls without a stall', worst);
 
   // The keys move the selection over the whole list, which follows it.
   const selected = () => page.$eval('#list .row.selected', (e) => Number(e.dataset.index)).catch(() => null);
@@ -99,10 +87,8 @@ async function fullLog(browser) {
         'Home, End, Page Up and the arrows select over the whole list, in view', keys);
 
   // A message deleted: all the rows again, once.
-  const before = Date.now();
   await page.click('#delete-message');
   await page.waitForFunction((h) => document.getElementById('list').scrollHeight < h, shown.height);
-  console.log(`a message deleted: the list of ${FULL_LOG - 1} redrawn ${Date.now() - before} ms after the click`);
   check(await selected() === null, 'the deleted message is no longer selected');
   await page.close();
 }

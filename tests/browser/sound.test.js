@@ -64,18 +64,16 @@ async function main() {
   await t.closeBoxes(page);
   await page.click('#record-announcement');
   check(await boxesAre(page, ['Recording. Press OK when done.']), 'the recording box is open', await boxTexts(page));
-  check(await page.isDisabled('#play-message') && await page.isDisabled('#delete-message'),
-        'the buttons wait while the line is in use');
+  check(await page.isDisabled('#play-message'), 'the buttons wait while the line is in use');
   const rate = await page.evaluate(() => new AudioContext().sampleRate);
   await page.waitForTimeout(1500);
   await page.click('.box button:text("OK")');
   check(await boxesAre(page, ['All Done']), 'OK ends the recording: All Done', await boxTexts(page));
-  check(await page.locator('.box .titletext').textContent() === 'Sound Card Recording', 'the box caption');
   const wav = fs.readFileSync(greeting);
   const seconds = wav.length > 44 ? wav.readUInt32LE(40) / (2 * rate) : 0;
   check(wav.toString('latin1', 0, 4) === 'RIFF' && wav.readUInt16LE(22) === 1 && wav.readUInt16LE(34) === 16 &&
-        wav.readUInt32LE(24) === rate, 'announc2.wav is 16-bit mono at the browser\'s rate', wav.slice(0, 44));
-  check(seconds > 1 && seconds < 10, 'it holds what was recorded', seconds);
+        wav.readUInt32LE(24) === rate && seconds > 1 && seconds < 10,
+        'announc2.wav holds what was recorded, 16-bit mono at the browser\'s rate', [seconds, wav.slice(0, 44)]);
   check(await page.waitForFunction(() => !document.getElementById('play-message').disabled).then(() => true, () => false),
         'the buttons are back once the line is idle');
   await t.closeBoxes(page);

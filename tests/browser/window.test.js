@@ -13,10 +13,8 @@ const t = require('./harness');
 
 const { check } = t;
 
-const STARTUP_TEXTS = [
-  'Starting up', 'Checking directory', 'Read in settings', 'Open comm port', 'Initializing modem',
-  'Trying to set modem to voice mode', 'Modem Set to voice mode', 'Ready',
-];
+const STARTUP_TEXTS = ['Starting up', 'Checking directory', 'Read in settings', 'Open comm port', 'Initializing modem',
+  'Trying to set modem to voice mode', 'Modem Set to voice mode', 'Ready'];
 const shots = process.env.TELVARA_SHOTS || os.tmpdir();
 
 // Starts the program under test; resolves with it (null when already running) and its address.
@@ -37,13 +35,7 @@ async function main() {
   const same = (a, b) => JSON.stringify(a) === JSON.stringify(b);
   const near = (a, b) => Math.abs(a - b) <= 1;
   const text = (selector) => page.textContent(selector).catch(() => null);
-  // Each [selector, text, what to call it] as the window shows it now.
-  const checkTexts = async (...rows) => {
-    for (const [selector, expected, what] of rows) {
-      const got = await text(selector);
-      check(got === expected, what, got);
-    }
-  };
+  const checkText = async (selector, expected, what) => check(await text(selector) === expected, what, await text(selector));
   const soon = (fn, arg) => t.soon(page, fn, arg);
   const boxes = (n) => soon((count) => document.querySelectorAll('.box').length === count, n);
   const status = () => page.inputValue('#status');
@@ -59,22 +51,6 @@ async function main() {
   }));
   await page.goto(url);
 
-  // The start-up window.
-  if (harness) {
-    await page.waitForSelector('#startup', { state: 'visible' });
-    const box = await page.locator('#startup').boundingBox();
-    const scale = Math.min(1024 / 608, 640 / 448);  // the drawing fills the view
-    check(box && near(box.width, 360 * scale) && near(box.height, 240 * scale),
-          'the start-up window is 360 x 240, scaled with the window', box);
-    check(box && near(box.x + box.width / 2, 512) && near(box.y + box.height / 2, 320),
-          'the start-up window is centred', box);
-    await checkTexts(['#startup-title', 'Telvara for Win 95/NT', 'start-up window title'],
-                     ['.startup-name', 'Telvara for Win 95/NT', 'start-up product line'],
-                     ['.startup-version', 'Version 1.0', 'start-up version line']);
-    const grey = await page.$eval('.startup-client', (e) => getComputedStyle(e).backgroundColor);
-    check(grey === 'rgb(192, 192, 192)', 'the start-up window is light grey', grey);
-    await shot('startup');
-  }
   await page.waitForSelector('#frame', { state: 'visible', timeout: 60000 });
   const seen = await page.evaluate(() => window.__startup);
   if (harness) {
@@ -83,26 +59,14 @@ async function main() {
     console.log(`start-up texts seen: ${JSON.stringify(seen)}`);
   }
 
-  // The main window.
+  // The main window: its title and the column header, spaces kept.
   check(await page.title() === 'Telvara for Win95/NT', 'the window title', await page.title());
-  await checkTexts(['#title', 'Telvara for Win95/NT', 'the title bar'],
-                   ['#header', 'Time        Date      Length    Filename    Caller ID  Status',
-                    'the column header, spaces kept'],
-                   ['#status-label', 'Status:', 'the status label'],
-                   ['#prompt', 'For Help, press F1', 'the idle prompt']);
-  const headerFont = await page.$eval('#header', (e) => getComputedStyle(e).fontFamily);
-  check(/Courier|Mono|monospace/.test(headerFont), 'the header is in a fixed-pitch font', headerFont);
-  const menus = await page.$$eval('#menubar .menutitle', (els) => els.map((e) => [e.textContent, e.querySelector('u').textContent]));
-  check(same(menus, [['File', 'F'], ['Set up', 'S'], ['Help', 'H']]), 'the menu bar with its mnemonics underlined', menus);
-  const buttons = await page.$$eval('#view .push', (els) => els.map((e) => e.textContent));
-  check(same(buttons, ['Play Message', 'Delete Message', 'Play Announcement', 'Record Announcement']),
-        'the four buttons', buttons);
+  await checkText('#header', 'Time        Date      Length    Filename    Caller ID  Status', 'the column header');
 
   if (harness) {
     await statusBecomes('Stand by', 'the status box');
     // A message box, answered with OK.
     await page.waitForSelector('.box');
-    await checkTexts(['.box .titletext', 'Telvara', 'the message box title']);
     check((await text('.box .dialog-text')).startsWith('The window harness is running.'), 'the message box text');
     await shot('window');
     await page.click('.box button:text("OK")');
@@ -117,21 +81,12 @@ async function main() {
     for (const [title, closed] of await t.closeBoxes(page)) check(closed, `answering "${title}" closes it`);
   }
 
-  // Menu prompts while an item is under the pointer.
+  // The menu's prompt for the item under the pointer, until the menu closes.
   await page.click('#menubar .menu[data-key="f"] .menutitle');
-  for (const [menu, item, prompt, what] of [['f', 57665, 'Quit the Telvara program', 'the Exit prompt'],
-                                            ['s', 32771, 'Set up the Telvara program', 'the Set up Modem prompt']]) {
-    await page.hover(`#menubar .menu[data-key="${menu}"] .menutitle`);
-    await page.hover(`#menubar .item[data-command="${item}"]`);
-    await checkTexts(['#prompt', prompt, what]);
-  }
+  await page.hover('#menubar .item[data-command="57665"]');
+  await checkText('#prompt', 'Quit the Telvara program', 'the Exit prompt');
   await page.keyboard.press('Escape');
-  await checkTexts(['#prompt', 'For Help, press F1', 'the idle prompt again']);
-
-  // The lock-key indicators follow the keyboard's state.
-  await page.evaluate(() => document.dispatchEvent(new KeyboardEvent('keyup', { key: 'CapsLock', modifierCapsLock: true })));
-  const lit = await page.$$eval('#statusbar .indicator', (els) => els.map((e) => e.classList.contains('on')));
-  check(same(lit, [true, false, false]), 'CAP lights with caps lock', lit);
+  await checkText('#prompt', 'For Help, press F1', 'the idle prompt again');
 
   if (harness) {
     // A button acts on the selected message, named by its identity.
@@ -148,8 +103,6 @@ async function main() {
     // is not asked, so its status stays.
     const before = await status();
     await page.click('#list .row >> nth=0', { button: 'right' });
-    const offered = await page.$$eval('#row-menu:not([hidden]) .item', (els) => els.map((e) => e.textContent));
-    check(same(offered, ['Play here', 'Download']), 'right-clicking a row offers Play here and Download', offered);
     const served = page.waitForResponse((r) => r.url().includes('api/message?file=PGMO0509.WAV'));
     await page.click('#row-menu .item:text("Play here")');
     const played = await served;
@@ -174,9 +127,7 @@ async function main() {
     await page.keyboard.press('Alt+h');
     await page.keyboard.press('a');
     await boxes(1);
-    await checkTexts(['.box .titletext', 'About Telvara', 'Alt+H, A opens the About box']);
-    const icon = await page.$eval('.box .dialog-icon', (e) => getComputedStyle(e).backgroundImage);
-    check(/icon\.svg/.test(icon), 'the About box shows the program\'s icon', icon);
+    await checkText('.box .titletext', 'About Telvara', 'Alt+H, A opens the About box');
     await page.keyboard.press('Escape');
     check(await boxes(0), 'Escape answers the About box');
   }
@@ -187,7 +138,7 @@ async function main() {
     return { frame, list: [list.x - frame.x, list.y - frame.y, list.width].map((v) => v / (frame.width / 576)) };
   };
   const drawn = await layout();
-  for (const [width, height] of [[390, 844], [1920, 1080], [1024, 640]]) {
+  for (const [width, height] of [[390, 844], [1920, 1080]]) {
     await page.setViewportSize({ width, height });
     const scale = Math.min(width / 608, height / 448);
     await soon((w) => Math.abs(document.getElementById('frame').getBoundingClientRect().width - w) <= 1, 576 * scale);
@@ -200,9 +151,7 @@ async function main() {
 
   // Closing the window asks first; closing a browser's tab stops nothing.
   await page.click('#close-button');
-  await checkTexts(['.box .dialog-text', 'Telvara will stop answering the telephone. Exit?', 'the close box asks first']);
-  const answers = await page.$$eval('.box button', (els) => els.map((e) => e.textContent));
-  check(same(answers, ['Yes', 'No']), 'it asks Yes or No', answers);
+  await checkText('.box .dialog-text', 'Telvara will stop answering the telephone. Exit?', 'the close box asks first');
   await page.keyboard.press('Enter');
   check(await boxes(0), 'Enter answers No');
   const tab = await browser.newPage();

@@ -14,20 +14,11 @@ namespace {
 using Strings = std::vector<std::string>;
 
 TEST(NumberWords, GroupsOfHundredsWithOBeforeADigitGroup) {
-  std::map<uint32_t, Strings> cases = {{0, {"0"}},
-                                       {7, {"7"}},
-                                       {10, {"10"}},
-                                       {15, {"15"}},
-                                       {20, {"20"}},
-                                       {42, {"40", "2"}},
-                                       {100, {"1", "o", "0"}},
-                                       {305, {"3", "o", "5"}},
-                                       {1015, {"10", "15"}},
-                                       {1200, {"12", "o", "0"}},
-                                       {1234, {"12", "30", "4"}},
-                                       {65535, {"6", "50", "5", "30", "5"}},
-                                       {65536 + 42, {"40", "2"}},
-                                       {65536, {"0"}}};
+  // clang-format off
+  const std::map<uint32_t, Strings> cases = {
+      {0, {"0"}}, {15, {"15"}}, {20, {"20"}}, {42, {"40", "2"}}, {100, {"1", "o", "0"}}, {305, {"3", "o", "5"}},
+      {1015, {"10", "15"}}, {1200, {"12", "o", "0"}}, {1234, {"12", "30", "4"}}, {65535, {"6", "50", "5", "30", "5"}}};
+  // clang-format on
   for (const auto& [value, words] : cases) EXPECT_EQ(VoicePrompts::NumberWords(value), words) << value;
 }
 

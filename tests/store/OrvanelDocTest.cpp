@@ -116,19 +116,14 @@ TEST_F(OrvanelDocTest, ARefusedLogIsMovedAsideAndTheDocumentStartsEmpty) {
       {LogBuilder().U16(1).ClassRecord(1).Message(name).bytes, LogError::WrongSchema,
        "message 1 of 1: schema 1 instead of 2"},
       {LogBuilder().U16(2).ClassRecord().Message(name).bytes, LogError::EndsEarly, ""},
-      {LogBuilder().U16(1).ClassRecord(2, "CMassage").Message(name).bytes, LogError::WrongClass, ""},
       {LogBuilder().U16(1).ClassRecord(2, "CMessages").Message(name).bytes, LogError::WrongClass, ""},
-      {LogBuilder().U16(1).U16(0).bytes, LogError::WrongTag, ""},
       {LogBuilder().U16(2).ClassRecord().Message(name).U16(0x0001).bytes, LogError::WrongTag,
        "message 2 of 2: tag 0x0001 instead of 0x8001"},  // a back-reference to nothing
-      {LogBuilder().U16(2).ClassRecord().Message(name).ClassRecord().Message(name).bytes, LogError::WrongTag, ""},
-      {LogBuilder().U16(1).ClassRecord().Message(std::string(130, 'F')).bytes, LogError::FieldTooLong, ""},
       {LogBuilder().U16(1).ClassRecord().Message(name, std::string(32, 'c')).bytes, LogError::FieldTooLong, ""},
       {LogBuilder().U16(1).ClassRecord().Message("../telvara.ini").bytes, LogError::BadFileName, ""},
       {LogBuilder().U16(1).ClassRecord().Message(name, std::string("a\0b", 3)).bytes, LogError::BadCallerId, ""},
       {LogBuilder().U16(0).U16(0).bytes, LogError::TrailingBytes, ""},
       {LogBuilder().U16(0xFFFF).U32(0x80000000).bytes, LogError::TooManyMessages, ""},
-      {Bytes{0x00}, LogError::EndsEarly, ""},
   };
   for (int i = 0; i < int(std::size(cases)); ++i) {
     SCOPED_TRACE("case " + std::to_string(i));

@@ -137,8 +137,6 @@ TEST_F(WebServerTest, TokenCookieRoutesAndTheLoop) {
   std::string page = Get("/", cookie_);
   EXPECT_TRUE(Answered(page, "200")) << page;
   EXPECT_NE(page.find("X-Frame-Options: DENY\r\n"), std::string::npos);
-  EXPECT_NE(page.find("<title>Telvara for Win95/NT</title>"), std::string::npos);
-  EXPECT_TRUE(Answered(Ask(Head("HEAD /", cookie_)), "200"));
   EXPECT_NE(Get("/api/state", cookie_).find(R"("status":"Stand by")"), std::string::npos);
   std::string post = Head("POST /api/command", cookie_ + "Content-Type: application/json\r\n");
   std::string play = R"({"id":1002,"data":"PGMO0509.WAV 889740309"})";
@@ -177,7 +175,7 @@ TEST_F(WebServerTest, ADroppedLogIsStoredUnderAFreeNameAndPostedToBeOpened) {
   const std::pair<std::string, const char*> refused[] = {
       {Ask(upload("calls.log"), log), "403"},  // not from the page
       {Ask(upload("..%2Fcalls.log", origin), log), "400"},
-      {Ask(upload("calls.txt", origin), log), "400"},
+      {Ask(upload("calls.txt", origin), log), "400"},  // only a log is stored
       {Ask(upload("calls.log", origin), "not a log"), "422"},
       {Ask(Head("POST /api/upload?name=calls.log", cookie_ + origin + "Content-Type: text/plain\r\n"), log), "415"},
       {RawClient(port_, upload("big.log", origin + "Content-Length: 5000000\r\n\r\n")).ReadAll(), "413"},
@@ -230,20 +228,6 @@ TEST_F(WebServerTest, ElsewhereThanLoopbackNeedsAPassword) {
   for (const std::string& url : open.Urls()) EXPECT_EQ(url.find("0.0.0.0"), std::string::npos) << url;
 }
 
-TEST_F(WebServerTest, EventStreamDeliversChangesAndEndsWhenClosing) {
-  Start();
-  RawClient page(port_, Events());
-  EXPECT_TRUE(page.ReadUntil("text/event-stream"));
-  EXPECT_TRUE(page.ReadUntil("event: state\ndata: {"));  // the state as it stands, at once
-  model_.SetStatus("Phone ringing.");
-  EXPECT_TRUE(page.ReadUntil(R"("status":"Phone ringing.")"));
-  model_.SetClosing();
-  EXPECT_TRUE(page.ReadUntil(R"("closing":true)"));
-  // The program is going: the stream ends by itself.
-  page.ReadAll(2000ms);
-  EXPECT_TRUE(page.Closed());
-}
-
 // Nothing changes in the window and no keep-alive falls due, yet the server learns
 // that the page has gone; Stop ends streams, held answers and stalled clients at once.
 TEST_F(WebServerTest, StreamsEndWithTheirPageAndEverythingWithStop) {
@@ -275,7 +259,8 @@ TEST_F(WebServerTest, StreamsEndWithTheirPageAndEverythingWithStop) {
 
 // One address holding 200 idle connections and 32 event streams does not keep another
 // address out: its connections beyond its share are refused, its newest streams end
-// its oldest, and a page from elsewhere loads and follows the window.
+// its oldest, and a page from elsewhere loads and follows the window until the
+// program closes, when its stream ends by itself.
 TEST_F(WebServerTest, OneAddressCannotTakeTheServer) {
   options_.idleTimeout = 5s;
   Start();
@@ -293,6 +278,10 @@ TEST_F(WebServerTest, OneAddressCannotTakeTheServer) {
   model_.SetStatus("Phone ringing.");
   EXPECT_TRUE(page.ReadUntil(R"("status":"Phone ringing.")"));
   EXPECT_TRUE(second.ReadUntil(R"("status":"Phone ringing.")"));
+  model_.SetClosing();
+  EXPECT_TRUE(page.ReadUntil(R"("closing":true)"));
+  page.ReadAll(2000ms);
+  EXPECT_TRUE(page.Closed());
 }
 
 // A connection that sends nothing is closed after the idle time.
@@ -322,11 +311,10 @@ TEST_F(WebServerTest, SoundFilesAreStreamedAndOnlyRegularFiles) {
   options_.inboxDir = dir.Path();
   Start();
 
-  std::string answer = Get("/api/message?file=PGMO0509.WAV&download=1", cookie_);
+  std::string answer = Get("/api/message?file=PGMO0509.WAV", cookie_);
   ASSERT_TRUE(Answered(answer, "200")) << answer.substr(0, 300);
   EXPECT_NE(answer.find("Content-Type: audio/wav\r\n"), std::string::npos);
   EXPECT_NE(answer.find("Content-Length: 300000\r\n"), std::string::npos);
-  EXPECT_NE(answer.find("Content-Disposition: attachment; filename=\"PGMO0509.WAV\"\r\n"), std::string::npos);
   EXPECT_EQ(answer.substr(answer.find("\r\n\r\n") + 4), wav);
 
   auto begin = SteadyClock::now();
@@ -371,9 +359,8 @@ TEST_F(WebServerTest, ALongListIsNotResentForEachChange) {
   uint64_t rows = model_.Snapshot()->rowsVersion;
   auto has = opened(std::to_string(rows));
   EXPECT_LT(nextEvent(*has), 1000u);
-  for (const std::string& other : {std::to_string(rows - 1), std::to_string(rows) + "x", std::string("")}) {
+  for (const std::string& other : {std::to_string(rows - 1), std::to_string(rows) + "x"})
     EXPECT_GT(nextEvent(*opened(other)), 65534u * 60) << other;
-  }
 }
 
 // Over TLS, with a certificate made for the purpose and checked by the client.
@@ -435,7 +422,7 @@ TEST_F(WebServerTest, ARecordingIsTakenOnlyWhenAskedForAndOnlyWhole) {
                 cookie_ + "Origin: http://127.0.0.1:" + std::to_string(port_) + "\r\n" + headers);
   };
   EXPECT_TRUE(Answered(Ask(upload("?request=8", type), wav), "409"));
-  EXPECT_TRUE(Answered(Ask(upload("?request=7", "Content-Type: application/json\r\n"), wav), "415"));
+  EXPECT_TRUE(Answered(Ask(upload("?request=7", "Content-Type: text/plain\r\n"), wav), "415"));
   EXPECT_TRUE(Answered(Ask(Head("POST /api/greeting?request=7", cookie_ + type), wav), "403"));  // no origin
   std::string tooLong = upload("?request=7", type) + "Content-Length: 99999999999\r\n\r\n";
   EXPECT_TRUE(Answered(RawClient(port_, tooLong).ReadAll(), "413"));

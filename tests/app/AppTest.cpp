@@ -1,7 +1,6 @@
-// The shipped data found beside the executable or in the data directory, and the
-// prompts copied into a program directory without replacing any file there.
-#include "app/ShippedData.h"
-
+// The command line, and the shipped data found beside the executable or in the data
+// directory, with the prompts copied into a program directory without replacing any
+// file there.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -9,10 +8,56 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/Options.h"
+#include "app/ShippedData.h"
+
 namespace fs = std::filesystem;
 using namespace telvara;
 
 namespace {
+
+TEST(Options, DefaultsAndEveryOption) {
+  Options o;
+  EXPECT_EQ(ParseOptions({}, o).outcome, ParseOutcome::Run);
+  EXPECT_EQ(o.listenHost, "127.0.0.1");
+  EXPECT_EQ(o.listenPort, 7200);
+  EXPECT_TRUE(o.home.empty());
+  EXPECT_TRUE(o.logFile.empty());
+  Options p;
+  EXPECT_EQ(ParseOptions({"--home", "/srv/t", "--listen", "0.0.0.0:0", "old.log"}, p).outcome, ParseOutcome::Run);
+  EXPECT_EQ(p.home, "/srv/t");
+  EXPECT_EQ(p.listenHost, "0.0.0.0");
+  EXPECT_EQ(p.listenPort, 0);
+  EXPECT_EQ(p.logFile, "old.log");
+  Options v6;
+  EXPECT_EQ(ParseOptions({"--listen", "[::1]:7300"}, v6).outcome, ParseOutcome::Run);
+  EXPECT_EQ(v6.listenHost, "::1");
+  EXPECT_EQ(v6.listenPort, 7300);
+}
+
+TEST(Options, HelpAndVersionWinOverTheRestOfTheLine) {
+  Options o;
+  OptionsResult help = ParseOptions({"--home", "/x", "--help", "--bogus"}, o);
+  EXPECT_EQ(help.outcome, ParseOutcome::Help);
+  EXPECT_NE(help.message.find("--version"), std::string::npos);
+  OptionsResult version = ParseOptions({"--version", "--bogus"}, o);
+  EXPECT_EQ(version.outcome, ParseOutcome::Version);
+  EXPECT_EQ(version.message, std::string("telvara ") + kVersion + "\n");
+  EXPECT_EQ(ParseOptions({"--bogus", "--version"}, o).outcome, ParseOutcome::Error);
+}
+
+TEST(Options, BadCommandLinesAreRefusedWithAReason) {
+  // clang-format off
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--home"}, {"--listen", "nohost"}, {"--listen", ":80"}, {"--listen", "h:65536"}, {"--listen", "h:-1"},
+           {"--listen", "h:8x"}, {"--listen", "[]:7300"}, {"--bogus"}, {"a.log", "b.log"}}) {
+    // clang-format on
+    Options o;
+    OptionsResult r = ParseOptions(args, o);
+    EXPECT_EQ(r.outcome, ParseOutcome::Error) << args.back();
+    EXPECT_FALSE(r.message.empty());
+  }
+}
 
 class ShippedData : public ::testing::Test {
  protected:
@@ -32,15 +77,14 @@ class ShippedData : public ::testing::Test {
   fs::path root_;
 };
 
-TEST_F(ShippedData, TheExecutablesDirectoryComesFirst) {
+// Beside the executable first, then the data directory relative to it, then the
+// installed one; the first that holds the folder wins.
+TEST_F(ShippedData, TheFirstCandidateHoldingTheFolderIsFound) {
   std::vector<std::string> c = ShippedDataCandidates("/opt/x/bin");
   ASSERT_GE(c.size(), 2u);
   EXPECT_EQ(c[0], "/opt/x/bin/");
   EXPECT_EQ(c[1], "/opt/x/bin/" TELVARA_DATA_FROM_BIN "/");
   EXPECT_EQ(c.back(), TELVARA_DATA_DIR "/");
-}
-
-TEST_F(ShippedData, TheFirstCandidateHoldingTheFolderIsFound) {
   fs::create_directories(root_ / "share" / "web");
   EXPECT_EQ(FindShippedDir({Dir("bin"), Dir("share")}, "web"), Dir("share") + "web/");
   fs::create_directories(root_ / "bin" / "web");
@@ -71,12 +115,8 @@ TEST_F(ShippedData, MissingPromptsAreCopiedAndTheOwnersFilesKept) {
   for (auto& e : fs::directory_iterator(root_ / "home" / "system")) files += e.is_regular_file();
   EXPECT_EQ(files, 2);  // no temp file left
   EXPECT_EQ(CopyMissingPrompts(Dir("shipped"), Dir("home/system")).copied, 0);
-}
-
-TEST_F(ShippedData, TheSameDirectoryIsLeftAlone) {
-  fs::create_directories(root_ / "system");
-  Write(root_ / "system" / "sys001.wav", "x");
-  PromptCopy same = CopyMissingPrompts(Dir("system"), (root_ / "system").string());
+  // Shipped and program folder the same (named another way): nothing to do, no error.
+  PromptCopy same = CopyMissingPrompts(Dir("shipped"), (root_ / "shipped").string());
   EXPECT_EQ(same.copied, 0);
   EXPECT_TRUE(same.errors.empty());
 }
