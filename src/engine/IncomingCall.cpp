@@ -91,7 +91,7 @@ void COrvanelView::TakeCall() {
         modem_->Beep();
         // A recording cut short by a lost line or a stop is kept with what came.
         if (RecordInboxFile(message->fileName) == 1 || (LineAborted() && modem_->GetWave()->GetDataLength() > 0)) {
-          int rate = modem_->GetSampleRate();
+          int rate = modem_->LineRate();
           message->lengthSeconds = static_cast<uint32_t>(modem_->GetWave()->GetDataLength() / (rate > 0 ? rate : 1));
           save = true;
         }

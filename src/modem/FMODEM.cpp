@@ -269,7 +269,7 @@ int FMODEM::PlayFile(const std::string& path) {
 int FMODEM::RecordFile(const std::string& path) {
   if (!wave_) return 0;
   SetVoiceFormat(bitsPerSample_, sampleRate_);
-  wave_->InitHeader(bitsPerSample_, sampleRate_);
+  wave_->InitHeader(bitsPerSample_, LineRate());  // the rate the samples come at
   if (!wave_->OpenWrite(path)) {
     ReportFault("Cannot record: " + wave_->Error());
     return 0;

@@ -30,9 +30,19 @@ class ProgramTest : public ::testing::Test {
     std::ofstream(dir_ + "/telvara.ini") << profile << "\n[PORTS]\nCOM2=" << dir_ << "/modem\n";
     modem_ = std::make_unique<Process>(std::vector<std::string>{
         kBin + "/telvara-modemsim", "--dialect", dialect, "--link", dir_ + "/modem", "--scenario", dir_ + "/line.scn",
-        "--transcript", dir_ + "/modem.jsonl", "--heard-dir", dir_ + "/heard"});
+        "--transcript", dir_ + "/modem.jsonl", "--heard-dir", dir_ + "/heard", "--control", dir_ + "/control"});
     std::string line;
     return modem_->ReadLine(line, 10000);
+  }
+  // Scenario steps given to the running simulator, one a line; true when all were taken.
+  bool Send(const std::string& steps) {
+    Process send({kBin + "/telvara-modemsim", "--send", dir_ + "/control", steps});
+    return send.Wait(5000) == 0;
+  }
+  // The messages the log on disk lists.
+  std::size_t LoggedMessages() {
+    std::vector<uint8_t> log = telvara::testing::ReadFileBytes(dir_ + "/orvanel.log");
+    return telvara::MessageLog::Read(log.data(), log.size()).messages.size();
   }
   std::unique_ptr<Process> StartTelvara() {
     return std::make_unique<Process>(
@@ -134,6 +144,57 @@ TEST_F(ProgramTest, SighupStartsItAgainWithTheProfileReadAnew) {
   ASSERT_TRUE(t->WaitFor("Stand by", 15000)) << t->Output();
   t->Signal(SIGTERM);
   EXPECT_EQ(t->Wait(10000), 0);
+}
+
+// Stopping never waits on a line operation: SIGTERM during a recording and during a
+// dial ends the program within 2 s with exit status 0, the recording so far listed and
+// the line released (DTR dropped: the port closed).
+TEST_F(ProgramTest, SigtermDuringARecordingOrADialEndsItWithinTwoSecondsKeepingTheMessage) {
+  const std::string voice = TELVARA_SOURCE_DIR "/sim/voices/caller.wav";
+  ASSERT_TRUE(
+      StartModem("caller " + voice + "\ndial-result silence\n", "rockwell", "[MODEM]\nRINGS=-1\nPHONE=5551234"));
+  auto t = StartTelvara();
+  ASSERT_TRUE(t->WaitFor("Stand by", 15000)) << t->Output();
+  ASSERT_TRUE(Send("ring 1\nwait answer\nafter 1s key 1"));
+  ASSERT_TRUE(t->WaitFor("Recording ", 20000)) << t->Output();
+  sleep(2);
+  t->Signal(SIGTERM);
+  EXPECT_EQ(t->Wait(2000), 0) << t->Output();
+  EXPECT_EQ(LoggedMessages(), 1u);
+
+  t = StartTelvara();  // a new message, then its call-out, whose dial is never answered
+  ASSERT_TRUE(t->WaitFor("Stand by", 15000)) << t->Output();
+  ASSERT_TRUE(
+      Send("ring 1\nwait answer\nafter 1s key 1\nwait record\nafter 2s key 5\nwait record-end\nafter 1s key 9"));
+  ASSERT_TRUE(t->WaitFor("Dial out...", 40000)) << t->Output();
+  sleep(1);
+  t->Signal(SIGTERM);
+  EXPECT_EQ(t->Wait(2000), 0) << t->Output();
+  EXPECT_EQ(LoggedMessages(), 2u);
+  std::string transcript = Transcript();
+  std::size_t drops = 0;
+  for (std::size_t at = 0; (at = transcript.find("dropped", at)) != std::string::npos; ++at) ++drops;
+  EXPECT_GE(drops, 2u);
+}
+
+// The modem's device vanishes (a USB modem pulled out) while idle and during a call, and
+// comes back: what was recorded is listed, and the next call is answered.
+TEST_F(ProgramTest, AModemUnpluggedIdleOrDuringACallIsTakenBackWhenItReturns) {
+  const std::string voice = TELVARA_SOURCE_DIR "/sim/voices/caller.wav";
+  ASSERT_TRUE(StartModem("caller " + voice + "\n", "rockwell", "[MODEM]\nRINGS=-1"));
+  auto t = StartTelvara();
+  ASSERT_TRUE(t->WaitFor("Stand by", 15000)) << t->Output();
+  ASSERT_TRUE(Send("unplug\nafter 3s plug"));
+  ASSERT_TRUE(t->WaitFor("Modem lost: ", 5000)) << t->Output();
+  ASSERT_TRUE(t->WaitFor("Stand by", 15000)) << t->Output();
+  ASSERT_TRUE(Send("ring 1\nwait answer\nafter 1s key 1\nwait record\nafter 2s unplug\nafter 1s plug"));
+  ASSERT_TRUE(t->WaitFor("Modem lost: ", 30000)) << t->Output();
+  EXPECT_EQ(LoggedMessages(), 1u);
+  ASSERT_TRUE(t->WaitFor("Stand by", 15000)) << t->Output();
+  ASSERT_TRUE(Send("ring 1"));
+  ASSERT_TRUE(t->WaitFor("Answering Incoming Phone Call...", 10000)) << t->Output();
+  t->Signal(SIGTERM);
+  EXPECT_EQ(t->Wait(2000), 0) << t->Output();
 }
 
 TEST_F(ProgramTest, AMissingDeviceIsAClearStatusNotACrash) {
