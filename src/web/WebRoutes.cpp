@@ -250,7 +250,9 @@ HttpResponse WebRouter::PostCommand(const HttpRequest& request, const WindowStat
     case CommandCheck::NoSuchBox: return PlainText(409, "That message box is not open");
   }
   LoopMessage message;
-  message.kind = LoopMessage::Kind::Command;
+  // Exit closes the program as a stop signal does: a line operation in progress (a
+  // recording dispatches no commands) ends at once instead of first running its course.
+  message.kind = parsed.id == command::kExit ? LoopMessage::Kind::Close : LoopMessage::Kind::Command;
   message.id = parsed.id;
   message.data = std::move(parsed.data);
   message.page = std::move(parsed.page);
