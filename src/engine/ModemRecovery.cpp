@@ -76,7 +76,11 @@ void COrvanelView::ModemLost(const std::string& reason) {
 
 void COrvanelView::TryModemAgain() {
   retryTimer_.Stop();
-  if (closed_ || lineBusy || modem_->IsOpen()) return;
+  if (closed_ || env_.loop->Closing() || modem_->IsOpen()) return;
+  if (lineBusy) {  // a line operation still unwinding: later
+    retryTimer_.Start(retryDelayMs_);
+    return;
+  }
   auto again = [this] {
     retryDelayMs_ = std::min(retryDelayMs_ * 2, kLastRetryMs);
     retryTimer_.Start(retryDelayMs_);
@@ -88,7 +92,7 @@ void COrvanelView::TryModemAgain() {
   BringUp result = BringUpModem([this](const std::string& t) {
     if (env_.log) env_.log(t);
   });
-  if (result == BringUp::Silent) {
+  if (result == BringUp::Silent && !env_.loop->Closing()) {
     std::string reason = modem_->Lost() ? modem_->LostReason() : "the modem does not answer";
     StopLineWatch();
     watching = 0;

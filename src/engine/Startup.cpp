@@ -113,7 +113,8 @@ void COrvanelView::OnCreate() {
     startupWindow_.reset();
     return;
   }
-  if (BringUpModem(text) == BringUp::Silent) {
+  // A stop during the bring-up makes it look silent; that is no lost modem.
+  if (BringUpModem(text) == BringUp::Silent && !env_.loop->Closing()) {
     std::string reason = modem_->Lost() ? modem_->LostReason() : "the modem does not answer";
     ModemLost(reason);
   }

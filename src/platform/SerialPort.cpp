@@ -108,7 +108,7 @@ long SerialPort::Read(void* buffer, std::size_t max) {
   if (max == 0) return 0;
   ssize_t n = ::read(fd_.Get(), buffer, max);
   // With VMIN and VTIME 0 a terminal with nothing waiting reads 0 (or EAGAIN); a
-  // hung-up line reads 0 too, and PollWaiter keeps that from becoming a spin.
+  // hung-up line reads 0 too, and PollWaiter reports the hang-up (POLLHUP) instead.
   if (n >= 0) return n;
   if (errno == EAGAIN || errno == EINTR) return 0;
   // The slave side of a closed pseudo-terminal reads EIO: no data, and an error.
