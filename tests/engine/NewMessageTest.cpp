@@ -38,7 +38,8 @@ TEST(NewMessage, TheCommandGetsTheMessageInItsEnvironmentAndItsFailureIsOnlyShow
   setenv("TZ", "TST-2", 1);  // two hours east of UTC, no summer time
   tzset();
   ScratchDir out;
-  CallWith c("[NOTIFY]\nCOMMAND=env | grep ^TELVARA_ | sort > '" + out.Path() + "env'; exit 3\n");
+  CallWith c("[NOTIFY]\nCOMMAND=env | grep -E '^TELVARA_(FILE|CALLER|LENGTH|TIME|LOG)=' | sort > '" + out.Path() +
+             "env'; exit 3\n");
   c.Run("after 3s key 1\nwait record\nafter 3s hangup\n");
   ASSERT_EQ(c.document.GetMessageCount(), 1);
   ASSERT_TRUE(c.WaitForStatus("New-message hook failed: exit status 3")) << c.State();

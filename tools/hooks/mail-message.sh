@@ -8,7 +8,8 @@
 # the environment (TELVARA_FILE, TELVARA_CALLER, TELVARA_LENGTH, TELVARA_TIME); every
 # value is quoted here, and the caller text is stripped of control characters before it
 # goes into the subject, so no caller identity can run a command or add a mail header.
-# Needs `mail` from GNU mailutils and a working mail transfer agent.
+# Needs `mail` from GNU mailutils and a working mail transfer agent. (Its --content-type
+# is for the attachments that follow it; the last one is the text's.)
 set -eu
 
 to=${1:-${TELVARA_MAIL_TO:-}}
@@ -34,4 +35,4 @@ subject="Telvara: new message from $caller ($length s)"
 
 printf 'A new message came at %s from %s, %s seconds long.\nThe recording is attached: %s\n' \
   "$when" "$caller" "$length" "$(basename -- "$file")" |
-  mail -s "$subject" --content-type=audio/wav --encoding=base64 -A "$file" -- "$to"
+  mail -s "$subject" --content-type=audio/wav -A "$file" --content-type=text/plain -- "$to"
