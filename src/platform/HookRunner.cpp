@@ -273,7 +273,7 @@ HookResult HookRunner::RunOne(const Job& job) {
     }
     int timeout = stage == Stage::Killed ? -1 : static_cast<int>(std::min<uint64_t>(deadline - now, 3600000));
     if (pidFd.Get() < 0 && (timeout < 0 || timeout > 100)) timeout = 100;
-    if (poll(fds, count, timeout) < 0 && errno != EINTR) timeout = 100;
+    if (poll(fds, count, timeout) < 0 && errno != EINTR) usleep(100000);  // never spin on a failing poll
     if (pipeAt >= 0 && fds[pipeAt].revents != 0) {
       ssize_t n = read(readEnd.Get(), buffer, sizeof buffer);
       if (n > 0)
