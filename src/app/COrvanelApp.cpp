@@ -221,6 +221,7 @@ int COrvanelApp::Run() {
   env.openPort = MakeSerialPortOpener(profile);
   env.programDir = home;
   env.log = LogLine;
+  env.hookOutput = LogLine;  // one write per line: safe from the hook runner's thread
   COrvanelView view(std::move(env));
   view.SetDocument(&document);
   if (!opened.notice.empty()) view.MessageBox(opened.notice, "Message Log");

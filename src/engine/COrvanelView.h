@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/WindowQuestions.h"
@@ -26,6 +27,7 @@ class COrvanelDoc;
 struct SaveResult;
 class CStartupWnd;
 class FMODEM;
+class HookRunner;
 class Profile;
 class BrowserSoundCard;
 class VoicePrompts;
@@ -42,6 +44,9 @@ struct ViewEnvironment {
   std::function<void(const std::string&)> log;
   // The serial devices the set-up dialog offers; unset: those of the machine.
   std::function<std::vector<std::string>()> findSerialDevices;
+  // Each output line of a new-message hook, called on the hook runner's thread; unset:
+  // standard output.
+  std::function<void(const std::string&)> hookOutput = {};
 };
 
 class COrvanelView {
@@ -210,6 +215,12 @@ class COrvanelView {
   CMessage* WalkMessage(bool allMessages, int ordinal) const;
   int PositionOf(const CMessage* message) const;
   void ShowIfNotSaved(const SaveResult& saved);
+  // The new-message command, when the profile has one: its runner; a message just
+  // listed is noted, and its command started once the call has hung up (so that a
+  // failure's status is not replaced at once by the hang-up's).
+  void StartHooks();
+  void NotifyNewMessage(const CMessage& message);
+  void RunPendingHook();
   // The set-up dialog's confirmation and the restart offer that follows a save.
   void ConfirmSetup(const std::string& button);
   void OfferRestart();
@@ -235,7 +246,9 @@ class COrvanelView {
   std::unique_ptr<VoicePrompts> prompts_;
   std::unique_ptr<CStartupWnd> startupWindow_;
   std::unique_ptr<BrowserSoundCard> soundCard_;
-  int failedCodeChecks_ = 0;  // in the call going on
+  std::unique_ptr<HookRunner> hooks_;
+  std::vector<std::pair<std::string, std::string>> pendingHook_;  // the new message's variables
+  int failedCodeChecks_ = 0;                                      // in the call going on
   WindowQuestions questions_;
   std::unique_ptr<CModemSetupDlg> setupDialog_;  // while the dialog is open
   int setupQuestion_ = 0;                        // the open confirmation's box

@@ -27,6 +27,7 @@ void COrvanelView::AnswerCall() {
           ShowStatus("Modem answer phone failed");
       },
       "Hang up modem");
+  RunPendingHook();
 }
 
 void COrvanelView::WaitForEvent(uint32_t until) {
@@ -120,6 +121,9 @@ void COrvanelView::TakeCall() {
     message->BuildListLine();
     int n = document_ ? document_->GetMessageCount() : 0;
     env_.window->InsertRow(static_cast<std::size_t>(n), {message->listLine, RowIdentity(*message)});
+    // Listed with its file in the inbox: the owner's command runs even when the log
+    // could not be saved, since the message is there.
+    NotifyNewMessage(*message);
     if (document_) {
       // A log that cannot be saved keeps the message listed and its file; the status says why.
       SaveResult saved = document_->InsertMessage(n, std::move(message));

@@ -40,7 +40,9 @@ FMODEM& COrvanelView::Modem() { return *modem_; }
 int COrvanelView::PlayPrompt(const std::string& name) { return prompts_->PlayPrompt(name); }
 int COrvanelView::PlayInboxFile(const std::string& name) { return prompts_->PlayInboxFile(name); }
 int COrvanelView::RecordPrompt(const std::string& name) { return prompts_->RecordPrompt(name); }
-int COrvanelView::RecordInboxFile(const std::string& name) { return prompts_->RecordInboxFile(name); }
+int COrvanelView::RecordInboxFile(const std::string& name) {
+  return prompts_->RecordInboxFile(name, static_cast<uint32_t>(settings.maxLenSeconds));
+}
 int COrvanelView::SpeakNumber(uint32_t value) { return prompts_->SpeakNumber(value); }
 int COrvanelView::SpeakTime() { return prompts_->SpeakTime(); }
 void COrvanelView::SpeakDigits(const std::string& text) { prompts_->SpeakDigits(text); }

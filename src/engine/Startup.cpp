@@ -11,6 +11,7 @@
 #include "platform/BrowserSoundCard.h"
 #include "platform/Clock.h"
 #include "platform/EventLoop.h"
+#include "platform/HookRunner.h"
 #include "platform/Profile.h"
 #include "platform/WindowModel.h"
 #include "prompts/VoicePrompts.h"
@@ -26,6 +27,7 @@ COrvanelView::COrvanelView(ViewEnvironment env)
       questions_(*env_.window) {}
 
 COrvanelView::~COrvanelView() {
+  hooks_.reset();
   prompts_.reset();
   if (modem_) modem_->CloseComm();
 }
@@ -96,6 +98,7 @@ void COrvanelView::OnCreate() {
   settings = LoadSettings(*env_.profile, &notices);
   for (const std::string& notice : notices)
     if (env_.log) env_.log(notice);
+  StartHooks();
 
   modem_ = std::make_unique<FMODEM>(*env_.loop, env_.openPort);
   modem_->SetFaultReporter([this](const std::string& fault) { ShowStatus(fault); });
@@ -125,6 +128,7 @@ void COrvanelView::OnDestroy() {
   // Closing the port pumps messages (the short wait below): clicks still queued then
   // are dropped, never run on a closing or closed port.
   closed_ = true;
+  hooks_.reset();  // a running hook is ended (see HookRunner), so closing never waits on one
   StopLineWatch();
   retryTimer_.Stop();
   startupWindow_.reset();

@@ -266,7 +266,7 @@ int FMODEM::PlayFile(const std::string& path) {
 
 // ---- record --------------------------------------------------------------------------
 
-int FMODEM::RecordFile(const std::string& path) {
+int FMODEM::RecordFile(const std::string& path, uint32_t maxSeconds) {
   if (!wave_) return 0;
   SetVoiceFormat(bitsPerSample_, sampleRate_);
   wave_->InitHeader(bitsPerSample_, LineRate());  // the rate the samples come at
@@ -289,14 +289,17 @@ int FMODEM::RecordFile(const std::string& path) {
       Loop().BlockUntil(skipStart + 100, WaitFor::Input);
     }
   }
-  return ReceiveVoice();
+  return ReceiveVoice(maxSeconds);
 }
 
 // The receive loop: stores what arrives until the modem's DLE ETX, asking the modem to
-// stop (CAN) on a key, quiet, the fifth silence or a bound. It dispatches no messages.
-int FMODEM::ReceiveVoice() {
+// stop (CAN) on a key, quiet, the fifth silence, the caller's limit or a bound. It
+// dispatches no messages.
+int FMODEM::ReceiveVoice(uint32_t maxSeconds) {
   std::array<uint8_t, kRecordBlock> block;
   const uint64_t maxBytes = static_cast<uint64_t>(kRecordMaxSeconds) * LineRate();
+  const uint64_t limitBytes =
+      maxSeconds > 0 && maxSeconds < kRecordMaxSeconds ? static_cast<uint64_t>(maxSeconds) * LineRate() : maxBytes + 1;
   uint32_t lastData = Ticks();
   int silenceCount = 0;
   bool storing = true;
@@ -319,6 +322,8 @@ int FMODEM::ReceiveVoice() {
         } else if (!cancelled && static_cast<uint64_t>(wave_->GetDataLength()) > maxBytes) {
           ReportFault("The recording reached its limit of 10 minutes and was stopped");
           cancel();
+        } else if (!cancelled && static_cast<uint64_t>(wave_->GetDataLength()) >= limitBytes) {
+          cancel();  // the longest message set: ended as by the caller's key
         }
       }
     }

@@ -54,7 +54,9 @@ class FMODEM : public FCOMM {
   int StreamFile(const std::string& path);
   int EndPlay();
   int PlayFile(const std::string& path);
-  int RecordFile(const std::string& path);
+  // A recording longer than maxSeconds (1 to kRecordMaxSeconds; 0: no limit of its own)
+  // is stopped as a key would stop it, keeping what came.
+  int RecordFile(const std::string& path, uint32_t maxSeconds = 0);
 
   // The one WAV object; nullptr once released.
   FWAVE* GetWave() { return wave_.get(); }
@@ -74,7 +76,7 @@ class FMODEM : public FCOMM {
   ModemResult SendAndMap(const char* command);
   void DrainOutput();
   bool WriteEndOfVoice();
-  int ReceiveVoice();
+  int ReceiveVoice(uint32_t maxSeconds);
 
   ModemType type_ = Rockwell;
   int bitsPerSample_ = 8;

@@ -32,10 +32,10 @@ int VoicePrompts::RecordPrompt(const std::string& name) {
   return modem_.RecordFile(path);
 }
 
-int VoicePrompts::RecordInboxFile(const std::string& name) {
+int VoicePrompts::RecordInboxFile(const std::string& name, uint32_t maxSeconds) {
   std::string path = inboxDir_ + name;
   showStatus_("Recording " + path);
-  return modem_.RecordFile(path);
+  return modem_.RecordFile(path, maxSeconds);
 }
 
 std::vector<std::string> VoicePrompts::NumberWords(uint32_t value) {

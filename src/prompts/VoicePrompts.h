@@ -31,7 +31,7 @@ class VoicePrompts {
   int PlayInboxFile(const std::string& name);
   // 1 when recorded and the modem confirmed the end.
   int RecordPrompt(const std::string& name);
-  int RecordInboxFile(const std::string& name);
+  int RecordInboxFile(const std::string& name, uint32_t maxSeconds = 0);
   // 0 when any event was waiting (nothing spoken); else the result of ending the play.
   int SpeakNumber(uint32_t value);
   int SpeakTime();

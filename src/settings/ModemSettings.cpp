@@ -7,6 +7,7 @@
 namespace telvara {
 
 const char kProfileSection[] = "MODEM";
+const char kNotifySection[] = "NOTIFY";
 
 namespace {
 
@@ -120,6 +121,20 @@ ModemSettings LoadSettings(const Profile& profile, std::vector<std::string>* not
   // Kept as read; what the machine does with them.
   note.Position("DEVICE", m.outputDevice, 2, "kept, and played through as 2 (Sound Card)");
   note.Position("ACTION", m.action, 2, "kept, and no prompt follows the greeting, as with 2 (Do Nothing)");
+  // The longest message: a whole number of seconds within the driver's bound, else the bound.
+  std::string maxLen = profile.GetString(s, "MAXLEN", "0");
+  m.maxLenSeconds = WholeNumber(maxLen) ? profile.GetInt(s, "MAXLEN", 0) : -1;
+  if (m.maxLenSeconds < 0 || m.maxLenSeconds > kMaxLenLimit) {
+    m.maxLenSeconds = 0;
+    note.Add("MAXLEN=" + Shown(maxLen) + " is not a number of seconds from 0 to " + std::to_string(kMaxLenLimit) +
+             ": messages end at the 10-minute bound");
+  }
+  std::string command = profile.GetString(kNotifySection, "COMMAND", "");
+  // A command cut short could do anything: a long one is not run at all.
+  m.notifyCommand = command.size() <= kCommandMax ? command : "";
+  if (command.size() > kCommandMax)
+    note.Add("[NOTIFY] COMMAND is " + std::to_string(command.size()) + " characters long (at most " +
+             std::to_string(kCommandMax) + "): no command runs for new messages");
   for (auto [key, max] :
        {std::pair{"INIT", kInitStringMax}, {"PHONE", kNumberMax}, {"PAGER", kNumberMax}, {"SECURITY", kNumberMax}})
     note.Text(key, profile.GetString(s, key, ""), max);

@@ -1,6 +1,6 @@
 #pragma once
-// The eleven operating settings, read once at start-up from section "MODEM" of the
-// profile. Engine thread only.
+// The operating settings, read once at start-up from section "MODEM" of the profile,
+// and the new-message command from section "NOTIFY". Engine thread only.
 #include <string>
 #include <vector>
 
@@ -13,7 +13,9 @@ enum CallAction { CallTheMaster = 0, PageTheMaster = 1, DoNothing = 2 };
 
 // Texts keep the limits of their stored fields: at most these many characters.
 constexpr std::size_t kInitStringMax = 63;
-constexpr std::size_t kNumberMax = 31;  // phone, pager and security code
+constexpr std::size_t kNumberMax = 31;     // phone, pager and security code
+constexpr std::size_t kCommandMax = 4096;  // the new-message command
+constexpr int kMaxLenLimit = 600;          // seconds: the driver's own bound
 
 struct ModemSettings {
   int port = 2;
@@ -27,6 +29,8 @@ struct ModemSettings {
   std::string phoneNumber;
   std::string pagerNumber;
   std::string securityCode = "857";
+  int maxLenSeconds = 0;      // MAXLEN: the longest message; 0: the driver's bound
+  std::string notifyCommand;  // [NOTIFY] COMMAND: run for each new message; empty: none
 };
 
 extern const char kProfileSection[];  // "MODEM"
@@ -37,7 +41,7 @@ int DelayFromIndex(int stored);
 
 // With `notices`, one line is added for each value that cannot be used as written (a
 // profile not found or not read, an integer that is not a whole number, a position
-// outside its list, a text longer than its field): the key, the value and what is used
+// outside its list, a text longer than its field, a MAXLEN that is not 0 to 600): the key, the value and what is used
 // instead. The settings are the same either way.
 ModemSettings LoadSettings(const Profile& profile, std::vector<std::string>* notices = nullptr);
 
