@@ -27,6 +27,7 @@ struct ModemSettings {
   std::string phoneNumber;
   std::string pagerNumber;
   std::string securityCode = "857";
+  bool callerId = false;  // CALLERID=1: ask the modem for caller ID and keep it with the message
 };
 
 extern const char kProfileSection[];  // "MODEM"
