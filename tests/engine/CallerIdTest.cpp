@@ -68,7 +68,15 @@ TEST(CallerId, AnIdentityEndsWithItsRingWindowAndWithItsCall) {
   EXPECT_EQ(e.State(), "watching 1, timer 1, busy 0, rings 0: Stand by");
   EXPECT_EQ(e.Message("ring 2"), "");
   EXPECT_EQ(e.Message("ring 2 from 5550002"), "5550002");
-  EXPECT_EQ(e.Message("ring 2"), "");
+  // A short call, and the next caller rings inside the window of the ring it answered.
+  std::size_t ringing = e.TimesOf("Phone ringing.").size();
+  ASSERT_EQ(
+      e.line.Stream().AddScenario("ring 2 from 5550003\nwait answer\nafter 1s key 9\nwait idle 20s\nafter 3s ring 1"),
+      "");
+  e.line.RunFor(20000);
+  EXPECT_LT(e.line.Times("ring").back() - e.line.Times("answer").back(), COrvanelView::kRingWindowMs);
+  EXPECT_EQ(e.TimesOf("Phone ringing.\n5550003").size(), 2u);
+  EXPECT_EQ(e.TimesOf("Phone ringing.").size(), ringing + 2);  // its first ring, and the next caller's
 }
 
 TEST(CallerId, TheDialectsCommandIsSentOnlyWhenAskedAndARefusalIsSaidOnceWithCallsStillAnswered) {
