@@ -18,6 +18,7 @@ constexpr const char* kSignalNames[kSignalCount] = {"ring",   "answer",     "con
 constexpr uint64_t kLongestDuration = 30ull * 24 * 3600 * 1000;
 constexpr uint64_t kMinimumPass = 1000;  // a repeated scenario takes at least this long a pass
 constexpr size_t kMaxLineLength = 4096;
+constexpr size_t kCallerIdTextMax = 64;
 
 std::vector<std::string> Words(std::string_view line) {
   std::vector<std::string> words;
@@ -64,10 +65,19 @@ bool FileExists(const std::string& path) {
 using Args = std::vector<std::string>;
 using A = ScenarioStep::Action;
 
-std::string ParseRing(const Args& a, const std::string&, ScenarioStep& step) {
+std::string ParseRing(const Args& all, const std::string&, ScenarioStep& step) {
   step.count = 1;
   step.periodMs = SimModem::kRingPeriodMs;
-  if (a.size() != 0 && a.size() != 1 && a.size() != 3) return "use: ring [COUNT [every DURATION]]";
+  // "from NUMBER [NAME]": what caller ID reports, the name being the rest of the line.
+  Args a(all.begin(), std::find(all.begin(), all.end(), "from"));
+  if (a.size() < all.size()) {
+    if (a.size() + 1 == all.size()) return "use: ring [COUNT [every DURATION]] from NUMBER [NAME]";
+    step.text = all[a.size() + 1];
+    step.name = Join(all, a.size() + 2, all.size());
+    if (step.text.size() > kCallerIdTextMax || step.name.size() > kCallerIdTextMax || !Printable(step.text + step.name))
+      return "a caller's number and name are at most " + std::to_string(kCallerIdTextMax) + " printable characters";
+  }
+  if (a.size() != 0 && a.size() != 1 && a.size() != 3) return "use: ring [COUNT [every DURATION]] [from NUMBER [NAME]]";
   if (a.size() >= 1) {
     const std::string& n = a[0];
     if (n.empty() || n.size() > 3 || n.find_first_not_of("0123456789") != std::string::npos || std::stoi(n) < 1)
@@ -419,7 +429,7 @@ void ScenarioRunner::Execute(const ScenarioStep& step, SimModem& modem) {
   using A = ScenarioStep::Action;
   switch (step.action) {
     case A::None: break;
-    case A::Ring: modem.Ring(step.count, step.periodMs); break;
+    case A::Ring: modem.Ring(step.count, step.periodMs, step.text, step.name); break;
     case A::Caller: modem.SetVoice(step.voice, step.text); break;
     case A::Key: modem.PressKeys(step.text); break;
     case A::Event: modem.SendEvent(step.text[0]); break;

@@ -61,6 +61,8 @@ struct ScenarioStep {
   int count = 0;                                      // ring: how many rings; noise: how many bytes
   uint64_t periodMs = 0;                              // ring: RING to RING
   std::string text;                                   // keys, event code, dial result, reply command, result, note
+                                                      // or a ringing caller's number
+  std::string name;                                   // ring: the caller's name
   std::optional<std::string> reply;                   // reply: the result ("" none); nullopt: back to normal
   uint64_t resultDelayMs = 0;                         // dial-result: when the result comes
   std::shared_ptr<const std::vector<uint8_t>> voice;  // caller

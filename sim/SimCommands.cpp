@@ -283,6 +283,8 @@ SimModem::Outcome SimModem::ExecuteDialect(const DialectCommand& command) {
       settings_.silencePeriod = command.value;
       return Outcome::Ok;
     case VoiceAction::SelectLine: settings_.device = command.device; return Outcome::Ok;
+    case VoiceAction::CallerIdOn: settings_.callerId = true; return Outcome::Ok;
+    case VoiceAction::CallerIdOff: settings_.callerId = false; return Outcome::Ok;
     case VoiceAction::LineOffHook:
       settings_.device = command.device;
       Answer();

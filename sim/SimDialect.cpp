@@ -40,6 +40,8 @@ const std::vector<DialectEntry> kRockwell = {
     {"#VTS={5,1}", A::Beep},
     {"#VTX", A::Transmit},
     {"#VRX", A::Receive},
+    {"#CID=0", A::CallerIdOff},
+    {"#CID=1", A::CallerIdOn},
 };
 
 const std::vector<DialectEntry> kUSRobotics = {
@@ -61,6 +63,8 @@ const std::vector<DialectEntry> kUSRobotics = {
     {"#VTS={5,1}", A::Beep},
     {"#VTX", A::Transmit},
     {"#VRX", A::Receive},
+    {"#CID=0", A::CallerIdOff},
+    {"#CID=1", A::CallerIdOn},
 };
 
 const std::vector<DialectEntry> kCirrus = {
@@ -122,6 +126,8 @@ std::vector<DialectEntry> MakeIS101() {
       {"+VTS=5", A::Beep},
       {"+VTX", A::Transmit},
       {"+VRX", A::Receive},
+      {"+VCID=0", A::CallerIdOff},
+      {"+VCID=1", A::CallerIdOn},
   };
   // +VSM=<compression>,<rate>: every row of the format table.
   static const std::vector<std::string> kFormats = [] {

@@ -39,6 +39,8 @@ enum class VoiceAction {
   Beep,
   Transmit,
   Receive,
+  CallerIdOn,  // formatted caller ID: its lines follow the first ring
+  CallerIdOff,
 };
 
 // One command a dialect accepts, as its modems spell it (without the "AT"). In a

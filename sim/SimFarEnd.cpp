@@ -3,6 +3,8 @@
 // keys or hangs up, and the other things a scenario does to the line.
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <ctime>
 
 #include "SimModem.h"
 
@@ -152,7 +154,7 @@ void SimModem::QueueDialOutcome(std::string result, uint64_t delayMs) {
 
 // ---------------------------------------------------------------- far end
 
-void SimModem::Ring(int count, uint64_t periodMs) {
+void SimModem::Ring(int count, uint64_t periodMs, std::string number, std::string name) {
   if (offHook_ || callState_ != CallState::None) {
     transcript_.Add(now_, "note", "the line is busy: the caller hears a busy tone");
     return;
@@ -162,6 +164,8 @@ void SimModem::Ring(int count, uint64_t periodMs) {
   farEndGone_ = false;
   ringsLeft_ = std::max(count, 1);
   ringsDone_ = 0;
+  callerNumber_ = std::move(number);
+  callerName_ = std::move(name);
   ringPeriod_ = std::max<uint64_t>(periodMs, 100);
   At(now_, [this, call] { RingOnce(call); });
 }
@@ -181,6 +185,7 @@ void SimModem::RingOnce(int call) {
       Out(settings_.verbose ? "\r\nRING\r\n" : "2\r");
     }
     Signal(SimSignal::Ring);
+    if (ringsDone_ == 1 && !callerNumber_.empty()) At(now_ + kCallerIdMs, [this, call] { SendCallerId(call); });
   }
   if (ringsLeft_ > 0) {
     At(now_ + ringPeriod_, [this, call] { RingOnce(call); });
@@ -189,6 +194,25 @@ void SimModem::RingOnce(int call) {
       if (callState_ == CallState::Ringing && callId_ == call) EndCall("not answered");
     });
   }
+}
+
+void SimModem::SendCallerId(int call) {
+  // Only to a host that asked for it, while the call still rings and the modem can say it.
+  if (callState_ != CallState::Ringing || callId_ != call || !powered_ || mode_ != Mode::Command) return;
+  if (!settings_.callerId) {
+    transcript_.Add(now_, "note", "caller ID not sent: the host did not turn it on");
+    return;
+  }
+  std::time_t wall = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&wall, &local);
+  char date[8], time[8];
+  std::snprintf(date, sizeof date, "%02d%02d", (local.tm_mon + 1) % 100, local.tm_mday % 100);
+  std::snprintf(time, sizeof time, "%02d%02d", local.tm_hour % 100, local.tm_min % 100);
+  std::string lines = std::string("\r\nDATE = ") + date + "\r\nTIME = " + time + "\r\nNMBR = " + callerNumber_ + "\r\n";
+  if (!callerName_.empty()) lines += "NAME = " + callerName_ + "\r\n";
+  transcript_.Add(now_, "caller-id", callerNumber_, {{"name", callerName_}});
+  Out(lines + "\r\n");
 }
 
 void SimModem::FarEndHangUp() {

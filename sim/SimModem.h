@@ -63,6 +63,7 @@ class SimModem {
   static constexpr uint64_t kResetDelayMs = 100;  // ATZ
   static constexpr uint64_t kBeepMs = 150;
   static constexpr uint64_t kRingPeriodMs = 6000;  // RING to RING: 2 s on, 4 s off
+  static constexpr uint64_t kCallerIdMs = 1000;    // first RING to the caller-ID lines
   static constexpr uint64_t kKeyGapMs = 300;       // between the keys of one `key` step
   static constexpr uint64_t kDataAnswerMs = 5000;  // a data answer to a voice caller fails
   static constexpr uint64_t kDialDelayMs = 3000;   // the far end picks up
@@ -100,8 +101,9 @@ class SimModem {
   bool Dtr() const { return dtr_; }
 
   // --- the far end (what a scenario does) ---
-  // A caller rings `count` times, RING to RING `periodMs` apart, then gives up.
-  void Ring(int count, uint64_t periodMs = kRingPeriodMs);
+  // A caller rings `count` times, RING to RING `periodMs` apart, then gives up. With a
+  // number, a host that turned caller ID on gets its lines after the first RING.
+  void Ring(int count, uint64_t periodMs = kRingPeriodMs, std::string number = "", std::string name = "");
   void FarEndHangUp();
   void PressKeys(const std::string& keys);
   void SendEvent(char code);
@@ -175,6 +177,8 @@ class SimModem {
     int silencePeriod = kDefaultSilencePeriod;
     std::string device = "line";
     int rate = 0;  // set by a format command that names one
+
+    bool callerId = false;  // #CID=1 / +VCID=1
     std::array<int, 256> sRegisters = DefaultRegisters();
     static std::array<int, 256> DefaultRegisters();
   };
@@ -205,6 +209,7 @@ class SimModem {
   void GoOnHook(OnHook by);
   void EndCall(const std::string& reason);
   void RingOnce(int call);
+  void SendCallerId(int call);
   void ScheduleBusy(int callId, uint64_t delay);
   std::shared_ptr<const std::vector<uint8_t>> PhaseVoice() const;
 
@@ -242,6 +247,7 @@ class SimModem {
   bool farEndGone_ = false;
   int ringsLeft_ = 0;
   int ringsDone_ = 0;
+  std::string callerNumber_, callerName_;  // the ringing caller's identity
   uint64_t ringPeriod_ = kRingPeriodMs;
   uint32_t noiseSeed_ = 12345;
   uint64_t dialId_ = 0;

@@ -32,6 +32,7 @@ if [ ! -f "$demo/telvara.ini" ]; then
 PORT=2
 TYPE=0
 RINGS=1
+CALLERID=1
 PHONE=5550123
 [PORTS]
 COM2=$demo/modem

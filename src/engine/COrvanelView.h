@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/CallerId.h"
 #include "engine/WindowQuestions.h"
 #include "platform/ByteStream.h"
 #include "platform/EventLoop.h"
@@ -190,6 +191,11 @@ class COrvanelView {
   void TryModemAgain();
   // The ring watch's parts: a ring counted, the next deadline armed, the health probe.
   void CountRing(uint32_t now);
+  // Caller ID: turned on at each bring-up when the profile asks (the refusal, if any, is
+  // returned); the ring window's lines taken; the identity forgotten with its window.
+  std::string EnableCallerId();
+  void TakeCallerIdLine(const std::string& line);
+  void ForgetCaller();
   uint32_t CallOutDelayMs() const;
   void ArmRingWatch();
   void ProbeModem();
@@ -249,6 +255,11 @@ class COrvanelView {
   std::unique_ptr<HookRunner> hooks_;
   std::vector<std::pair<std::string, std::string>> pendingHook_;  // the new message's variables
   int failedCodeChecks_ = 0;                                      // in the call going on
+
+  bool callerIdOn_ = false;     // the modem took the caller-ID command
+  bool ringWindow_ = false;     // caller ID on, and a ring's window is open
+  CallerId caller_;             // reported in the open ring window
+  std::string callerIdNotice_;  // why caller ID is off, as last shown
   WindowQuestions questions_;
   std::unique_ptr<CModemSetupDlg> setupDialog_;  // while the dialog is open
   int setupQuestion_ = 0;                        // the open confirmation's box

@@ -51,6 +51,7 @@ void COrvanelView::TakeCall() {
     ShowStatus("Error: Can't create message entry");
     return;
   }
+  message->callerId = caller_.Text();
   ShowStatus("Answering Incoming Phone Call...");
   modem_->SetSilenceDetection();
   modem_->FlushEvents();

@@ -36,9 +36,11 @@ COrvanelView::BringUp COrvanelView::BringUpModem(const std::function<void(const 
 
   text("Trying to set modem to voice mode");
   ModemResult voice = modem_->SetVoiceMode();
+  std::string callerIdRefusal;
   if (voice == ResultOk) {
     text("Modem Set to voice mode");
     if (modem_->SetFlowControl() != 1) text("Set hardware flow control failed");
+    callerIdRefusal = EnableCallerId();
   } else if (voice == ResultNone) {
     return BringUp::Silent;
   } else {
@@ -56,6 +58,9 @@ COrvanelView::BringUp COrvanelView::BringUpModem(const std::function<void(const 
   if (watching) {
     StartLineWatch();
     if (timerId == 0) watching = 0;
+    // Said once, not at each bring-up after the modem was taken back.
+    if (!callerIdRefusal.empty() && callerIdRefusal != callerIdNotice_) ShowStatus(callerIdRefusal);
+    callerIdNotice_ = callerIdRefusal;
   } else {
     // A modem that refuses voice mode answers no call: say what to change.
     ShowStatus("Set Voice Mode Failed: the modem refused voice mode as modem type " +
@@ -68,6 +73,7 @@ void COrvanelView::ModemLost(const std::string& reason) {
   StopLineWatch();
   watching = 0;
   ringCount = 0;
+  ForgetCaller();
   modem_->CloseComm();
   ShowStatus("Modem lost: " + reason + "; trying again");
   retryDelayMs_ = kFirstRetryMs;

@@ -27,8 +27,9 @@ void COrvanelView::OnTimer(int id) {
   }
   if (lastResult != ResultNone) lastContact_ = now;
   if (lastResult == ResultNone) {
-    if (ringCount != 0 && now - lastRingTime > kRingWindowMs) {
+    if ((ringCount != 0 || ringWindow_) && now - lastRingTime > kRingWindowMs) {
       ringCount = 0;
+      ForgetCaller();
       ShowStatus("Stand by");
     }
     if (callOutPending) {
@@ -54,7 +55,11 @@ void COrvanelView::OnTimer(int id) {
 }
 
 void COrvanelView::CountRing(uint32_t now) {
-  ShowStatus("Phone ringing.");
+  // An identity from a window that lapsed unseen (the watch slept through its end) is
+  // not this caller's.
+  if (now - lastRingTime > kRingWindowMs) ForgetCaller();
+  ringWindow_ = callerIdOn_;
+  ShowStatus(caller_.Known() ? "Phone ringing.\n" + caller_.Text() : "Phone ringing.");
   if (now - lastRingTime <= kRingWindowMs)
     ++ringCount;
   else
@@ -63,8 +68,33 @@ void COrvanelView::CountRing(uint32_t now) {
   if (ringCount >= settings.rings) {
     ringCount = 0;
     AnswerCall();
+    ForgetCaller();
     callOutBase = Now();
   }
+}
+
+std::string COrvanelView::EnableCallerId() {
+  callerIdOn_ = false;
+  if (!settings.callerId) return "";
+  const char* command = modem_->CallerIdCommand();
+  if (command == nullptr) return "Caller ID is not available on this modem";
+  if (modem_->SendCommand(command) != ResultOk) return std::string("The modem refused caller ID (") + command + ")";
+  callerIdOn_ = true;
+  return "";
+}
+
+void COrvanelView::TakeCallerIdLine(const std::string& line) {
+  // Only between rings while the line is idle: lines in a call or before a ring are not
+  // the caller's identity.
+  if (!ringWindow_ || lineBusy || Now() - lastRingTime > kRingWindowMs) return;
+  std::string before = caller_.Text();
+  if (caller_.Take(line) && caller_.Text() != before && caller_.Known())
+    ShowStatus("Phone ringing.\n" + caller_.Text());
+}
+
+void COrvanelView::ForgetCaller() {
+  caller_.Clear();
+  ringWindow_ = false;
 }
 
 uint32_t COrvanelView::CallOutDelayMs() const {
@@ -79,7 +109,7 @@ void COrvanelView::ArmRingWatch() {
     int32_t left = static_cast<int32_t>(due + 1 - now);
     wait = std::min(wait, static_cast<uint32_t>(std::max(left, 1)));
   };
-  if (ringCount != 0) by(lastRingTime + kRingWindowMs);
+  if (ringCount != 0 || ringWindow_) by(lastRingTime + kRingWindowMs);
   if (callOutPending) by(callOutAttempts >= kCallOutAttempts ? now : callOutBase + CallOutDelayMs());
   // A second line already read from the port wakes no poll(): take it now.
   if (modem_->HasBufferedInput()) wait = 1;

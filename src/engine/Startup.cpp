@@ -102,6 +102,7 @@ void COrvanelView::OnCreate() {
 
   modem_ = std::make_unique<FMODEM>(*env_.loop, env_.openPort);
   modem_->SetFaultReporter([this](const std::string& fault) { ShowStatus(fault); });
+  modem_->SetOtherLineSink([this](const std::string& line) { TakeCallerIdLine(line); });
   prompts_ = std::make_unique<VoicePrompts>(*modem_, *env_.loop, [this](const std::string& t) { ShowStatus(t); });
   prompts_->SetDirectories(systemDir, inboxDir);
 

@@ -249,6 +249,7 @@ ModemResult FCOMM::WaitResult(const std::string& stop, int units) {
     if (ReadLine(kLineSize, lineBuffer_) == 0) continue;
     ModemResult r = Classify(lineBuffer_);
     if (r != ResultNone) return r;
+    if (otherLineSink_) otherLineSink_(lineBuffer_);
   }
 }
 

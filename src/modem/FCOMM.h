@@ -87,6 +87,9 @@ class FCOMM {
   int ReadLine(int size, std::string& line);
   ModemResult WaitResult(const std::string& stop, int units);
   const std::string& LastLine() const { return lineBuffer_; }
+  // Told every line a wait for a result reads that is no result (caller ID, say), before
+  // the wait goes on; engine thread, inside the wait.
+  void SetOtherLineSink(std::function<void(const std::string&)> sink) { otherLineSink_ = std::move(sink); }
   int SendLine(const std::string& text);
   ModemResult SendCommand(const std::string& command);
 
@@ -148,6 +151,7 @@ class FCOMM {
 
   std::string lineBuffer_;
   std::string stopText_;
+  std::function<void(const std::string&)> otherLineSink_;
   LinePacer pacer_;
   int lineRate_ = 7200;
 };

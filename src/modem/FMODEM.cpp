@@ -21,6 +21,7 @@ const std::array<DialectRow, 5> kSelectLine = {{
     {"AT#VLS=1", "AT#VLS=1", "AT#VLS=1", nullptr, nullptr, nullptr},
     {"AT#VLS=2", "AT#VLS=2", "AT#VLS=2", "AT#VLS=2", "AT#VLS=2", "AT#VLS=2"},
 }};
+const DialectRow kCallerId = {"AT#CID=1", "AT+VCID=1", "AT#CID=1", nullptr, nullptr, nullptr};
 const DialectRow kAnswer = {"ATA", "AT+VLS=1", "ATA", "AT#VIP=1", "ATA", "ATA"};
 const DialectRow kBeep = {"AT#VTS={5,1}", "AT+VTS=5", "AT#VTS={5,1}", "AT#VBP", "AT+VTS=5", "AT#VTS=[900,0,1]"};
 const DialectRow kTransmit = {"AT#VTX", "AT+VTX", "AT#VTX", "AT#VPY", "AT#VSV", "AT#VTX"};
@@ -125,6 +126,8 @@ int FMODEM::SetModemType(uint32_t type) {
 ModemResult FMODEM::SetVoiceMode() { return SendAndMap(kVoiceMode[type_]); }
 
 int FMODEM::SetFlowControl() { return SendAndMap(kFlowControl[type_]) == ResultOk ? 1 : 0; }
+
+const char* FMODEM::CallerIdCommand() const { return kCallerId[type_]; }
 
 // ---- line control --------------------------------------------------------------------
 

@@ -41,6 +41,8 @@ class FMODEM : public FCOMM {
   ModemType GetModemType() const { return type_; }
   ModemResult SetVoiceMode();
   int SetFlowControl();
+  // The dialect's command that turns formatted caller ID on; nullptr where it has none.
+  const char* CallerIdCommand() const;
 
   int GetSampleRate() const { return sampleRate_; }
   ModemResult SetVoiceFormat(int bits, int rate);

@@ -97,6 +97,8 @@ ModemSettings LoadSettings(const Profile& profile, std::vector<std::string>* not
   int rings = profile.GetInt(s, "RINGS", 0);
   int delay = profile.GetInt(s, "DELAY", 0);
   m.action = profile.GetInt(s, "ACTION", 0);
+  int callerId = profile.GetInt(s, "CALLERID", 0);
+  m.callerId = callerId == 1;
   m.initString = Cut(profile.GetString(s, "INIT", "AT&F&C1&D2"), kInitStringMax);
   m.phoneNumber = Cut(profile.GetString(s, "PHONE", ""), kNumberMax);
   m.pagerNumber = Cut(profile.GetString(s, "PAGER", ""), kNumberMax);
@@ -113,10 +115,12 @@ ModemSettings LoadSettings(const Profile& profile, std::vector<std::string>* not
                            {"DEVICE", m.outputDevice},
                            {"RINGS", rings},
                            {"DELAY", delay},
-                           {"ACTION", m.action}})
+                           {"ACTION", m.action},
+                           {"CALLERID", callerId}})
     note.Number(key, read);
   note.Position("SPEED", speed, 3, std::to_string(m.speed * 100) + " baud is used");
   note.Position("TYPE", type, 5, "modem type 0 (Rockwell) is used");
+  note.Position("CALLERID", callerId, 1, "caller ID stays off");
   note.Position("DELAY", delay, 5, std::to_string(m.delaySeconds / 60) + " minutes between call-outs are used");
   // Kept as read; what the machine does with them.
   note.Position("DEVICE", m.outputDevice, 2, "kept, and played through as 2 (Sound Card)");

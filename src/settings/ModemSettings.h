@@ -31,6 +31,7 @@ struct ModemSettings {
   std::string securityCode = "857";
   int maxLenSeconds = 0;      // MAXLEN: the longest message; 0: the driver's bound
   std::string notifyCommand;  // [NOTIFY] COMMAND: run for each new message; empty: none
+  bool callerId = false;  // CALLERID=1: ask the modem for caller ID and keep it with the message
 };
 
 extern const char kProfileSection[];  // "MODEM"
