@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "platform/Profile.h"
@@ -73,6 +74,23 @@ TEST_F(ProfileTest, WritingKeepsTheFileModeAndANewProfileIsPrivate) {
   fs::permissions(path_, fs::perms(0640));
   ASSERT_TRUE(Profile(path_).WriteInt("MODEM", "RINGS", 2));
   EXPECT_EQ(Mode(), 0640u);
+}
+
+// Seeded junk of the profile's own characters (and controls): read, asked and written
+// to without harm.
+TEST_F(ProfileTest, JunkIsReadAndWrittenToWithoutHarm) {
+  const std::string alphabet("[]=;#\r\n \t\0\x01\xffMODEMTYPE", 21);
+  std::mt19937 rng(7200);
+  for (int round = 0; round < 300; ++round) {
+    std::string junk;
+    for (int i = 0; i < 300; ++i) junk += alphabet[rng() % alphabet.size()];
+    Write(junk);
+    Profile p(path_);
+    p.GetInt("MODEM", "TYPE", 0);
+    p.GetString("MODEM", "", "");
+    ASSERT_TRUE(p.WriteInt("MODEM", "RINGS", round)) << p.WriteError();
+    ASSERT_EQ(Profile(path_).GetInt("MODEM", "RINGS", -1), round) << junk;
+  }
 }
 
 TEST_F(ProfileTest, AFailedWriteIsReportedAndLeavesNothingBehind) {
