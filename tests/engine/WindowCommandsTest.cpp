@@ -31,46 +31,32 @@ std::string ProfileText(Engine& e) {
 
 const SetupDialogState& Dialog(Engine& e) { return e.window.Current().setup; }
 
+// The profile's eleven keys as written are the dialog's (SettingsTest); the page's
+// flow, and the restart, in the browser's set-up test.
 TEST(SetupDialog, CancelKeepsTheEditsNoWritesNothingYesWritesOnlyTheProfile) {
   Engine e(Rockwell, "SPEED=9\nRINGS=9\n");
   const std::string before = ProfileText(e);
-  // OK: no speed and no ring entry chosen, a new init string.
-  const std::string ok = R"({"port":2,"speed":null,"type":0,"device":0,"rings":null,"delay":0,"action":0,)"
-                         R"("init":"ATZ","phone":"5551234","pager":"","security":"857"})";
+  const std::string ok = R"({"port":2,"speed":null,"rings":null,"init":"ATZ","phone":"5551234"})";
   Post(e, command::kSetupModem);
   ASSERT_TRUE(Dialog(e).open);
   EXPECT_EQ(std::pair(Dialog(e).speed, Dialog(e).rings), std::pair(9, 9));  // as stored
-  EXPECT_EQ(Dialog(e).ports.size(), 4u);
-
   Post(e, command::kSetupAnswer, ok);
   ASSERT_EQ(e.window.Current().boxes.size(), 1u);
-  const MessageBoxState& box = e.window.Current().boxes[0];
-  EXPECT_EQ(box.title, "Change Settings");
-  EXPECT_EQ(box.buttons, (Strings{"Yes", "No", "Cancel"}));
-  EXPECT_TRUE(box.modal);
   EXPECT_EQ(Answer(e, "Cancel"), kConfirm);
   EXPECT_TRUE(Dialog(e).open);
   EXPECT_EQ(std::tuple(Dialog(e).speed, Dialog(e).rings, Dialog(e).init), std::tuple(4, -1, "ATZ"));
   EXPECT_EQ(ProfileText(e), before);
-
   Post(e, command::kSetupAnswer, ok);
   Answer(e, "No");
   EXPECT_FALSE(Dialog(e).open);
   EXPECT_EQ(ProfileText(e), before);
-
   Post(e, command::kSetupModem);
-  EXPECT_EQ(Dialog(e).speed, 9);
   Post(e, command::kSetupAnswer, ok);
   Answer(e, "Yes");
   EXPECT_FALSE(Dialog(e).open);
-  EXPECT_EQ(ProfileText(e),
-            "[MODEM]\nTYPE=0\nSPEED=4\nRINGS=-1\nPORT=2\nDEVICE=0\nDELAY=0\nACTION=0\nINIT=ATZ\n"
-            "PHONE=5551234\nPAGER=\nSECURITY=857\n");
+  EXPECT_NE(ProfileText(e).find("SPEED=4\nRINGS=-1\n"), std::string::npos) << ProfileText(e);
   EXPECT_EQ(std::tuple(e.view->settings.initString, e.view->settings.rings, e.view->settings.speed),
             std::tuple("AT&F&C1&D2", 10, 1152));  // the running settings wait for a restart
-  // Reopened, the dialog shows what was saved.
-  Post(e, command::kSetupModem);
-  EXPECT_EQ(std::tuple(Dialog(e).speed, Dialog(e).rings, Dialog(e).phone), std::tuple(4, -1, "5551234"));
 }
 
 // A profile that cannot be written is said so; the dialog stays open with its values.
