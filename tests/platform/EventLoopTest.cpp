@@ -62,27 +62,6 @@ TEST(EventLoop, ANestedWaitMovesTheSharedDeadline) {
   EXPECT_EQ(v.clock.Now() - start, 1110u);
 }
 
-TEST(EventLoop, TimersTickAtTheirPeriodAndStopWhenStoppedOrDestroyed) {
-  VirtualLoop v;
-  int ticks = 0;
-  auto timer = std::make_unique<LoopTimer>(v.loop, TimerId::RingWatch);
-  v.loop.SetHandler([&](const LoopMessage& m) {
-    if (m.kind == LoopMessage::Kind::Timer && m.id == 1 && ++ticks == 5) timer->Stop();
-  });
-  uint32_t start = v.clock.Now();
-  ASSERT_TRUE(timer->Start(200));
-  while (timer->Running()) {
-    if (!v.loop.PumpOne()) v.loop.WaitUntil(v.clock.Now() + 10000, WaitFor::Messages);
-  }
-  EXPECT_EQ(ticks, 5);
-  EXPECT_EQ(v.clock.Now() - start, 1000u);
-  EXPECT_FALSE(v.loop.HasTimer(TimerId::RingWatch));
-  EXPECT_FALSE(timer->Start(0));
-  ASSERT_TRUE(timer->Start(200));
-  timer.reset();
-  EXPECT_FALSE(v.loop.HasTimer(TimerId::RingWatch));
-}
-
 TEST(EventLoop, PostedMessagesComeBeforeTimersAndInOrder) {
   VirtualLoop v;
   std::vector<int> order;

@@ -16,7 +16,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "Files.h"
 #include "platform/EventLoop.h"
@@ -26,6 +25,7 @@
 #include "platform/SerialPort.h"
 
 using namespace telvara;
+using telvara::testing::ReadFileText;
 using telvara::testing::ScratchDir;
 
 namespace {
@@ -43,12 +43,6 @@ std::string LockText(pid_t pid) {
   return text;
 }
 
-std::string FileText(const std::string& path) {
-  std::stringstream s;
-  s << std::ifstream(path).rdbuf();
-  return s.str();
-}
-
 std::size_t Entries(const std::string& dir) {
   auto it = std::filesystem::directory_iterator(dir);
   return static_cast<std::size_t>(std::distance(begin(it), end(it)));
@@ -61,7 +55,7 @@ TEST(SerialLock, WrittenInTheUucpFormatAndRemovedOnCloseWhileStillOurs) {
   PortOpenResult r = SerialPort::Open(pty.path, 115200, locks.Path());
   ASSERT_TRUE(r.stream) << r.error;
   EXPECT_EQ(r.notice, "");
-  EXPECT_EQ(FileText(lock), LockText(getpid()));
+  EXPECT_EQ(ReadFileText(lock), LockText(getpid()));
   struct stat st {};
   ASSERT_EQ(stat(lock.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0644u);
@@ -74,7 +68,7 @@ TEST(SerialLock, WrittenInTheUucpFormatAndRemovedOnCloseWhileStillOurs) {
   ASSERT_TRUE(r.stream) << r.error;
   std::ofstream(lock) << LockText(getppid());
   r.stream.reset();
-  EXPECT_EQ(FileText(lock), LockText(getppid()));
+  EXPECT_EQ(ReadFileText(lock), LockText(getppid()));
 }
 
 // Another live process, or another port of this very process under another name of
@@ -87,7 +81,7 @@ TEST(SerialLock, ALiveHolderRefusesTheOpenNamingIt) {
   PortOpenResult r = SerialPort::Open(pty.path, 115200, locks.Path());
   EXPECT_FALSE(r.stream);
   EXPECT_EQ(r.error, "Modem in use by process " + std::to_string(getppid()) + " (lock file " + lock + ")");
-  EXPECT_EQ(FileText(lock), LockText(getppid()));
+  EXPECT_EQ(ReadFileText(lock), LockText(getppid()));
   unlink(lock.c_str());
   std::filesystem::create_symlink(pty.path, link);
   PortOpenResult first = SerialPort::Open(link, 115200, locks.Path());
@@ -112,7 +106,7 @@ TEST(SerialLock, AStaleLockIsTakenOver) {
     std::ofstream(lock) << stale;
     SerialLockResult r = AcquireSerialLock(device, dir.Path());
     EXPECT_TRUE(r.lock.Held()) << stale << r.refusal << r.notice;
-    EXPECT_EQ(FileText(lock), LockText(getpid())) << stale;
+    EXPECT_EQ(ReadFileText(lock), LockText(getpid())) << stale;
     r.lock.Release();
     EXPECT_FALSE(std::filesystem::exists(lock)) << stale;
   }

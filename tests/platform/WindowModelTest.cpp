@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "platform/WindowModel.h"
 
 using namespace telvara;
@@ -41,22 +39,6 @@ TEST(WindowModel, SnapshotsStayAndShareRowsUntilTheyChange) {
   EXPECT_TRUE(listed->rows.size() == 1 && listed->rows[0].text == "a");
 }
 
-// Changes within a batch are one change, published when it ends; the engine sees its
-// rows meanwhile.
-TEST(WindowModel, ABatchIsPublishedOnceWhenItEnds) {
-  WindowModel w;
-  uint64_t before = w.Snapshot()->version;
-  {
-    WindowModel::Batch batch(w);
-    for (std::size_t i = 0; i < 1000; ++i) w.InsertRow(i, {"line", std::to_string(i)});
-    w.SetStatus("Ready");
-    EXPECT_EQ(w.Snapshot()->version, before);
-    EXPECT_EQ(w.Row(999)->identity, "999");
-  }
-  auto after = w.Snapshot();
-  EXPECT_TRUE(after->version == before + 1 && after->rows.size() == 1000 && after->status == "Ready");
-}
-
 // An informing box is open once at most, and only so many are kept: a storm of them
 // cannot grow the state. A modal box is the engine's to close and always opens.
 TEST(WindowModel, InformingBoxesAreBounded) {
@@ -69,20 +51,6 @@ TEST(WindowModel, InformingBoxesAreBounded) {
   EXPECT_EQ(w.Current().boxes.size(), WindowModel::kMaxInformingBoxes + 2);
   EXPECT_FALSE(w.BoxOpen(about));  // the oldest went
   EXPECT_TRUE(w.BoxOpen(question));
-}
-
-TEST(WindowModel, WaitForChangeWakesOnAChangeFromAnotherThread) {
-  WindowModel w;
-  uint64_t seen = w.Snapshot()->version;
-  std::thread engine([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    w.SetStatus("Phone ringing.");
-  });
-  auto s = w.WaitForChange(seen, 5000);
-  engine.join();
-  EXPECT_EQ(s->status, "Phone ringing.");
-  // No change: returns the same version after the time-out.
-  EXPECT_EQ(w.WaitForChange(s->version, 10)->version, s->version);
 }
 
 }  // namespace
