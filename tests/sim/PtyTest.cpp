@@ -14,11 +14,6 @@
 namespace telvara::sim {
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
 // The program with its error output on the same pipe: the first line is the device to
 // open, or why it did not start.
 struct Simulator {
@@ -81,7 +76,7 @@ TEST(ModemSimProgram, AnswersOnItsLinkRingsFromTheControlSocketAndHangsUpWhenThe
   EXPECT_EQ(status, 1);
   for (const char* line : {"\"kind\":\"command\",\"text\":\"ATE0V1\"", "\"kind\":\"ring\",\"n\":1",
                            "\"kind\":\"hook\",\"text\":\"on\",\"by\":\"dtr\"", "\"kind\":\"exit\",\"signal\":15"})
-    EXPECT_NE(ReadFile(log).find(line), std::string::npos) << line;
+    EXPECT_NE(telvara::testing::ReadFileText(log).find(line), std::string::npos) << line;
 }
 
 TEST(ModemSimProgram, RefusesBadOptionsAndWillNotReplaceFiles) {
@@ -99,7 +94,7 @@ TEST(ModemSimProgram, RefusesBadOptionsAndWillNotReplaceFiles) {
     Simulator sim(args);
     EXPECT_NE(sim.device.find(firstLine), std::string::npos) << args[0] << ": " << sim.device;
     EXPECT_EQ(sim.process->Wait(3000), status) << args[0];
-    EXPECT_EQ(ReadFile(dir.Path() + "precious"), "keep me");
+    EXPECT_EQ(telvara::testing::ReadFileText(dir.Path() + "precious"), "keep me");
   }
 }
 

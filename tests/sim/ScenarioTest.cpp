@@ -1,5 +1,5 @@
-// Scenarios: the step language, its errors, how steps are timed against the line; and
-// the WAV data of a far end's voice.
+// Scenarios: the step language and its errors, how steps are timed against the line;
+// and the WAV data of a far end's voice.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -81,50 +81,6 @@ TEST(ScenarioRun, AfterCountsFromTheStepBeforeWaitFromTheEventAndIdleIsAState) {
   EXPECT_EQ(host.Times("note"),
             (std::vector<uint64_t>{t0 + 2000, t0 + 3000, answered + 500, answered + 4500, hungUp + 1000}));
   EXPECT_TRUE(host.Logged("\"text\":\"wait record 4s\",\"source\":\"test\",\"timedOut\":true"));
-}
-
-TEST(ScenarioRun, RepeatLoopsAndAPassTakesAtLeastASecond) {
-  SimHost host(Rockwell);
-  ASSERT_EQ(host.Scenario("note tick\nrepeat"), "");
-  host.RunFor(3500);
-  EXPECT_EQ(host.Times("note"), (std::vector<uint64_t>{0, 1000, 2000, 3000}));
-  ASSERT_EQ(host.Scenario("after 10s ring 1\nrepeat"), "");
-  host.RunFor(35000);
-  EXPECT_EQ(host.Log().Texts("ring").size(), 3u);
-}
-
-TEST(ScenarioRun, ResultLinesNoiseAndExit) {
-  SimHost host(Rockwell, {"ATE0"});
-  ASSERT_EQ(host.Scenario("result NO CARRIER\nnoise 300\nafter 1s exit"), "");
-  std::string got = host.ReadFor(500);
-  ASSERT_EQ(got.size(), 14u + 300u);
-  EXPECT_EQ(got.substr(0, 14), "\r\nNO CARRIER\r\n");
-  EXPECT_FALSE(host.Modem().ExitRequested());
-  host.RunFor(600);
-  EXPECT_TRUE(host.Modem().ExitRequested());
-}
-
-TEST(ScenarioRun, PowerOffEndsTheCallAndAnswersNothingTillPowerOnGivesAFreshModem) {
-  SimHost host(Rockwell, {"ATE0", "AT#CLS=8"});
-  host.Modem().Ring(1);
-  ASSERT_NE(host.Command("ATA").find("VCON"), std::string::npos);
-  ASSERT_EQ(host.Scenario("power off\nafter 1s ring 2\nafter 15s power on"), "");
-  EXPECT_EQ(host.Command("AT"), "");
-  EXPECT_EQ(host.ReadFor(14000), "");  // nor are the rings reported
-  host.RunFor(1000);
-  EXPECT_EQ(host.Command("AT+FCLASS?"), "AT+FCLASS?\r\r\n0\r\n\r\nOK\r\n");  // echo on, data class
-  EXPECT_TRUE(host.Logged("\"kind\":\"call-end\",\"text\":\"hung up (power off)\""));
-  EXPECT_EQ(host.Log().Texts("ring").size(), 3u);
-}
-
-TEST(ScenarioRun, AppendedLinesOnAnIdleRunnerCountFromNow) {
-  SimHost host(Rockwell);
-  for (const char* line : {"after 1s note x", "after 1s note y"}) {
-    host.RunFor(3000);
-    host.Modem().AppendSteps(ParseScenario(line, ".").steps, "control");
-  }
-  host.RunFor(3000);
-  EXPECT_EQ(host.Times("note"), (std::vector<uint64_t>{4000, 7000}));
 }
 
 // A WAV file image: PCM format `tag`, 8000 samples a second, a LIST chunk of odd size

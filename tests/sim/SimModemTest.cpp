@@ -1,5 +1,5 @@
-// The simulated modem in-process on the virtual clock: its commands, rings, port opener
-// and transcript; voice transmit at the line's rate and a bound on receive; dialling.
+// The simulated modem in-process on the virtual clock: the host's malformed lines, the
+// port opener, the transcript, voice transmit at the line's rate and a bound on receive.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -21,15 +21,6 @@ void Exchange(SimHost& host, const std::vector<std::pair<std::string, std::strin
 }
 const std::string kOk = "\r\nOK\r\n", kError = "\r\nERROR\r\n";
 
-TEST(SimCommands, ResultsComeAfterAReplyDelayAndLinesWithoutAtAreIgnored) {
-  SimHost host(Rockwell, {"ATE0"});
-  host.Send("AT\r");
-  EXPECT_EQ(host.ReadFor(SimModem::kReplyDelayMs - 1), "");
-  EXPECT_EQ(host.ReadFor(1), kOk);
-  // Lower case, spaces and a backspace are taken as modems take them; V0 gives codes.
-  Exchange(host, {{"hello", ""}, {"", ""}, {"at e0 v1", kOk}, {"ATX\bE0", kOk}, {"ATV0", "0\r"}, {"ATQ9", "4\r"}});
-}
-
 TEST(SimCommands, OverlongAndMalformedLinesAnswerError) {
   SimHost host(Rockwell, {"ATE0"});
   // Commands run left to right and stop at the first bad one (E1 ran).
@@ -41,28 +32,6 @@ TEST(SimCommands, OverlongAndMalformedLinesAnswerError) {
                   {"ATS0?", "\r\n002\r\n" + kOk},
                   {"ATE1Y7", kError},
                   {"AT", "AT\r" + kOk}});
-}
-
-TEST(SimCommands, ScriptedRepliesOverrideACommandUntilSetBack) {
-  SimHost host(Rockwell, {"ATE0"});
-  ASSERT_EQ(host.Scenario("reply AT#CLS=8 ERROR\nreply AT&K3 silence"), "");
-  Exchange(host, {{"AT#CLS=8", kError}, {"AT&K3", ""}, {"AT+FCLASS?", "\r\n0\r\n" + kOk}});
-  ASSERT_EQ(host.Scenario("reply at#cls=8 default"), "");
-  Exchange(host, {{"AT#CLS=8", kOk}, {"AT+FCLASS?", "\r\n8\r\n" + kOk}});
-}
-
-TEST(SimRings, RingLinesComeSixSecondsApartOrAsToldAndStopWhenUnanswered) {
-  const std::pair<const char*, std::vector<uint64_t>> cases[] = {{"after 1s ring 3", {1000, 7000, 13000}},
-                                                                 {"ring 2 every 13s", {0, 13000}}};
-  for (auto [scenario, times] : cases) {
-    SimHost host(Rockwell, {"ATE0"});
-    ASSERT_EQ(host.Scenario(scenario), "");
-    uint64_t start = host.Modem().Now();
-    EXPECT_EQ(host.ReadFor(60000).size(), times.size() * 8);  // "\r\nRING\r\n" each
-    for (uint64_t& t : times) t += start;
-    EXPECT_EQ(host.Times("ring"), times) << scenario;
-    EXPECT_EQ(host.Log().Texts("call-end"), Strings{"not answered"});
-  }
 }
 
 TEST(SimOpener, OpensOneHandleAtATimeAndClosingItDropsDtr) {
@@ -141,29 +110,6 @@ TEST(SimReceive, OutputForAHostThatStopsReadingIsBounded) {
   host.RunFor(200000);  // 1.44 MB of samples due
   EXPECT_LE(host.Modem().HostReadable(), SimModem::kOutputLimit);
   EXPECT_EQ(host.Log().Texts("overrun").size(), 1u);
-}
-
-TEST(SimDial, OutcomesFollowTheScenarioOrByDefaultAVoiceDialIsAnswered) {
-  SimHost host(IS_101, {"ATE0"});
-  ASSERT_EQ(host.Scenario("dial-result BUSY in 2s\ndial-result NO ANSWER\ndial-result silence"), "");
-  host.Send("ATDT 555-1234\r");
-  EXPECT_EQ(host.ReadFor(2000), "\r\nBUSY\r\n");
-  host.Send("ATDT5551234\r");
-  EXPECT_EQ(host.ReadFor(SimModem::kDialDelayMs), "\r\nNO ANSWER\r\n");
-  // No reply at all: the first byte of the next command aborts the dial.
-  host.Send("ATDT5551234\r");
-  EXPECT_EQ(host.ReadFor(140000), "");
-  EXPECT_EQ(host.Command("ATH0"), "\r\nNO CARRIER\r\n");
-  EXPECT_EQ(host.Log().Texts("dial"), (Strings{"5551234", "5551234", "5551234"}));
-  // By default a voice dial is answered, and hears keys.
-  host.Send("AT+FCLASS=8\rATDT123\r");
-  EXPECT_EQ(host.ReadFor(SimModem::kDialDelayMs + SimModem::kReplyDelayMs), kOk + kOk);
-  ASSERT_EQ(host.Scenario("key 857"), "");
-  EXPECT_EQ(host.ReadFor(1000),
-            "\x10"
-            "8\x10"
-            "5\x10"
-            "7");
 }
 
 }  // namespace
