@@ -2,12 +2,11 @@
 // directory, with the prompts copied into a program directory without replacing any
 // file there.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
+#include "Files.h"
 #include "app/Options.h"
 #include "app/ShippedData.h"
 
@@ -52,20 +51,10 @@ TEST(Options, BadCommandLinesAreRefusedWithAReason) {
 
 class ShippedData : public ::testing::Test {
  protected:
-  void SetUp() override {
-    root_ = fs::temp_directory_path() / ("telvara-shipped-" + std::to_string(getpid()));
-    fs::remove_all(root_);
-    fs::create_directories(root_);
-  }
-  void TearDown() override { fs::remove_all(root_); }
   static void Write(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
-  static std::string Read(const fs::path& p) {
-    std::stringstream s;
-    s << std::ifstream(p, std::ios::binary).rdbuf();
-    return s.str();
-  }
   std::string Dir(const std::string& sub) const { return (root_ / sub).string() + "/"; }
-  fs::path root_;
+  telvara::testing::ScratchDir scratch_;
+  fs::path root_ = scratch_.Path();
 };
 
 // Beside the executable first, then the data directory relative to it, then the
@@ -92,14 +81,14 @@ TEST_F(ShippedData, MissingPromptsAreCopiedAndTheOwnersFilesKept) {
   fs::create_directories(root_ / "home");
   first = CopyMissingPrompts(Dir("shipped"), Dir("home/system"));
   EXPECT_TRUE(first.errors.empty() && first.copied == 2);
-  EXPECT_EQ(Read(root_ / "home" / "system" / "sys001.wav"), "prompt one");
+  EXPECT_EQ(telvara::testing::ReadFileText(root_ / "home" / "system" / "sys001.wav"), "prompt one");
 
   Write(root_ / "home" / "system" / "announce.wav", "the owner's greeting");
   fs::remove(root_ / "home" / "system" / "sys001.wav");
   PromptCopy again = CopyMissingPrompts(Dir("shipped"), Dir("home/system"));
   EXPECT_EQ(again.copied, 1);
-  EXPECT_EQ(Read(root_ / "home" / "system" / "announce.wav"), "the owner's greeting");
-  EXPECT_EQ(Read(root_ / "home" / "system" / "sys001.wav"), "prompt one");
+  EXPECT_EQ(telvara::testing::ReadFileText(root_ / "home" / "system" / "announce.wav"), "the owner's greeting");
+  EXPECT_EQ(telvara::testing::ReadFileText(root_ / "home" / "system" / "sys001.wav"), "prompt one");
   int files = 0;
   for (auto& e : fs::directory_iterator(root_ / "home" / "system")) files += e.is_regular_file();
   EXPECT_EQ(files, 2);  // no temp file left

@@ -106,12 +106,6 @@ TEST(LoadSettings, AProfileNotFoundOrNotReadIsToldOnce) {
   EXPECT_NE(notices[0].find(path + ": "), std::string::npos) << notices[0];
 }
 
-std::string ReadFile(const std::string& path) {
-  std::stringstream s;
-  s << std::ifstream(path).rdbuf();
-  return s.str();
-}
-
 // The dialog's values in profile order.
 std::string Values(const CModemSetupDlg& d) {
   std::ostringstream s;
@@ -130,7 +124,7 @@ TEST(ModemSetupDlg, AnEmptyProfileShowsTheDefaultsAndYesWritesTheElevenKeysInOrd
   SetupControls shown{2, 0, 0, 0, 0, 0, 0, "AT&F&C1&D2", "", "", "857", ""};
   dialog.TakeControls(shown);
   EXPECT_EQ(dialog.Save(), "");
-  EXPECT_EQ(ReadFile(dir.Path() + "telvara.ini"),
+  EXPECT_EQ(testing::ReadFileText(dir.Path() + "telvara.ini"),
             "[MODEM]\nPORT=2\nSPEED=0\nTYPE=0\nDEVICE=0\nRINGS=0\nDELAY=0\nACTION=0\nINIT=AT&F&C1&D2\nPHONE=\nPAGER=\n"
             "SECURITY=857\n");
 }

@@ -3,12 +3,12 @@
 #include "web/WebRoutes.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "Files.h"
 #include "web/PageProtocol.h"
 
 namespace telvara {
@@ -80,9 +80,6 @@ TEST(PageProtocol, BoxAnswersMustFitAnOpenBox) {
 class RouteTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = ::testing::TempDir() + "telvara-routes-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
     fs::create_directory(root_ / "web");
     std::ofstream(root_ / "web" / "index.html") << "<title>page</title>";
     std::ofstream(root_ / "web" / "app.js") << "var page = 1;";
@@ -97,7 +94,6 @@ class RouteTest : public ::testing::Test {
     state_.rows.push_back({" 2:05:09pm  03/12/1998  1:15  PGMO0509.WAV", "PGMO0509.WAV 889740309"});
     state_.rows.push_back({"11:59:59pm  12/31/1998  0:42  A B.WAV", "A B.WAV 915148799"});
   }
-  void TearDown() override { fs::remove_all(root_); }
 
   RouteResult Route(const char* method, const std::string& path, std::string body = "{}",
                     AccessVerdict access = kAllowed, const char* type = "application/json", HeaderList query = {}) {
@@ -117,7 +113,8 @@ class RouteTest : public ::testing::Test {
     return router.Route(request, access, state_);
   }
 
-  fs::path root_;
+  testing::ScratchDir scratch_;
+  fs::path root_ = scratch_.Path();
   AccessRules rules_{"", "f00d", "telvara7200", true, false};
   WindowState state_;
   std::vector<LoopMessage> posted_;

@@ -109,7 +109,6 @@ int main() {
           if (window.Row(i)->identity == m.data) window.DeleteRow(i);
         }
         break;
-      case command::kAbout: window.OpenBox("About Telvara", "Telvara for Win 95/NT\nVersion 1.0", {"OK"}, false); break;
       case command::kExit: loop.Quit(); break;
       default: break;
     }
