@@ -115,7 +115,10 @@ TEST_F(OrvanelDocTest, ARefusedLogIsMovedAsideAndTheDocumentStartsEmpty) {
       {LogBuilder().U16(2).ClassRecord().Message(name).bytes, LogError::EndsEarly, ""},
       {LogBuilder().U16(2).ClassRecord().Message(name).U16(0x0001).bytes, LogError::WrongTag,
        "message 2 of 2: tag 0x0001 instead of 0x8001"},  // a back-reference to nothing
+      {LogBuilder().U16(1).ClassRecord(2, "CMessages").Message(name).bytes, LogError::WrongClass, ""},
+      {LogBuilder().U16(1).ClassRecord().Message(name, std::string(32, 'c')).bytes, LogError::FieldTooLong, ""},
       {LogBuilder().U16(1).ClassRecord().Message("../telvara.ini").bytes, LogError::BadFileName, ""},
+      {LogBuilder().U16(1).ClassRecord().Message(name, std::string("a\0b", 3)).bytes, LogError::BadCallerId, ""},
       {LogBuilder().U16(0).U16(0).bytes, LogError::TrailingBytes, ""},
       {LogBuilder().U16(0xFFFF).U32(0x80000000).bytes, LogError::TooManyMessages, ""},
   };
