@@ -1,9 +1,7 @@
 // The simulated modem in-process on the virtual clock: the host's malformed lines, the
-// port opener, the transcript, voice transmit at the line's rate and a bound on receive.
+// transcript, the rate a format command names, and a bound on receive. (Its voice at
+// the line's rate: the driver's tests and VoiceOnPty.)
 #include <gtest/gtest.h>
-
-#include <algorithm>
-#include <tuple>
 
 #include "SimHost.h"
 
@@ -34,22 +32,6 @@ TEST(SimCommands, OverlongAndMalformedLinesAnswerError) {
                   {"AT", "AT\r" + kOk}});
 }
 
-TEST(SimOpener, OpensOneHandleAtATimeAndClosingItDropsDtr) {
-  telvara::testing::SimLine line(Rockwell);
-  PortOpener open = MakeSimPortOpener(line.Stream(), {3});
-  PortOpenResult first = open(2, 115200);
-  ASSERT_TRUE(first.stream);
-  EXPECT_EQ(open(3, 115200).error, "cannot open COM3 (simulated): No such file or directory");
-  EXPECT_EQ(open(2, 115200).error, "cannot open COM2 (simulated): Device or resource busy");
-  EXPECT_EQ(first.stream->Write("ATH1\r", 5), 5);
-  EXPECT_TRUE(line.Modem().OffHook());
-  first.stream.reset();
-  EXPECT_FALSE(line.Modem().Dtr());
-  EXPECT_FALSE(line.Modem().OffHook());  // &D2: the close hung up
-  PortOpenResult again = open(2, 115200);
-  EXPECT_TRUE(again.stream && line.Modem().Dtr());
-}
-
 TEST(SimTranscript, LinesAreJsonWithTimesAndEscapedBytes) {
   SimHost host(Rockwell);
   host.RunFor(250);
@@ -62,37 +44,7 @@ TEST(SimTranscript, LinesAreJsonWithTimesAndEscapedBytes) {
   EXPECT_EQ(JsonString(std::string("\xff\\", 2)), "\"\\u00ff\\\\\"");
 }
 
-// A far end's voice: loud, and with 0x10 among its samples.
-std::shared_ptr<const std::vector<uint8_t>> Tone(size_t n) {
-  auto v = std::make_shared<std::vector<uint8_t>>(n);
-  for (size_t i = 0; i < n; ++i) (*v)[i] = static_cast<uint8_t>(i % 3 ? 0x10 : 0xf0 - i % 7);
-  return v;
-}
-
-TEST(SimTransmit, PlaysAtTheLineRateThroughABoundedBufferThatTheQueueCountShows) {
-  const ModemType d = USRobotics;
-  SimHost host(d, {"ATE0", "AT+FCLASS=8"});
-  ASSERT_EQ(host.Command("AT#VTX"), "\r\nCONNECT\r\n");
-  auto samples = Tone(static_cast<size_t>(LineRate(d)) * 2);  // two seconds
-  std::string wire;
-  for (uint8_t s : *samples) wire.append(s == kDLE ? 2 : 1, static_cast<char>(s));  // shielded
-  // The first write only fills the buffer: flow control holds the rest back.
-  uint32_t start = host.Now();
-  long first = host.Stream().Write(wire.data(), wire.size());
-  EXPECT_EQ(host.Stream().OutputQueued(), static_cast<int>(VoiceTransmit::kCapacity));
-  EXPECT_FALSE(host.Stream().Ready(WaitFor::OutputRoom));
-  host.RunFor(100);
-  EXPECT_EQ(host.Stream().OutputQueued(), int(VoiceTransmit::kCapacity) - LineRate(d) / 10);
-  host.Send(wire.substr(static_cast<size_t>(first)) + kEnd);
-  std::string end = std::string("\r\n") + VoiceConnectResult(d) + "\r\n";
-  EXPECT_EQ(host.ReadUntil(end, 5000), end);
-  EXPECT_NEAR(static_cast<double>(host.Now() - start), 2000.0 + SimModem::kReplyDelayMs, 20.0);
-  const VoicePhase& p = host.Modem().Phases().at(0);
-  EXPECT_EQ(p.samples, *samples);  // DLE DLE arrived as one 0x10
-  EXPECT_EQ(std::tie(p.rate, p.underruns, p.endedBy), std::make_tuple(LineRate(d), 0, PhaseEnd::Etx));
-}
-
-TEST(SimTransmitEnd, AFormatCommandThatNamesARateSetsTheLineRateUntilAndF) {
+TEST(SimTransmit, AFormatCommandThatNamesARateSetsTheLineRateUntilAndF) {
   SimHost host(IS_101, {"ATE0", "AT+FCLASS=8", "AT+VSM=0,9600"});
   ASSERT_EQ(host.Command("AT+VTX"), "\r\nCONNECT\r\n");
   uint32_t start = host.Now();
