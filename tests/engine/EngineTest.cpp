@@ -56,7 +56,6 @@ TEST(Startup, OpenComFailedIsTriedAgainUntilThePortOpensThenBroughtUp) {
   EXPECT_EQ(e.Answers(), 1u);
 }
 
-// The port opened without something (its lock file): said once, and start-up goes on.
 TEST(Startup, WhatTheOpenWentWithoutIsLoggedOnce) {
   Engine e(Rockwell, "", false);
   e.line.Faults().openNotice = "Modem not locked: cannot write in /nowhere (No such file or directory)";

@@ -37,7 +37,6 @@ TEST(Owner, TheMenuIsOfferedAfterEightSilentSecondsAndEndsAfterEightMore) {
   EXPECT_EQ(c.view->callOutPending, 0);
 }
 
-// A greeting recorded by phone replaces the old one only when the recording ended normally.
 TEST(Owner, AFailedGreetingRecordingKeepsTheOldGreeting) {
   Call c;
   std::string error, greeting = c.line.Path("system/announce.wav");

@@ -43,7 +43,6 @@ TEST(SetupDialog, NoWritesNothingAndARestartPutOffLeavesTheRunningSettings) {
   EXPECT_EQ(e.view->settings.initString, "AT&F&C1&D2");
 }
 
-// A profile that cannot be written is said so; the dialog stays open with its values.
 TEST(SetupDialog, AFailedWriteIsShownAndTheDialogStaysOpen) {
   Engine e(Rockwell);
   Post(e, command::kSetupModem);

@@ -31,7 +31,6 @@ TEST(LoadSettings, AnEmptyProfileGivesEveryDefault) {
             "INIT=AT&F&C1&D2 PHONE= PAGER= SECURITY=857 ");
 }
 
-// Each key as stored, read through its table, its limit or the leading-number rule.
 TEST(LoadSettings, EachValueAsStored) {
   const std::string a100(100, 'A'), d40(40, '1');
   // clang-format off
