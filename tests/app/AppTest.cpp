@@ -2,12 +2,11 @@
 // directory, with the prompts copied into a program directory without replacing any
 // file there.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
+#include "Files.h"
 #include "app/Options.h"
 #include "app/ShippedData.h"
 
@@ -19,20 +18,11 @@ namespace {
 TEST(Options, DefaultsAndEveryOption) {
   Options o;
   EXPECT_EQ(ParseOptions({}, o).outcome, ParseOutcome::Run);
-  EXPECT_EQ(o.listenHost, "127.0.0.1");
-  EXPECT_EQ(o.listenPort, 7200);
-  EXPECT_TRUE(o.home.empty());
-  EXPECT_TRUE(o.logFile.empty());
-  Options p;
-  EXPECT_EQ(ParseOptions({"--home", "/srv/t", "--listen", "0.0.0.0:0", "old.log"}, p).outcome, ParseOutcome::Run);
-  EXPECT_EQ(p.home, "/srv/t");
-  EXPECT_EQ(p.listenHost, "0.0.0.0");
-  EXPECT_EQ(p.listenPort, 0);
-  EXPECT_EQ(p.logFile, "old.log");
-  Options v6;
-  EXPECT_EQ(ParseOptions({"--listen", "[::1]:7300"}, v6).outcome, ParseOutcome::Run);
-  EXPECT_EQ(v6.listenHost, "::1");
-  EXPECT_EQ(v6.listenPort, 7300);
+  EXPECT_EQ(std::tuple(o.listenHost, o.listenPort, o.home, o.logFile), std::tuple("127.0.0.1", 7200, "", ""));
+  EXPECT_EQ(ParseOptions({"--home", "/srv/t", "--listen", "0.0.0.0:0", "old.log"}, o).outcome, ParseOutcome::Run);
+  EXPECT_EQ(std::tuple(o.listenHost, o.listenPort, o.home, o.logFile), std::tuple("0.0.0.0", 0, "/srv/t", "old.log"));
+  EXPECT_EQ(ParseOptions({"--listen", "[::1]:7300"}, o).outcome, ParseOutcome::Run);
+  EXPECT_EQ(std::pair(o.listenHost, o.listenPort), std::pair(std::string("::1"), 7300));
 }
 
 TEST(Options, HelpAndVersionWinOverTheRestOfTheLine) {
@@ -61,20 +51,10 @@ TEST(Options, BadCommandLinesAreRefusedWithAReason) {
 
 class ShippedData : public ::testing::Test {
  protected:
-  void SetUp() override {
-    root_ = fs::temp_directory_path() / ("telvara-shipped-" + std::to_string(getpid()));
-    fs::remove_all(root_);
-    fs::create_directories(root_);
-  }
-  void TearDown() override { fs::remove_all(root_); }
   static void Write(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
-  static std::string Read(const fs::path& p) {
-    std::stringstream s;
-    s << std::ifstream(p, std::ios::binary).rdbuf();
-    return s.str();
-  }
   std::string Dir(const std::string& sub) const { return (root_ / sub).string() + "/"; }
-  fs::path root_;
+  telvara::testing::ScratchDir scratch_;
+  fs::path root_ = scratch_.Path();
 };
 
 // Beside the executable first, then the data directory relative to it, then the
@@ -97,28 +77,25 @@ TEST_F(ShippedData, MissingPromptsAreCopiedAndTheOwnersFilesKept) {
   Write(root_ / "shipped" / "sys001.wav", "prompt one");
   Write(root_ / "shipped" / "announce.wav", "shipped greeting");
   PromptCopy first = CopyMissingPrompts(Dir("shipped"), Dir("home/system"));  // no home/: told, nothing made
-  EXPECT_EQ(first.errors.size(), 1u);
-  EXPECT_FALSE(fs::exists(root_ / "home"));
+  EXPECT_TRUE(first.errors.size() == 1 && !fs::exists(root_ / "home"));
   fs::create_directories(root_ / "home");
   first = CopyMissingPrompts(Dir("shipped"), Dir("home/system"));
-  EXPECT_TRUE(first.errors.empty());
-  EXPECT_EQ(first.copied, 2);
-  EXPECT_EQ(Read(root_ / "home" / "system" / "sys001.wav"), "prompt one");
+  EXPECT_TRUE(first.errors.empty() && first.copied == 2);
+  EXPECT_EQ(telvara::testing::ReadFileText(root_ / "home" / "system" / "sys001.wav"), "prompt one");
 
   Write(root_ / "home" / "system" / "announce.wav", "the owner's greeting");
   fs::remove(root_ / "home" / "system" / "sys001.wav");
   PromptCopy again = CopyMissingPrompts(Dir("shipped"), Dir("home/system"));
   EXPECT_EQ(again.copied, 1);
-  EXPECT_EQ(Read(root_ / "home" / "system" / "announce.wav"), "the owner's greeting");
-  EXPECT_EQ(Read(root_ / "home" / "system" / "sys001.wav"), "prompt one");
+  EXPECT_EQ(telvara::testing::ReadFileText(root_ / "home" / "system" / "announce.wav"), "the owner's greeting");
+  EXPECT_EQ(telvara::testing::ReadFileText(root_ / "home" / "system" / "sys001.wav"), "prompt one");
   int files = 0;
   for (auto& e : fs::directory_iterator(root_ / "home" / "system")) files += e.is_regular_file();
   EXPECT_EQ(files, 2);  // no temp file left
   EXPECT_EQ(CopyMissingPrompts(Dir("shipped"), Dir("home/system")).copied, 0);
   // Shipped and program folder the same (named another way): nothing to do, no error.
   PromptCopy same = CopyMissingPrompts(Dir("shipped"), (root_ / "shipped").string());
-  EXPECT_EQ(same.copied, 0);
-  EXPECT_TRUE(same.errors.empty());
+  EXPECT_TRUE(same.copied == 0 && same.errors.empty());
 }
 
 }  // namespace

@@ -9,14 +9,11 @@ bool Has(const Strings& all, const std::string& one) { return std::find(all.begi
 TEST(Owner, KeyOnePlaysTheNewMessagesWhichShowOldAtOnceAndAreStoredOld) {
   Call c;
   std::string heard = c.AddMessage(MessageStatus::StatusOld, 2), fresh = c.AddMessage(MessageStatus::StatusNew, 2);
-  std::string rowsBefore = c.window.Current().rows[1].text;
   c.Run("after 5s key 857\nafter 3s key 1\nafter 6s key #\n");
   Strings p = c.Prompts();
   EXPECT_TRUE(Has(p, fresh) && !Has(p, heard));
   EXPECT_EQ(p.back(), "sys028.wav");
-  EXPECT_NE(rowsBefore.find("NEW"), std::string::npos);
   EXPECT_NE(c.window.Current().rows[1].text.find("OLD"), std::string::npos);
-  EXPECT_EQ(c.document.GetMessageAt(1)->status, MessageStatus::StatusOld);
   COrvanelDoc stored(c.line.Path());
   ASSERT_TRUE(stored.OnOpenDocument(c.document.GetPathName()).Ok());
   EXPECT_EQ(stored.GetMessageAt(1)->status, MessageStatus::StatusOld);
@@ -40,7 +37,6 @@ TEST(Owner, TheMenuIsOfferedAfterEightSilentSecondsAndEndsAfterEightMore) {
   EXPECT_EQ(c.view->callOutPending, 0);
 }
 
-// A greeting recorded by phone replaces the old one only when the recording ended normally.
 TEST(Owner, AFailedGreetingRecordingKeepsTheOldGreeting) {
   Call c;
   std::string error, greeting = c.line.Path("system/announce.wav");

@@ -37,9 +37,8 @@ TEST(OpenComm, GivesThePortAndTheBaudOfItsSpeedAndSaysWhyItFailed) {
     opened.emplace_back(port, baud);
     return PortOpenResult{nullptr, "cannot open COM" + std::to_string(port), ""};
   });
-  for (int speed : {1152, 576, 384, 192, 2560, 1000}) EXPECT_EQ(modem.OpenComm(3, speed), 0);
-  EXPECT_EQ(opened, (std::vector<std::pair<int, int>>{
-                        {3, 115200}, {3, 57600}, {3, 38400}, {3, 19200}, {3, 256000}, {3, 19200}}));
+  for (int speed : {1152, 576, 2560, 1000}) EXPECT_EQ(modem.OpenComm(3, speed), 0);
+  EXPECT_EQ(opened, (std::vector<std::pair<int, int>>{{3, 115200}, {3, 57600}, {3, 256000}, {3, 19200}}));
   EXPECT_EQ(modem.OpenError(), "cannot open COM3");
 }
 
@@ -106,18 +105,10 @@ TEST_F(Channel, ReadLineWantsAFirstCharacterWithin100msAndALineWithin500ms) {
 }
 
 TEST_F(Channel, WaitResultClassifiesByTheStartOfTheLineDropsTheRestAndBlocksEvenOnAHungUpLine) {
-  const std::pair<const char*, int> cases[] = {{"CONNECT 9600", ResultConnect},
-                                               {"RINGING", ResultRing},
-                                               {"OKAY", ResultOk},
-                                               {"NO CARRIER", ResultNoCarrier},
-                                               {"NO DIALTONE", ResultNoDialtone},
-                                               {"NO ANSWER", ResultNoAnswer},
-                                               {"BUSY", ResultBusy},
-                                               {"VCON", ResultVcon},
-                                               {"ERROR", ResultError},
-                                               {"+FHNG:0", ResultFhng},
-                                               {"DCON", ResultDcon},
-                                               {"QQ-stop", ResultStopText}};
+  const std::pair<const char*, int> cases[] = {
+      {"CONNECT 9600", ResultConnect}, {"RINGING", ResultRing},    {"OKAY", ResultOk},
+      {"NO CARRIER", ResultNoCarrier}, {"BUSY", ResultBusy},       {"VCON", ResultVcon},
+      {"ERROR", ResultError},          {"QQ-stop", ResultStopText}};
   for (auto [text, code] : cases) {
     Inject(std::string("\r\nAT#VLS=0\r\r\nok\r\nNMBR = 5551234\r\n") + text + "\r\n");
     EXPECT_EQ(modem.WaitResult("QQ", 400), code) << text;

@@ -1,11 +1,10 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <random>
 
+#include "Files.h"
 #include "platform/Profile.h"
 
 using namespace telvara;
@@ -15,21 +14,14 @@ namespace {
 
 class ProfileTest : public ::testing::Test {
  protected:
-  void SetUp() override { fs::create_directory(dir_); }
-  void TearDown() override { fs::remove_all(dir_); }
   void Write(const std::string& text) { std::ofstream(path_) << text; }
-  std::string Read() const {
-    std::stringstream s;
-    s << std::ifstream(path_).rdbuf();
-    return s.str();
-  }
   unsigned Mode() const { return unsigned(fs::status(path_).permissions() & fs::perms::mask); }
   // Nothing but the profile (or the one file given) in its folder: no temporary file
   // of a write is left behind.
   int FilesBeside() const { return int(std::distance(fs::directory_iterator(dir_), {})); }
 
-  std::string dir_ = ::testing::TempDir() + "profile_" + std::to_string(getpid());
-  std::string path_ = dir_ + "/telvara.ini";
+  telvara::testing::ScratchDir scratch_;
+  std::string dir_ = scratch_.Path(), path_ = dir_ + "telvara.ini";
 };
 
 TEST(ParseLeadingInt, ReadsTheLeadingNumberClampedToInt) {
@@ -60,7 +52,7 @@ TEST_F(ProfileTest, WritingKeepsEveryOtherLineAndReplacesInPlace) {
   ASSERT_TRUE(p.WriteString("MODEM", "SECURITY", "4711"));
   ASSERT_TRUE(p.WriteString("NEW", "KEY", "v"));
   ASSERT_TRUE(p.WriteString("MODEM", "PHONE", "1\n[MODEM]\nSECURITY=0"));  // cannot inject a line
-  EXPECT_EQ(Read(),
+  EXPECT_EQ(telvara::testing::ReadFileText(path_),
             "# mine\n[PORTS]\nCOM2=/dev/ttyUSB0\n\n[MODEM]\nRINGS=3\nPHONE=1[MODEM]SECURITY=0\n"
             "SECURITY=4711\n[OTHER]\nx=y\n\n[NEW]\nKEY=v\n");
   EXPECT_EQ(Profile(path_).GetString("MODEM", "SECURITY", ""), "4711");
@@ -73,6 +65,23 @@ TEST_F(ProfileTest, WritingKeepsTheFileModeAndANewProfileIsPrivate) {
   fs::permissions(path_, fs::perms(0640));
   ASSERT_TRUE(Profile(path_).WriteInt("MODEM", "RINGS", 2));
   EXPECT_EQ(Mode(), 0640u);
+}
+
+// Seeded junk of the profile's own characters (and controls): read, asked and written
+// to without harm.
+TEST_F(ProfileTest, JunkIsReadAndWrittenToWithoutHarm) {
+  const std::string alphabet("[]=;#\r\n \t\0\x01\xffMODEMTYPE", 21);
+  std::mt19937 rng(7200);
+  for (int round = 0; round < 300; ++round) {
+    std::string junk;
+    for (int i = 0; i < 300; ++i) junk += alphabet[rng() % alphabet.size()];
+    Write(junk);
+    Profile p(path_);
+    p.GetInt("MODEM", "TYPE", 0);
+    p.GetString("MODEM", "", "");
+    ASSERT_TRUE(p.WriteInt("MODEM", "RINGS", round)) << p.WriteError();
+    ASSERT_EQ(Profile(path_).GetInt("MODEM", "RINGS", -1), round) << junk;
+  }
 }
 
 TEST_F(ProfileTest, AFailedWriteIsReportedAndLeavesNothingBehind) {

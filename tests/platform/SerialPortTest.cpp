@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <signal.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -17,7 +16,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "Files.h"
 #include "platform/EventLoop.h"
@@ -27,6 +25,7 @@
 #include "platform/SerialPort.h"
 
 using namespace telvara;
+using telvara::testing::ReadFileText;
 using telvara::testing::ScratchDir;
 
 namespace {
@@ -44,31 +43,10 @@ std::string LockText(pid_t pid) {
   return text;
 }
 
-std::string FileText(const std::string& path) {
-  std::stringstream s;
-  s << std::ifstream(path).rdbuf();
-  return s.str();
-}
-
 std::size_t Entries(const std::string& dir) {
   auto it = std::filesystem::directory_iterator(dir);
   return static_cast<std::size_t>(std::distance(begin(it), end(it)));
 }
-
-// A child process that sleeps until killed.
-struct Sleeper {
-  pid_t pid = fork();
-  Sleeper() {
-    if (pid == 0) {
-      pause();
-      _exit(0);
-    }
-  }
-  ~Sleeper() {
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-  }
-};
 
 TEST(SerialLock, WrittenInTheUucpFormatAndRemovedOnCloseWhileStillOurs) {
   Pty pty;
@@ -77,7 +55,7 @@ TEST(SerialLock, WrittenInTheUucpFormatAndRemovedOnCloseWhileStillOurs) {
   PortOpenResult r = SerialPort::Open(pty.path, 115200, locks.Path());
   ASSERT_TRUE(r.stream) << r.error;
   EXPECT_EQ(r.notice, "");
-  EXPECT_EQ(FileText(lock), LockText(getpid()));
+  EXPECT_EQ(ReadFileText(lock), LockText(getpid()));
   struct stat st {};
   ASSERT_EQ(stat(lock.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0644u);
@@ -90,24 +68,23 @@ TEST(SerialLock, WrittenInTheUucpFormatAndRemovedOnCloseWhileStillOurs) {
   ASSERT_TRUE(r.stream) << r.error;
   std::ofstream(lock) << LockText(getppid());
   r.stream.reset();
-  EXPECT_EQ(FileText(lock), LockText(getppid()));
+  EXPECT_EQ(ReadFileText(lock), LockText(getppid()));
 }
 
-// Another live process, or another port of this very process, holds the lock.
+// Another live process, or another port of this very process under another name of
+// the device, holds the lock.
 TEST(SerialLock, ALiveHolderRefusesTheOpenNamingIt) {
   Pty pty;
-  ScratchDir locks;
-  std::string lock = pty.LockIn(locks.Path());
-  Sleeper holder;
-  ASSERT_GT(holder.pid, 0);
-  std::ofstream(lock) << LockText(holder.pid);
+  ScratchDir locks, dev;
+  std::string lock = pty.LockIn(locks.Path()), link = dev.Path() + "usb-Modem-if00";
+  std::ofstream(lock) << LockText(getppid());
   PortOpenResult r = SerialPort::Open(pty.path, 115200, locks.Path());
   EXPECT_FALSE(r.stream);
-  EXPECT_EQ(r.error, "Modem in use by process " + std::to_string(holder.pid) + " (lock file " + lock + ")");
-  EXPECT_EQ(FileText(lock), LockText(holder.pid));
-
+  EXPECT_EQ(r.error, "Modem in use by process " + std::to_string(getppid()) + " (lock file " + lock + ")");
+  EXPECT_EQ(ReadFileText(lock), LockText(getppid()));
   unlink(lock.c_str());
-  PortOpenResult first = SerialPort::Open(pty.path, 115200, locks.Path());
+  std::filesystem::create_symlink(pty.path, link);
+  PortOpenResult first = SerialPort::Open(link, 115200, locks.Path());
   ASSERT_TRUE(first.stream) << first.error;
   r = SerialPort::Open(pty.path, 115200, locks.Path());
   EXPECT_FALSE(r.stream);
@@ -129,7 +106,7 @@ TEST(SerialLock, AStaleLockIsTakenOver) {
     std::ofstream(lock) << stale;
     SerialLockResult r = AcquireSerialLock(device, dir.Path());
     EXPECT_TRUE(r.lock.Held()) << stale << r.refusal << r.notice;
-    EXPECT_EQ(FileText(lock), LockText(getpid())) << stale;
+    EXPECT_EQ(ReadFileText(lock), LockText(getpid())) << stale;
     r.lock.Release();
     EXPECT_FALSE(std::filesystem::exists(lock)) << stale;
   }
@@ -177,21 +154,6 @@ TEST(SerialLock, OnlyOneOfManyTakesAStaleLockOver) {
   }
 }
 
-TEST(SerialLock, TwoNamesOfOneDeviceShareOneLock) {
-  Pty pty;
-  ScratchDir locks, dev;
-  std::filesystem::create_directories(dev.Path() + "serial/by-id");
-  std::filesystem::create_symlink(pty.path, dev.Path() + "serial/by-id/usb-Modem-if00");
-  std::string link = dev.Path() + "serial/by-id/usb-Modem-if00";
-  PortOpenResult first = SerialPort::Open(link, 115200, locks.Path());
-  ASSERT_TRUE(first.stream) << first.error;
-  EXPECT_EQ(FileText(pty.LockIn(locks.Path())), LockText(getpid()));
-  PortOpenResult second = SerialPort::Open(pty.path, 115200, locks.Path());
-  EXPECT_FALSE(second.stream);
-  EXPECT_NE(second.error.find("Modem in use by process " + std::to_string(getpid())), std::string::npos)
-      << second.error;
-}
-
 // No folder, a file in its place, or (for anyone but root) a folder without write
 // permission: the port opens and the result says it has no lock.
 TEST(SerialLock, AnUnusableLockFolderStillOpensAndSaysSo) {
@@ -208,14 +170,6 @@ TEST(SerialLock, AnUnusableLockFolderStillOpensAndSaysSo) {
     EXPECT_EQ(r.notice.rfind("Modem not locked: cannot write in " + folder, 0), 0u) << r.notice;
   }
   EXPECT_EQ(Entries(dir.Path() + "readonly"), 0u);
-
-  const char* set = getenv("TELVARA_LOCK_DIR");
-  std::string before = set ? set : "";
-  setenv("TELVARA_LOCK_DIR", folders[0].c_str(), 1);
-  EXPECT_EQ(DefaultLockDirectory(), folders[0]);
-  unsetenv("TELVARA_LOCK_DIR");
-  EXPECT_EQ(DefaultLockDirectory(), "/run/lock");
-  if (set) setenv("TELVARA_LOCK_DIR", before.c_str(), 1);
 }
 
 TEST(SerialPort, AHungUpLineIsReportedOnceAndThenNoWaitSpinsOnIt) {
@@ -260,16 +214,15 @@ TEST(SerialPort, OpenIsExclusiveUntilClosed) {
 // Bnnn constant, or by termios2 where there is none.
 TEST(SerialPort, SetsRawEightBitsHardwareFlowAndTheRate) {
   ScratchDir locks;
-  for (auto [baud, code] : {std::pair{57600, B57600}, {115200, B115200}, {56000, BOTHER}, {128000, BOTHER}}) {
+  for (auto [baud, code] : {std::pair{57600, B57600}, {56000, BOTHER}}) {
     Pty pty;
     PortOpenResult r = SerialPort::Open(pty.path, baud, locks.Path());
     ASSERT_TRUE(r.stream) << r.error;
     termios2 tio{};
     ASSERT_EQ(ioctl(r.stream->PollFd(), TCGETS2, &tio), 0);
-    EXPECT_EQ(tio.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS | HUPCL), tcflag_t(CS8 | CRTSCTS | HUPCL));
-    EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
-    EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | ICRNL), 0u);
-    EXPECT_EQ(tio.c_cflag & CBAUD, tcflag_t(code)) << baud;
+    EXPECT_EQ(tio.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS | HUPCL | CBAUD),
+              tcflag_t(CS8 | CRTSCTS | HUPCL | code));
+    EXPECT_EQ((tio.c_lflag & (ICANON | ECHO | ISIG)) | (tio.c_iflag & (IXON | IXOFF | ICRNL)), 0u);
     EXPECT_EQ(tio.c_ospeed, speed_t(baud));
   }
 }
@@ -282,17 +235,14 @@ TEST(SerialPort, TheDeviceFromThePortsSectionThenTtySAndFailuresWithAReason) {
   EXPECT_EQ(SerialDevicePath(p, 1), "/dev/ttyS0");
   EXPECT_EQ(SerialDevicePath(p, -3), "");
   unlink(path.c_str());
-  const std::pair<std::string, std::string> failures[] = {
-      {"/dev/telvara-no-such-device", "/dev/telvara-no-such-device"}, {"/dev/null", "not a serial device"}};
   ScratchDir locks;
-  for (auto [device, reason] : failures) {
+  for (auto [device, reason] : {std::pair{"/dev/telvara-no-such-device", "/dev/telvara-no-such-device"},
+                                {"/dev/null", "not a serial device"}}) {
     PortOpenResult r = SerialPort::Open(device, 19200, locks.Path());
-    EXPECT_FALSE(r.stream);
-    EXPECT_NE(r.error.find(reason), std::string::npos) << r.error;
+    EXPECT_TRUE(!r.stream && r.error.find(reason) != std::string::npos) << r.error;
   }
   PortOpenResult r = MakeSerialPortOpener(p)(0, 19200);  // names no device
-  EXPECT_FALSE(r.stream);
-  EXPECT_NE(r.error.find("COM0"), std::string::npos) << r.error;
+  EXPECT_TRUE(!r.stream && r.error.find("COM0") != std::string::npos) << r.error;
 }
 
 // A device folder of files: the stable names first, then ACM and USB devices by

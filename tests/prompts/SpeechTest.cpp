@@ -62,8 +62,6 @@ TEST_F(Speech, SpeakNumberStreamsItsFilesInOnePlay) {
 TEST_F(Speech, SpeakTimeAroundTheClock) {
   const std::pair<int, Strings> cases[] = {// minutes from a Sunday's midnight
                                            {2 * 1440, {"its", "12", "o", "0", "am", "Tuesday"}},
-                                           {2 * 1440 + 30, {"its", "12", "30", "am", "Tuesday"}},
-                                           {2 * 1440 + 720, {"its", "12", "o", "0", "pm", "Tuesday"}},
                                            {2 * 1440 + 905, {"its", "3", "o", "5", "pm", "Tuesday"}},
                                            {3 * 1440 + 581, {"its", "9", "40", "1", "am", "Wednsday"}}};
   for (const auto& [minute, files] : cases) {

@@ -2,7 +2,6 @@
 // with its control socket (reached with --send), link and transcript. (Voice through
 // it: the e2e tests.)
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 
 #include <filesystem>
@@ -14,11 +13,6 @@
 
 namespace telvara::sim {
 namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
 
 // The program with its error output on the same pipe: the first line is the device to
 // open, or why it did not start.
@@ -82,47 +76,7 @@ TEST(ModemSimProgram, AnswersOnItsLinkRingsFromTheControlSocketAndHangsUpWhenThe
   EXPECT_EQ(status, 1);
   for (const char* line : {"\"kind\":\"command\",\"text\":\"ATE0V1\"", "\"kind\":\"ring\",\"n\":1",
                            "\"kind\":\"hook\",\"text\":\"on\",\"by\":\"dtr\"", "\"kind\":\"exit\",\"signal\":15"})
-    EXPECT_NE(ReadFile(log).find(line), std::string::npos) << line;
-}
-
-TEST(ModemSimProgram, UnplugHangsUpTheHostAndTakesTheLinkAwayPlugBringsAFreshModemOnTheSamePath) {
-  telvara::testing::ScratchDir dir;
-  std::string link = dir.Path() + "modem", ctl = dir.Path() + "ctl", log = dir.Path() + "t";
-  Simulator sim({"--link", link, "--control", ctl, "--transcript", log});
-  ASSERT_EQ(sim.device, link);
-  RealClock clock;
-  EventLoop loop(clock, std::make_unique<PollWaiter>(clock));
-  PortOpenResult port = SerialPort::Open(link, 115200, dir.Path());
-  ASSERT_TRUE(port.stream) << port.error;
-  {
-    testing::RawHost host(loop, *port.stream);
-    host.Send("ATE0#CLS=8\r");
-    ASSERT_EQ(host.ReadUntil("OK\r\n", 1000), "ATE0#CLS=8\r\r\nOK\r\n");
-    ASSERT_EQ(Send({ctl, "ring"}).second, 0);
-    ASSERT_EQ(host.ReadUntil("RING\r\n", 1000), "\r\nRING\r\n");
-    host.Send("ATA\r");
-    ASSERT_EQ(host.ReadUntil("VCON\r\n", 1000), "\r\nVCON\r\n");
-  }
-  EXPECT_EQ(Send({ctl, "unplug"}), std::make_pair(std::string("ok\n"), 0));
-  pollfd hup{port.stream->PollFd(), POLLIN, 0};
-  ASSERT_EQ(::poll(&hup, 1, 2000), 1);
-  EXPECT_TRUE(hup.revents & POLLHUP);
-  char byte;
-  EXPECT_LE(port.stream->Read(&byte, 1), 0);
-  EXPECT_FALSE(std::filesystem::is_symlink(link));
-  port.stream.reset();
-  EXPECT_EQ(Send({ctl, "plug"}), std::make_pair(std::string("ok\n"), 0));
-  for (int i = 0; i < 200 && !std::filesystem::is_symlink(link); ++i) ::usleep(10000);
-  port = SerialPort::Open(link, 115200, dir.Path());
-  ASSERT_TRUE(port.stream) << port.error;
-  testing::RawHost host(loop, *port.stream);
-  EXPECT_EQ(host.Command("AT"), "AT\r\r\nOK\r\n");  // echo on again: freshly powered
-  sim.process->Signal(SIGTERM);
-  EXPECT_EQ(sim.process->Wait(3000), 0);
-  std::string transcript = ReadFile(log);
-  for (const char* line :
-       {"\"kind\":\"unplug\"", "\"kind\":\"call-end\",\"text\":\"hung up (power off)\"", "\"kind\":\"plug\""})
-    EXPECT_NE(transcript.find(line), std::string::npos) << line;
+    EXPECT_NE(telvara::testing::ReadFileText(log).find(line), std::string::npos) << line;
 }
 
 TEST(ModemSimProgram, RefusesBadOptionsAndWillNotReplaceFiles) {
@@ -140,7 +94,7 @@ TEST(ModemSimProgram, RefusesBadOptionsAndWillNotReplaceFiles) {
     Simulator sim(args);
     EXPECT_NE(sim.device.find(firstLine), std::string::npos) << args[0] << ": " << sim.device;
     EXPECT_EQ(sim.process->Wait(3000), status) << args[0];
-    EXPECT_EQ(ReadFile(dir.Path() + "precious"), "keep me");
+    EXPECT_EQ(telvara::testing::ReadFileText(dir.Path() + "precious"), "keep me");
   }
 }
 

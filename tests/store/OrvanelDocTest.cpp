@@ -66,16 +66,13 @@ TEST_F(OrvanelDocTest, AFirstStartWritesAnEmptyLogAndEveryChangeIsOnDiskAtOnceAn
   ASSERT_TRUE(doc.InsertMessage(-1, Message("A.WAV")).Ok());
   ASSERT_TRUE(doc.InsertMessage(2, Message("C.WAV")).Ok());
   EXPECT_EQ(NamesOnDisk(), (Names{"A.WAV", "D.WAV", "C.WAV", "B.WAV", "E.WAV"}));
-  EXPECT_FALSE(doc.IsModified());
-  EXPECT_EQ(doc.GetMessageAt(-1), nullptr);
-  EXPECT_EQ(doc.GetMessageAt(5), nullptr);
+  EXPECT_TRUE(!doc.IsModified() && !doc.GetMessageAt(-1) && !doc.GetMessageAt(5));
 
   fs::remove(dir_.Path() + "inbox/D.WAV");
   for (int index : {2, -1, 4, 1}) ASSERT_TRUE(doc.RemoveMessage(index).Ok()) << index;  // 1: its file is gone
   EXPECT_EQ(NamesIn(doc), (Names{"A.WAV", "B.WAV", "E.WAV"}));
   EXPECT_EQ(NamesOnDisk(), NamesIn(doc));
-  EXPECT_FALSE(InInbox("C.WAV"));
-  EXPECT_TRUE(InInbox("E.WAV"));
+  EXPECT_TRUE(!InInbox("C.WAV") && InInbox("E.WAV"));
 
   doc.GetMessageAt(0)->status = MessageStatus::StatusOld;
   ASSERT_TRUE(doc.MarkModified().Ok());
@@ -116,9 +113,9 @@ TEST_F(OrvanelDocTest, ARefusedLogIsMovedAsideAndTheDocumentStartsEmpty) {
       {LogBuilder().U16(1).ClassRecord(1).Message(name).bytes, LogError::WrongSchema,
        "message 1 of 1: schema 1 instead of 2"},
       {LogBuilder().U16(2).ClassRecord().Message(name).bytes, LogError::EndsEarly, ""},
-      {LogBuilder().U16(1).ClassRecord(2, "CMessages").Message(name).bytes, LogError::WrongClass, ""},
       {LogBuilder().U16(2).ClassRecord().Message(name).U16(0x0001).bytes, LogError::WrongTag,
        "message 2 of 2: tag 0x0001 instead of 0x8001"},  // a back-reference to nothing
+      {LogBuilder().U16(1).ClassRecord(2, "CMessages").Message(name).bytes, LogError::WrongClass, ""},
       {LogBuilder().U16(1).ClassRecord().Message(name, std::string(32, 'c')).bytes, LogError::FieldTooLong, ""},
       {LogBuilder().U16(1).ClassRecord().Message("../telvara.ini").bytes, LogError::BadFileName, ""},
       {LogBuilder().U16(1).ClassRecord().Message(name, std::string("a\0b", 3)).bytes, LogError::BadCallerId, ""},
@@ -131,12 +128,10 @@ TEST_F(OrvanelDocTest, ARefusedLogIsMovedAsideAndTheDocumentStartsEmpty) {
     COrvanelDoc doc(dir_.Path());
     EXPECT_EQ(doc.OnOpenDocument(LogPath()).logError, cases[i].error);
     StartupResult r = doc.OpenAtStartup("", now_);
-    EXPECT_EQ(r.outcome, StartupOutcome::Created);
-    EXPECT_EQ(r.movedAsideTo, Names{Moved(i + 1)});
-    EXPECT_NE(r.notice.find(Moved(i + 1)), std::string::npos) << r.notice;
-    EXPECT_NE(r.notice.find(cases[i].detail), std::string::npos) << r.notice;
-    EXPECT_EQ(doc.GetMessageCount(), 0);
-    EXPECT_EQ(ReadFile(LogPath()), (Bytes{0, 0}));
+    EXPECT_TRUE(r.outcome == StartupOutcome::Created && r.movedAsideTo == Names{Moved(i + 1)});
+    EXPECT_TRUE(r.notice.find(Moved(i + 1)) != std::string::npos && r.notice.find(cases[i].detail) != std::string::npos)
+        << r.notice;
+    EXPECT_TRUE(doc.GetMessageCount() == 0 && ReadFile(LogPath()) == Bytes({0, 0}));
     EXPECT_EQ(ReadFile(Moved(i + 1)), cases[i].bytes);
   }
 }
@@ -149,8 +144,7 @@ TEST_F(OrvanelDocTest, AnUnreadableLogThatCannotBeMovedIsLeftAlone) {
   EXPECT_EQ(r.outcome, StartupOutcome::Unsaved);
   EXPECT_NE(r.notice.find("could not be moved aside"), std::string::npos) << r.notice;
   EXPECT_FALSE(doc.InsertMessage(0, Message("PGMO0509.WAV")).Ok());
-  EXPECT_TRUE(doc.IsModified());
-  EXPECT_EQ(ReadFile(LogPath()), (Bytes{5, 0}));
+  EXPECT_TRUE(doc.IsModified() && ReadFile(LogPath()) == Bytes({5, 0}));
   fs::remove(LogPath());  // once the owner takes it away, saving goes on
   ASSERT_TRUE(doc.SaveIfModified().Ok());
   EXPECT_EQ(NamesOnDisk(), Names{"PGMO0509.WAV"});
@@ -162,8 +156,7 @@ TEST_F(OrvanelDocTest, CommandLineLogAndItsFallBack) {
   WriteFile(named, LogBuilder::Log(1));
   COrvanelDoc doc(dir_.Path());
   EXPECT_EQ(doc.OpenAtStartup(named, now_).outcome, StartupOutcome::Opened);
-  EXPECT_EQ(doc.GetPathName(), named);
-  EXPECT_EQ(doc.GetMessageCount(), 1);
+  EXPECT_TRUE(doc.GetPathName() == named && doc.GetMessageCount() == 1);
   // A named log that is missing or unreadable leaves the standard log and its
   // messages in use, not overwritten by an empty one.
   for (bool present : {false, true}) {
@@ -171,11 +164,9 @@ TEST_F(OrvanelDocTest, CommandLineLogAndItsFallBack) {
     if (present) WriteFile(named, {9});
     COrvanelDoc fallback(dir_.Path());
     StartupResult r = fallback.OpenAtStartup(named, now_);
-    EXPECT_EQ(r.outcome, StartupOutcome::Opened);
-    EXPECT_EQ(fallback.GetPathName(), LogPath());
-    EXPECT_EQ(fallback.GetMessageCount(), 2);
+    EXPECT_TRUE(r.outcome == StartupOutcome::Opened && r.movedAsideTo.empty());
+    EXPECT_TRUE(fallback.GetPathName() == LogPath() && fallback.GetMessageCount() == 2);
     EXPECT_NE(r.notice.find(named), std::string::npos) << r.notice;
-    EXPECT_TRUE(r.movedAsideTo.empty());
   }
   // The named file is not ours to move: it stays as it was.
   EXPECT_EQ(ReadFile(named), Bytes{9});
@@ -191,19 +182,16 @@ TEST_F(OrvanelDocTest, SavingKeepsALinkAndTheModeAndAFailedSaveIsReportedAndKept
   COrvanelDoc doc(dir_.Path());
   ASSERT_EQ(doc.OpenAtStartup("", now_).outcome, StartupOutcome::Opened);
   ASSERT_TRUE(doc.RemoveMessage(0).Ok());
-  EXPECT_TRUE(fs::is_symlink(LogPath()));
-  EXPECT_EQ(ReadFile(real), (Bytes{0, 0}));
+  EXPECT_TRUE(fs::is_symlink(LogPath()) && ReadFile(real) == Bytes({0, 0}));
   EXPECT_EQ(fs::status(real).permissions(), fs::perms(0640));
 
   fs::remove(LogPath());
   fs::create_directory(LogPath());  // a directory cannot be replaced by a file
   SaveResult saved = doc.InsertMessage(0, Message("PGMO0509.WAV"));
-  EXPECT_FALSE(saved.Ok());
-  EXPECT_NE(saved.error.find(LogPath()), std::string::npos) << saved.error;
+  EXPECT_TRUE(!saved.Ok() && saved.error.find(LogPath()) != std::string::npos) << saved.error;
   EXPECT_TRUE(doc.IsModified());
   fs::remove(LogPath());
   ASSERT_TRUE(doc.SaveIfModified().Ok());
-  EXPECT_FALSE(doc.IsModified());
   EXPECT_EQ(NamesOnDisk(), Names{"PGMO0509.WAV"});
 }
 
@@ -215,9 +203,7 @@ TEST_F(OrvanelDocTest, FailedOpenLeavesTheDocumentAsItWas) {
   EXPECT_EQ(doc.OnOpenDocument(dir_.Path() + "bad.log").status, OpenStatus::Malformed);
   EXPECT_EQ(doc.OnOpenDocument(dir_.Path() + "inbox").status, OpenStatus::Unreadable);
   EXPECT_EQ(doc.OnOpenDocument(dir_.Path() + "none.log").status, OpenStatus::Missing);
-  EXPECT_EQ(doc.GetMessageCount(), 2);
-  EXPECT_EQ(doc.GetPathName(), LogPath());
+  EXPECT_TRUE(doc.GetMessageCount() == 2 && doc.GetPathName() == LogPath());
   ASSERT_TRUE(doc.OnNewDocument().Ok());  // New: empty, at the standard path
-  EXPECT_EQ(doc.GetMessageCount(), 0);
-  EXPECT_EQ(ReadFile(LogPath()), (Bytes{0, 0}));
+  EXPECT_TRUE(doc.GetMessageCount() == 0 && ReadFile(LogPath()) == Bytes({0, 0}));
 }

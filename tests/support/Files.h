@@ -1,5 +1,5 @@
 #pragma once
-// Test helpers for files: a scratch folder and a whole file's bytes.
+// Test helpers for files: a scratch folder and a whole file's bytes or text.
 #include <stdlib.h>
 
 #include <cstdint>
@@ -33,6 +33,11 @@ class ScratchDir {
 inline std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline std::string ReadFileText(const std::string& path) {
+  std::vector<uint8_t> bytes = ReadFileBytes(path);
+  return std::string(bytes.begin(), bytes.end());
 }
 
 // The little-endian 32-bit number at a byte offset.

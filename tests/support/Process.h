@@ -39,8 +39,6 @@ class Process {
     }
     if (out_ >= 0) close(out_);
   }
-  bool Started() const { return pid_ > 0; }
-  pid_t Pid() const { return pid_; }
 
   // The next line of output, or false when none came within the time.
   bool ReadLine(std::string& line, int timeoutMs) {

@@ -133,16 +133,6 @@ TEST(ClientLimits, AnIpv6NetworkCountsAsOneAddress) {
   };
   EXPECT_EQ(key("2001:db8:1:2:aaaa:bbbb:cccc:dddd"), "2001:db8:1:2::/64");
   EXPECT_EQ(key("::ffff:192.0.2.7"), "192.0.2.7");
-  ClientLimits limits(2, 1);
-  limits.Connected("a");
-  limits.Connected("a");
-  EXPECT_FALSE(limits.MayConnect("a"));
-  EXPECT_TRUE(limits.MayConnect("b"));
-  limits.StreamStarted("a");  // a connection becomes a stream: counted apart
-  EXPECT_TRUE(limits.MayConnect("a"));
-  EXPECT_FALSE(limits.MayStream("a"));
-  limits.Closed("a", true);
-  EXPECT_TRUE(limits.MayStream("a"));
 }
 
 TEST(AccessToken, MadeOnceKeptPrivateAndReplacedWhenDamaged) {

@@ -4,8 +4,7 @@
 // a message box, and answers the page's commands in the status box. With
 // TELVARA_HARNESS_ROWS=<n> it shows at once the main window with n messages instead
 // (no files). Listens on a free loopback port and prints the window's address, with a
-// fresh access token, as its first line. Exit ends it, and so does a signal (without
-// the program's orderly close, which the browser test sees on the real program).
+// fresh access token, as its first line. Exit ends it in order; a signal ends it at once.
 #include <stdlib.h>
 
 #include <cstdlib>
@@ -109,7 +108,6 @@ int main() {
           if (window.Row(i)->identity == m.data) window.DeleteRow(i);
         }
         break;
-      case command::kAbout: window.OpenBox("About Telvara", "Telvara for Win 95/NT\nVersion 1.0", {"OK"}, false); break;
       case command::kExit: loop.Quit(); break;
       default: break;
     }
