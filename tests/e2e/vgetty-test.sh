@@ -16,6 +16,7 @@ if ! command -v /usr/sbin/vgetty >/dev/null || ! command -v pvftormd >/dev/null;
     skip "the packages mgetty-voice and mgetty-pvftools cannot be installed"
 fi
 unshare -m true 2>/dev/null || skip "cannot make a mount namespace here"
+mkdir -p /etc/mgetty /var/log/mgetty /var/lock  # the mount points
 
 case $dialect in
   rockwell) rmd="Rockwell 8" compression=8 rate=7200 ;;
