@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <string_view>
 
 #include "SimModem.h"
 
@@ -130,9 +131,22 @@ void SimModem::ExecuteLine(const std::string& line) {
       while (j < body.size() && std::isalnum(static_cast<unsigned char>(body[j]))) ++j;
       if (j < body.size() && body[j] == '?') {
         ++j;
+      } else if (j + 1 < body.size() && body[j] == '=' && body[j + 1] == '?') {
+        j += 2;
       } else if (j < body.size() && body[j] == '=') {
         ++j;
-        while (j < body.size() && body[j] != '#' && body[j] != '+' && body[j] != ';') ++j;
+        // A numeric value ends at its digits (AT#VLS=0A is #VLS=0, then A), as on real
+        // modems; a value that starts with a letter (Cirrus' #VSM=AD4) or a hex one
+        // (#VTD=3F,3F,3F) runs to the next command.
+        bool numeric = j < body.size() && std::string_view("0123456789[{").find(body[j]) != std::string_view::npos;
+        std::string_view name = std::string_view(body).substr(i + 1, j - 1 - (i + 1));
+        bool hex = name == "VTD" || name == "TL" || name == "RG";
+        auto inValue = [&](char v) {
+          if (!numeric || hex) return v != '#' && v != '+' && v != ';';
+          return std::isdigit(static_cast<unsigned char>(v)) ||
+                 std::string_view(",[]{}").find(v) != std::string_view::npos;
+        };
+        while (j < body.size() && inValue(body[j])) ++j;
       }
       token = body.substr(i, j - i);
       i = j;
@@ -169,7 +183,10 @@ void SimModem::ExecuteLine(const std::string& line) {
     }
     if (o == Outcome::Done) return;
   }
-  if (!info.empty()) Out(info, kReplyDelayMs);
+  if (!info.empty()) {
+    transcript_.Add(now_ + kReplyDelayMs, "info", info.substr(2, info.size() - 4));
+    Out(info, kReplyDelayMs);
+  }
   Result("OK");
 }
 
@@ -213,7 +230,11 @@ SimModem::Outcome SimModem::ExecuteToken(const std::string& t, std::string& info
     return Outcome::Done;
   }
   if (c == 'I' && digitsAfter(1, v) && v <= 9) {
-    info += std::string("\r\nTelvara simulated voice modem, ") + DialectName(dialect_) + " voice commands\r\n";
+    info += "\r\n" + Identity(dialect_, v) + "\r\n";
+    return Outcome::Ok;
+  }
+  if (t == "+GMI" || t == "+GMM" || t == "+GMR") {
+    info += "\r\n" + Identity(dialect_, t == "+GMI" ? 3 : t == "+GMM" ? 3 : 1) + "\r\n";
     return Outcome::Ok;
   }
   if ((c == 'L' || c == 'M') && digitsAfter(1, v) && v <= 3) return Outcome::Ok;
@@ -256,7 +277,15 @@ SimModem::Outcome SimModem::ExecuteToken(const std::string& t, std::string& info
     info += "\r\n0,8\r\n";
     return Outcome::Ok;
   }
-  std::optional<DialectCommand> command = LookUpDialectCommand(dialect_, t);
+  if ((c == '#' || c == '+') && t.back() == '?') {
+    int current = 0;
+    if (t.starts_with("#CLS") || t.starts_with("#VCL")) current = settings_.voiceClass ? 8 : 0;
+    std::optional<std::string> answer = QueryAnswer(dialect_, t, current);
+    if (!answer) return Outcome::Error;
+    info += "\r\n" + *answer + "\r\n";
+    return Outcome::Ok;
+  }
+  std::optional<DialectCommand> command = LookUpModemCommand(dialect_, t);
   if (!command) return Outcome::Error;
   return ExecuteDialect(*command);
 }
@@ -266,6 +295,11 @@ SimModem::Outcome SimModem::ExecuteDialect(const DialectCommand& command) {
     case VoiceAction::EnterVoice: settings_.voiceClass = true; return Outcome::Ok;
     case VoiceAction::LeaveVoice: settings_.voiceClass = false; return Outcome::Ok;
     case VoiceAction::FlowControl: return Outcome::Ok;
+    // Silence detection settings are global on these modems, taken in any class.
+    case VoiceAction::SilenceSensitivity: return Outcome::Ok;
+    case VoiceAction::SilenceOn: settings_.silenceOn = true; return Outcome::Ok;
+    case VoiceAction::SilenceOff: settings_.silenceOn = false; return Outcome::Ok;
+    case VoiceAction::SilencePeriod: settings_.silencePeriod = command.value; return Outcome::Ok;
     default: break;
   }
   // Everything else is a voice command: refused outside the voice class.
@@ -274,10 +308,7 @@ SimModem::Outcome SimModem::ExecuteDialect(const DialectCommand& command) {
     case VoiceAction::VoiceFormat:
       if (command.value > 0) settings_.rate = command.value;
       return Outcome::Ok;
-    case VoiceAction::SilenceSensitivity: return Outcome::Ok;
-    case VoiceAction::SilenceOn: settings_.silenceOn = true; return Outcome::Ok;
-    case VoiceAction::SilenceOff: settings_.silenceOn = false; return Outcome::Ok;
-    case VoiceAction::SilencePeriod: settings_.silencePeriod = command.value; return Outcome::Ok;
+    case VoiceAction::Setting: return Outcome::Ok;
     case VoiceAction::SilenceBoth:
       settings_.silenceOn = command.value > 0;
       settings_.silencePeriod = command.value;

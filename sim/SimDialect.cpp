@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cctype>
+#include <initializer_list>
 #include <vector>
 
 namespace telvara::sim {
@@ -140,6 +141,34 @@ std::vector<DialectEntry> MakeIS101() {
   return t;
 }
 
+// What real modems of the family take beside Telvara's spellings (tones of any
+// frequency, gains, tone detector and interface settings, ...): the simulator takes
+// them too, so that other programs run against it.
+const std::vector<DialectEntry> kRockwellReal = {
+    {"#VLS=4", A::SelectLine, "line and speaker"},
+    {"#VTS=[*", A::Beep},
+    {"#TL=*", A::Setting},
+    {"#RG=*", A::Setting},
+    {"#VTS=%", A::Beep},
+    {"#VTD=*", A::Setting},
+    {"#VGT=%", A::Setting},
+    {"#VGR=%", A::Setting},
+    {"#BDR=%", A::VoiceFormat},
+};
+
+const std::vector<DialectEntry> kUSRoboticsReal = {
+    {"#VTS=[*", A::Beep},   {"#VTS=%", A::Beep},    {"#VTD=*", A::Setting}, {"#VRA=%", A::Setting},
+    {"#VRN=%", A::Setting}, {"#VGT=%", A::Setting}, {"#VGR=%", A::Setting},
+};
+
+const std::vector<DialectEntry> kIS101Real = {
+    {"+IFC=%,%", A::FlowControl}, {"+VLS=0", A::SelectLine, "line (on hook)"},
+    {"+VTS=*", A::Beep},          {"+VNH=%", A::Setting},
+    {"+VIT=%", A::Setting},       {"+VGT=%", A::Setting},
+    {"+VGR=%", A::Setting},       {"+VRA=%", A::Setting},
+    {"+VRN=%", A::Setting},       {"+VDR=%,%", A::Setting},
+};
+
 const std::vector<DialectEntry>& Table(ModemType d) {
   static const std::vector<DialectEntry> kIS101 = MakeIS101();
   switch (d) {
@@ -153,12 +182,23 @@ const std::vector<DialectEntry>& Table(ModemType d) {
   return kRockwell;
 }
 
+const std::vector<DialectEntry>& RealTable(ModemType d) {
+  static const std::vector<DialectEntry> kNone;
+  switch (d) {
+    case Rockwell: return kRockwellReal;
+    case IS_101: return kIS101Real;
+    case USRobotics: return kUSRoboticsReal;
+    default: return kNone;
+  }
+}
+
 // Matches the token against a pattern; on success `value` holds the last number that
 // a '%' matched (0 when none).
 bool Match(std::string_view pattern, std::string_view token, int& value) {
   value = 0;
   size_t t = 0;
   for (size_t p = 0; p < pattern.size(); ++p) {
+    if (pattern[p] == '*' && p + 1 == pattern.size()) return true;
     if (pattern[p] != '%') {
       if (t >= token.size() || token[t] != pattern[p]) return false;
       ++t;
@@ -236,15 +276,43 @@ int LineRate(ModemType dialect) {
 
 const char* VoiceConnectResult(ModemType dialect) { return dialect == IS_101 ? "OK" : "VCON"; }
 
+std::string Identity(ModemType dialect, int n) {
+  if (n == 0) {
+    switch (dialect) {
+      case Rockwell: return "56000";
+      case USRobotics: return "5601";
+      default: break;
+    }
+  }
+  return std::string("Telvara simulated voice modem, ") + DialectName(dialect) + " voice commands";
+}
+
+std::optional<std::string> QueryAnswer(ModemType dialect, std::string_view token, int current) {
+  bool range = token.size() > 2 && token.substr(token.size() - 2) == "=?";
+  std::string_view name = token.substr(0, token.size() - (range ? 2 : 1));
+  if (name == "+VSM" && dialect == IS_101) {
+    if (!range) return "0,7200,0,0";
+    return "0,\"8-BIT LINEAR\",8,0,(7200,8000),(0),(0)\r\n1,\"UNSIGNED PCM\",8,0,(7200,8000),(0),(0)";
+  }
+  std::string prefix = std::string(name) + "=";
+  for (const std::vector<DialectEntry>* table : {&kCommon, &Table(dialect), &RealTable(dialect)})
+    for (const DialectEntry& e : *table)
+      if (std::string_view(e.pattern).substr(0, prefix.size()) == prefix || name == e.pattern)
+        return range ? std::string("(0-255)") : std::to_string(current);
+  return std::nullopt;
+}
+
 std::vector<DialectEntry> DialectCommands(ModemType dialect) {
   std::vector<DialectEntry> all = kCommon;
   all.insert(all.end(), Table(dialect).begin(), Table(dialect).end());
   return all;
 }
 
-std::optional<DialectCommand> LookUpDialectCommand(ModemType dialect, std::string_view token) {
+namespace {
+std::optional<DialectCommand> LookUp(std::initializer_list<const std::vector<DialectEntry>*> tables,
+                                     std::string_view token) {
   int value = 0;
-  for (const std::vector<DialectEntry>* table : {&kCommon, &Table(dialect)}) {
+  for (const std::vector<DialectEntry>* table : tables) {
     for (const DialectEntry& e : *table) {
       if (!Match(e.pattern, token, value)) continue;
       if (e.action == VoiceAction::VoiceFormat) value = FormatRate(token);
@@ -252,6 +320,20 @@ std::optional<DialectCommand> LookUpDialectCommand(ModemType dialect, std::strin
     }
   }
   return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<DialectCommand> LookUpDialectCommand(ModemType dialect, std::string_view token) {
+  return LookUp({&kCommon, &Table(dialect)}, token);
+}
+
+std::optional<DialectCommand> LookUpRealModemCommand(ModemType dialect, std::string_view token) {
+  return LookUp({&RealTable(dialect)}, token);
+}
+
+std::optional<DialectCommand> LookUpModemCommand(ModemType dialect, std::string_view token) {
+  return LookUp({&kCommon, &Table(dialect), &RealTable(dialect)}, token);
 }
 
 }  // namespace telvara::sim

@@ -21,6 +21,12 @@ int LineRate(ModemType dialect);
 // The result that says "voice connection made" (answer, end of a voice phase):
 // VCON in the '#' dialects, OK in IS-101.
 const char* VoiceConnectResult(ModemType dialect);
+// What ATI<n> answers: the product code of the family's modems for ATI/ATI0 (clients
+// choose their driver by it), a description for the others.
+std::string Identity(ModemType dialect, int n);
+// The information line a query ("+VSM=?", "#VLS?", "#CLS=?") of a command the dialect
+// knows answers; nullopt when it knows no such command.
+std::optional<std::string> QueryAnswer(ModemType dialect, std::string_view token, int current);
 
 enum class VoiceAction {
   EnterVoice,  // voice class
@@ -41,11 +47,12 @@ enum class VoiceAction {
   Receive,
   CallerIdOn,  // formatted caller ID: its lines follow the first ring
   CallerIdOff,
+  Setting,  // a gain, a tone detector, a DTE interface setting: taken, changes nothing here
 };
 
 // One command a dialect accepts, as its modems spell it (without the "AT"). In a
-// pattern, '%' stands for a decimal number 0..255; the last such number becomes the
-// command's value.
+// pattern, '%' stands for a decimal number 0..255 (the last such number becomes the
+// command's value) and a final '*' for any rest.
 struct DialectEntry {
   const char* pattern;
   VoiceAction action;
@@ -63,5 +70,10 @@ struct DialectCommand {
 // Looks one command of a command line (e.g. "#VLS=0", "&K3", "+VSM=0,7200", "\Q3")
 // up in the dialect's table. The token is upper case, without the "AT".
 std::optional<DialectCommand> LookUpDialectCommand(ModemType dialect, std::string_view token);
+// Only what real modems of the family take beside those spellings (Rockwell's
+// "#VTS=[933,0,15]", IS-101's "+VGT=127", ...).
+std::optional<DialectCommand> LookUpRealModemCommand(ModemType dialect, std::string_view token);
+// What the simulated modem takes: the dialect's spellings, then the real modems' ones.
+std::optional<DialectCommand> LookUpModemCommand(ModemType dialect, std::string_view token);
 
 }  // namespace telvara::sim

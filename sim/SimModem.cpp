@@ -195,9 +195,16 @@ size_t SimModem::HostWrite(const uint8_t* data, size_t count) {
 
 void SimModem::InputByte(uint8_t b) {
   switch (mode_) {
-    case Mode::VoiceRx:
-      if (b == kCAN) EndReceive(PhaseEnd::Cancel);
-      return;                       // anything else is ignored while the modem sends voice
+    case Mode::VoiceRx: {
+      // The stop sequences of real modems: CAN in all; DLE '!' (the receive abort);
+      // a bare '!' on Rockwell modems; DLE alone on US Robotics modems.
+      bool afterDle = rxDle_;
+      rxDle_ = b == kDLE;
+      if (b == kCAN || (afterDle && b == '!') || (b == '!' && dialect_ == Rockwell) ||
+          (b == kDLE && dialect_ == USRobotics))
+        EndReceive(PhaseEnd::Cancel);
+      return;  // anything else is ignored while the modem sends voice
+    }
     case Mode::DataOnline: return;  // data for the far end, which this simulator does not model
     case Mode::Dialing:
     case Mode::DataAnswering:

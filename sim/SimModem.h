@@ -259,6 +259,7 @@ class SimModem {
   std::unique_ptr<VoiceReceive> rx_;
   VoicePhase phase_;
   std::string heldInput_;  // host bytes that came after DLE ETX
+  bool rxDle_ = false;     // the host's last byte in voice receive was DLE
   int phaseCount_ = 0;
   std::vector<VoicePhase> phases_;
   std::function<std::string(const VoicePhase&)> phaseSink_;

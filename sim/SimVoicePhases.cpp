@@ -53,6 +53,7 @@ void SimModem::StartTransmit() {
 
 void SimModem::StartReceive() {
   mode_ = Mode::VoiceRx;
+  rxDle_ = false;
   BeginPhase(VoicePhase::Kind::Receive);
   // The samples follow the CONNECT line.
   uint64_t period = settings_.silenceOn ? static_cast<uint64_t>(settings_.silencePeriod) * 100u : 0;

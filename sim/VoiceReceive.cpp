@@ -33,11 +33,14 @@ void VoiceReceive::ProduceTo(uint64_t now, bool flush, std::string& out, std::st
   lastClassified_ = now;
   if (peak >= kVoiceLevel) {
     voiceHeard_ = true;
+    quietReported_ = false;
     silentMs_ = 0;
     return;
   }
   silentMs_ += span;
+  if (quietReported_) return;  // reported once; the next report needs voice again
   if (silentMs_ >= silencePeriodMs_) {
+    quietReported_ = voiceHeard_;
     char code = voiceHeard_ ? 'q' : 's';
     out += static_cast<char>(kDLE);
     out += code;

@@ -1,8 +1,8 @@
 #pragma once
 // One voice-receive phase of the simulated modem: the far end's samples go to the host
 // at the line's rate, a block every 20 ms, DLE-shielded (0x10 sent as DLE DLE), and
-// the modem's silence detector reports 'q' (voice, then silence for the period) or 's'
-// (no voice at all for the period). Times are milliseconds of the simulator's clock.
+// the modem's silence detector reports 'q' (voice, then silence for the period; once,
+// until voice comes again) or 's' (no voice at all for the period). Times are milliseconds of the simulator's clock.
 // Belongs to the thread that runs the simulator.
 #include <cstdint>
 #include <memory>
@@ -38,9 +38,10 @@ class VoiceReceive {
   uint64_t silencePeriodMs_;
   uint64_t produced_ = 0;
   uint64_t nextBlock_;
-  uint64_t silentMs_ = 0;    // silence heard since the last voice or report
-  bool voiceHeard_ = false;  // voice since the last report
-  uint64_t lastClassified_;  // time up to which silence has been measured
+  uint64_t silentMs_ = 0;       // silence heard since the last voice or report
+  bool voiceHeard_ = false;     // voice since the last report
+  bool quietReported_ = false;  // 'q' said; silence goes unreported until voice comes again
+  uint64_t lastClassified_;     // time up to which silence has been measured
 };
 
 }  // namespace telvara::sim

@@ -32,7 +32,9 @@ size_t VoiceTransmit::Accept(const uint8_t* data, size_t count, uint64_t now, st
       endSeen_ = true;
       afterEnd.append(reinterpret_cast<const char*>(data + i), count - i);
       i = count;
-    }  // other shielded codes mean nothing to this modem
+    } else if (kind == DleDecoder::Kind::Event && b == kCAN) {
+      buffer_.clear();  // DLE CAN: what is buffered is dropped, the line goes quiet at once
+    }                   // other shielded codes mean nothing to this modem
   }
   if (buffer_.size() > before) {
     if (!first_) first_ = now;

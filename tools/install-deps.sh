@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(build-essential cmake pkg-config libgtest-dev libgmock-dev nlohmann-json3-dev libmicrohttpd-dev libgnutls28-dev)
 if [ "${1:-}" = "--tests" ]; then
-  packages+=(chromium)
+  packages+=(chromium mgetty-voice mgetty-pvftools)
   command -v node >/dev/null 2>&1 || packages+=(nodejs)
   command -v npm >/dev/null 2>&1 || packages+=(npm)
 fi
