@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -53,7 +54,10 @@ void LogLine(const std::string& text) {
   localtime_r(&now, &local);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
+  // A status of two lines (a caller's identity under "Phone ringing.") stays one log
+  // line, so that each line of the log has its time.
   std::string line = std::string(stamp) + "  " + text + "\n";
+  std::replace(line.begin(), line.end() - 1, '\n', ' ');
   for (std::size_t done = 0; done < line.size();) {
     ssize_t n = ::write(STDOUT_FILENO, line.data() + done, line.size() - done);
     if (n < 0 && errno == EINTR) continue;
