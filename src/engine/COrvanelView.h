@@ -186,8 +186,12 @@ class COrvanelView {
   enum class BringUp { Ready, Refused, Silent };
   BringUp InitializeModem();
   BringUp BringUpModem(const std::function<void(const std::string&)>& text);
-  // The port is closed and opened again later; the status says why.
-  void ModemLost(const std::string& reason);
+  // The port is closed and opened again later (after kFirstRetryMs, or after twice the
+  // last wait when a retry found the modem still silent); the status says why.
+  void ModemLost(const std::string& reason, bool backOff = false);
+  void RetryModemLater(bool backOff);
+  // Why a bring-up or probe found nobody: the port's failure, else the modem's silence.
+  std::string SilentModemReason() const;
   void TryModemAgain();
   // The ring watch's parts: a ring counted, the next deadline armed, the health probe.
   void CountRing(uint32_t now);

@@ -69,15 +69,23 @@ COrvanelView::BringUp COrvanelView::BringUpModem(const std::function<void(const 
   return result;
 }
 
-void COrvanelView::ModemLost(const std::string& reason) {
+std::string COrvanelView::SilentModemReason() const {
+  return modem_->Lost() ? modem_->LostReason() : "the modem does not answer";
+}
+
+void COrvanelView::RetryModemLater(bool backOff) {
+  retryDelayMs_ = backOff ? std::min(retryDelayMs_ * 2, kLastRetryMs) : kFirstRetryMs;
+  retryTimer_.Start(retryDelayMs_);
+}
+
+void COrvanelView::ModemLost(const std::string& reason, bool backOff) {
   StopLineWatch();
   watching = 0;
   ringCount = 0;
   ForgetCaller();
   modem_->CloseComm();
   ShowStatus("Modem lost: " + reason + "; trying again");
-  retryDelayMs_ = kFirstRetryMs;
-  retryTimer_.Start(retryDelayMs_);
+  RetryModemLater(backOff);
 }
 
 void COrvanelView::TryModemAgain() {
@@ -87,25 +95,14 @@ void COrvanelView::TryModemAgain() {
     retryTimer_.Start(retryDelayMs_);
     return;
   }
-  auto again = [this] {
-    retryDelayMs_ = std::min(retryDelayMs_ * 2, kLastRetryMs);
-    retryTimer_.Start(retryDelayMs_);
-  };
   if (!modem_->OpenComm(settings.port, settings.speed)) {
-    again();
+    RetryModemLater(true);
     return;
   }
   BringUp result = BringUpModem([this](const std::string& t) {
     if (env_.log) env_.log(t);
   });
-  if (result == BringUp::Silent && !env_.loop->Closing()) {
-    std::string reason = modem_->Lost() ? modem_->LostReason() : "the modem does not answer";
-    StopLineWatch();
-    watching = 0;
-    modem_->CloseComm();
-    ShowStatus("Modem lost: " + reason + "; trying again");
-    again();
-  }
+  if (result == BringUp::Silent && !env_.loop->Closing()) ModemLost(SilentModemReason(), true);
 }
 
 }  // namespace telvara

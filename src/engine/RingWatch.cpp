@@ -126,7 +126,7 @@ void COrvanelView::ProbeModem() {
       return;
     }
   }
-  ModemLost(modem_->Lost() ? modem_->LostReason() : "the modem does not answer");
+  ModemLost(SilentModemReason());
 }
 
 }  // namespace telvara

@@ -112,16 +112,12 @@ void COrvanelView::OnCreate() {
     watching = 0;
     // A USB modem not plugged in yet: the port is tried again until it opens.
     ShowStatus("OpenCom Failed: COM" + std::to_string(settings.port) + ": " + modem_->OpenError() + "; trying again");
-    retryDelayMs_ = kFirstRetryMs;
-    retryTimer_.Start(retryDelayMs_);
+    RetryModemLater(false);
     startupWindow_.reset();
     return;
   }
   // A stop during the bring-up makes it look silent; that is no lost modem.
-  if (BringUpModem(text) == BringUp::Silent && !env_.loop->Closing()) {
-    std::string reason = modem_->Lost() ? modem_->LostReason() : "the modem does not answer";
-    ModemLost(reason);
-  }
+  if (BringUpModem(text) == BringUp::Silent && !env_.loop->Closing()) ModemLost(SilentModemReason());
   startupWindow_.reset();
 }
 

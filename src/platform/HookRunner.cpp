@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "platform/EventLoop.h"
+#include "platform/FileDescriptor.h"
 
 extern char** environ;
 
@@ -24,23 +25,6 @@ uint64_t NowMs() {
   using namespace std::chrono;
   return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
-
-// Closes on every path out.
-class OwnedFd {
- public:
-  explicit OwnedFd(int fd = -1) : fd_(fd) {}
-  ~OwnedFd() { Close(); }
-  OwnedFd(const OwnedFd&) = delete;
-  OwnedFd& operator=(const OwnedFd&) = delete;
-  int Get() const { return fd_; }
-  void Close() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_;
-};
 
 // Cuts a hook's output into log lines: each at most lineMax bytes, control characters
 // shown as '?', at most outputMax lines, then one line saying the rest was dropped. It
@@ -81,17 +65,6 @@ class OutputLines {
   std::size_t lines_ = 0;
 };
 
-// The default output: one write per line, so lines of other threads never mix with it.
-void WriteLine(const std::string& text) {
-  std::string line = text + "\n";
-  for (std::size_t done = 0; done < line.size();) {
-    ssize_t n = write(STDOUT_FILENO, line.data() + done, line.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    done += static_cast<std::size_t>(n);
-  }
-}
-
 // A process group, and the child at its head, as one signal target.
 void SignalGroup(pid_t pid, int sig) {
   if (kill(-pid, sig) != 0) kill(pid, sig);
@@ -116,7 +89,6 @@ std::string HookResult::Describe(uint32_t limitMs) const {
 
 HookRunner::HookRunner(EventLoop& loop, Output output, Done done, HookLimits limits)
     : loop_(loop), output_(std::move(output)), done_(std::make_shared<Done>(std::move(done))), limits_(limits) {
-  if (!output_) output_ = WriteLine;
   stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (stopFd_ < 0) return;  // Run() then refuses: a hook that could not be stopped is not started
   try {
@@ -202,7 +174,7 @@ HookResult HookRunner::RunOne(const Job& job) {
     result.error = std::string("cannot make a pipe: ") + std::strerror(errno);
     return result;
   }
-  OwnedFd readEnd(ends[0]), writeEnd(ends[1]);
+  UniqueFileDescriptor readEnd(ends[0]), writeEnd(ends[1]);
   fcntl(readEnd.Get(), F_SETFL, O_NONBLOCK);
 
   std::vector<std::string> entries;
@@ -234,7 +206,7 @@ HookResult HookRunner::RunOne(const Job& job) {
   int error = posix_spawn(&pid, "/bin/sh", &actions, &attr, argv, envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
-  writeEnd.Close();
+  writeEnd.Reset();
   if (error != 0) {
     result.error = std::string("cannot start /bin/sh: ") + std::strerror(error);
     return result;
@@ -242,7 +214,7 @@ HookResult HookRunner::RunOne(const Job& job) {
 
   // The child's end is told by its pidfd (its output may stay open in something it
   // left behind); without one (an old kernel), by a look every 100 ms.
-  OwnedFd pidFd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
+  UniqueFileDescriptor pidFd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
   OutputLines lines(output_, limits_);
   enum class Stage { Running, Terminated, Killed } stage = Stage::Running;
   bool timedOut = false, stopSeen = false;
@@ -279,7 +251,7 @@ HookResult HookRunner::RunOne(const Job& job) {
       if (n > 0)
         lines.Feed(buffer, static_cast<std::size_t>(n));
       else if (n == 0 || (errno != EAGAIN && errno != EINTR))
-        readEnd.Close();
+        readEnd.Reset();
     }
     if (stopAt >= 0 && fds[stopAt].revents != 0) {
       // The program is closing: the hook gets the short grace, then is killed.

@@ -56,7 +56,7 @@ struct HookLimits {
 class HookRunner {
  public:
   using Environment = std::vector<std::pair<std::string, std::string>>;
-  // Called on the runner's thread; unset: standard output.
+  // Called on the runner's thread; unset: the output is read and dropped.
   using Output = std::function<void(const std::string& line)>;
   using Done = std::function<void(const HookResult& result)>;  // the engine thread
 
