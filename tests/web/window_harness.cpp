@@ -108,7 +108,6 @@ int main() {
           if (window.Row(i)->identity == m.data) window.DeleteRow(i);
         }
         break;
-      case command::kExit: loop.Quit(); break;
       default: break;
     }
   });
