@@ -101,6 +101,7 @@ std::string ParseCaller(const Args& a, const std::string& baseDir, ScenarioStep&
   WavLoad load = LoadWavSamples(path);
   if (!load.samples) return load.error;
   step.voice = load.samples;
+  step.voiceRate = load.rate;
   step.text = path;
   return "";
 }
@@ -430,7 +431,7 @@ void ScenarioRunner::Execute(const ScenarioStep& step, SimModem& modem) {
   switch (step.action) {
     case A::None: break;
     case A::Ring: modem.Ring(step.count, step.periodMs, step.text, step.name); break;
-    case A::Caller: modem.SetVoice(step.voice, step.text); break;
+    case A::Caller: modem.SetVoice(step.voice, step.text, step.voiceRate); break;
     case A::Key: modem.PressKeys(step.text); break;
     case A::Event: modem.SendEvent(step.text[0]); break;
     case A::HangUp: modem.FarEndHangUp(); break;

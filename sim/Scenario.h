@@ -66,6 +66,7 @@ struct ScenarioStep {
   std::optional<std::string> reply;                   // reply: the result ("" none); nullopt: back to normal
   uint64_t resultDelayMs = 0;                         // dial-result: when the result comes
   std::shared_ptr<const std::vector<uint8_t>> voice;  // caller
+  int voiceRate = 0;                                  // caller: the file's rate
   std::string source;                                 // the step as written
 };
 

@@ -306,6 +306,9 @@ SimModem::Outcome SimModem::ExecuteDialect(const DialectCommand& command) {
   if (!settings_.voiceClass) return Outcome::Error;
   switch (command.action) {
     case VoiceAction::VoiceFormat:
+      if (command.format == FormatEffect::Refused) return Outcome::Error;
+      if (command.format == FormatEffect::Linear8) settings_.coding = VoiceCoding::Linear8;
+      if (command.format == FormatEffect::G721) settings_.coding = VoiceCoding::G721;
       if (command.value > 0) settings_.rate = command.value;
       return Outcome::Ok;
     case VoiceAction::Setting: return Outcome::Ok;

@@ -233,6 +233,23 @@ int FormatRate(std::string_view token) {
   return rate;
 }
 
+FormatEffect FormatOf(ModemType dialect, std::string_view token, int rate) {
+  if (rate != 0 && rate != 7200 && rate != 8000 && rate != LineRate(dialect)) return FormatEffect::Refused;
+  if (token.starts_with("#VSR=") || token.starts_with("#BDR=")) return FormatEffect::Keep;
+  if (dialect == USRobotics) {
+    // #VSM=129 is ADPCM whose bits #VBS sets: only the 4-bit one (G.721) is coded here.
+    if (token == "#VBS=4") return FormatEffect::Keep;
+    if (token.starts_with("#VSM=128,")) return FormatEffect::Linear8;
+    if (token.starts_with("#VSM=129,")) return FormatEffect::G721;
+    return FormatEffect::Refused;
+  }
+  // IS-101 lists both its 8-bit codings (+VSM=?); the line carries them alike.
+  if (token == "#VBS=8" || token.starts_with("+VSM=0,") || token.starts_with("+VSM=1,") ||
+      (dialect == Sierra && token == "#VSM=2"))
+    return FormatEffect::Linear8;
+  return FormatEffect::Refused;  // the ADPCM formats of Rockwell, IS-101, Cirrus and UMC
+}
+
 std::string Lower(std::string_view s) {
   std::string out;
   for (char c : s)
@@ -309,14 +326,15 @@ std::vector<DialectEntry> DialectCommands(ModemType dialect) {
 }
 
 namespace {
-std::optional<DialectCommand> LookUp(std::initializer_list<const std::vector<DialectEntry>*> tables,
+std::optional<DialectCommand> LookUp(ModemType dialect, std::initializer_list<const std::vector<DialectEntry>*> tables,
                                      std::string_view token) {
   int value = 0;
   for (const std::vector<DialectEntry>* table : tables) {
     for (const DialectEntry& e : *table) {
       if (!Match(e.pattern, token, value)) continue;
-      if (e.action == VoiceAction::VoiceFormat) value = FormatRate(token);
-      return DialectCommand{e.action, value, e.device};
+      if (e.action != VoiceAction::VoiceFormat) return DialectCommand{e.action, value, e.device};
+      int rate = FormatRate(token);
+      return DialectCommand{e.action, rate, e.device, FormatOf(dialect, token, rate)};
     }
   }
   return std::nullopt;
@@ -325,15 +343,15 @@ std::optional<DialectCommand> LookUp(std::initializer_list<const std::vector<Dia
 }  // namespace
 
 std::optional<DialectCommand> LookUpDialectCommand(ModemType dialect, std::string_view token) {
-  return LookUp({&kCommon, &Table(dialect)}, token);
+  return LookUp(dialect, {&kCommon, &Table(dialect)}, token);
 }
 
 std::optional<DialectCommand> LookUpRealModemCommand(ModemType dialect, std::string_view token) {
-  return LookUp({&RealTable(dialect)}, token);
+  return LookUp(dialect, {&RealTable(dialect)}, token);
 }
 
 std::optional<DialectCommand> LookUpModemCommand(ModemType dialect, std::string_view token) {
-  return LookUp({&kCommon, &Table(dialect), &RealTable(dialect)}, token);
+  return LookUp(dialect, {&kCommon, &Table(dialect), &RealTable(dialect)}, token);
 }
 
 }  // namespace telvara::sim

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "LineCoding.h"
 #include "modem/VoiceProtocol.h"
 
 namespace telvara::sim {
@@ -61,10 +62,17 @@ struct DialectEntry {
 // Every command the dialect accepts: the class switch common to all, then its own.
 std::vector<DialectEntry> DialectCommands(ModemType dialect);
 
+// What a format command does to the line's coding. The simulator codes 8-bit linear
+// samples and US Robotics' G.721 ADPCM, at 7200 or 8000 samples a second or the
+// dialect's own rate; any other coding or rate it refuses, as a modem refuses what it
+// cannot do, rather than send samples the host did not ask for.
+enum class FormatEffect { Keep, Linear8, G721, Refused };
+
 struct DialectCommand {
   VoiceAction action;
   int value = 0;       // the number the action needs (silence period; a format's rate, 0 for none)
   std::string device;  // for line selections: "line", "handset", "speaker", ...
+  FormatEffect format = FormatEffect::Keep;  // for a format command
 };
 
 // Looks one command of a command line (e.g. "#VLS=0", "&K3", "+VSM=0,7200", "\Q3")

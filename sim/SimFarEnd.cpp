@@ -273,8 +273,9 @@ void SimModem::SendEvent(char code) {
   EmitEvent(code);
 }
 
-void SimModem::SetVoice(std::shared_ptr<const std::vector<uint8_t>> samples, std::string name) {
+void SimModem::SetVoice(std::shared_ptr<const std::vector<uint8_t>> samples, std::string name, int rate) {
   voice_ = std::move(samples);
+  voiceRate_ = rate;
   transcript_.Add(now_, "voice", name.empty() ? "none" : name,
                   {{"samples", static_cast<int64_t>(voice_ ? voice_->size() : 0)}});
 }
@@ -283,7 +284,8 @@ std::shared_ptr<const std::vector<uint8_t>> SimModem::PhaseVoice() const {
   if (farEndGone_) return nullptr;
   // On the telephone line only a connected far end talks; a local handset always can.
   if (settings_.device == "line" && callState_ != CallState::Connected) return nullptr;
-  return voice_;
+  if (!voice_ || voiceRate_ == 0 || voiceRate_ == Rate()) return voice_;
+  return std::make_shared<const std::vector<uint8_t>>(Resample(*voice_, voiceRate_, Rate()));
 }
 
 void SimModem::Note(const std::string& text) { transcript_.Add(now_, "note", text); }

@@ -108,7 +108,9 @@ class SimModem {
   void PressKeys(const std::string& keys);
   void SendEvent(char code);
   // What the far end says in each voice-receive phase (null: silence).
-  void SetVoice(std::shared_ptr<const std::vector<uint8_t>> samples, std::string name);
+  // `rate`: the samples' own rate, at which the line carries them whatever its rate
+  // (0: the line's rate, whatever it is).
+  void SetVoice(std::shared_ptr<const std::vector<uint8_t>> samples, std::string name, int rate = 0);
   // The outcome of the next dial not yet given one: a result line ("" for none at
   // all, "answer" for the dialect's own success reply) after the delay.
   void QueueDialOutcome(std::string result, uint64_t delayMs);
@@ -177,6 +179,7 @@ class SimModem {
     int silencePeriod = kDefaultSilencePeriod;
     std::string device = "line";
     int rate = 0;  // set by a format command that names one
+    VoiceCoding coding = VoiceCoding::Linear8;
 
     bool callerId = false;  // #CID=1 / +VCID=1
     std::array<int, 256> sRegisters = DefaultRegisters();
@@ -253,6 +256,7 @@ class SimModem {
   uint64_t dialId_ = 0;
   std::deque<std::pair<std::string, uint64_t>> dialOutcomes_;
   std::shared_ptr<const std::vector<uint8_t>> voice_;
+  int voiceRate_ = 0;
 
   // voice phases
   std::unique_ptr<VoiceTransmit> tx_;

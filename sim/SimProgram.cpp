@@ -208,7 +208,7 @@ bool SimProgram::Start(std::string& error) {
       error = voice.error;
       return false;
     }
-    modem_->SetVoice(voice.samples, options_.caller);
+    modem_->SetVoice(voice.samples, options_.caller, voice.rate);
   }
   if (!options_.scenario.empty()) {
     ScenarioParse parse = LoadScenarioFile(options_.scenario);

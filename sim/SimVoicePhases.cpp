@@ -39,13 +39,17 @@ void SimModem::BeginPhase(VoicePhase::Kind kind) {
   phase_.rate = Rate();
   phase_.start = now_;
   const char* name = kind == VoicePhase::Kind::Transmit ? "voice-tx-start" : "voice-rx-start";
-  transcript_.Add(now_, name, "", {{"phase", int64_t{phase_.number}}, {"device", settings_.device}});
+  transcript_.Add(now_, name, "",
+                  {{"phase", int64_t{phase_.number}},
+                   {"device", settings_.device},
+                   {"coding", std::string(CodingName(settings_.coding))},
+                   {"rate", int64_t{Rate()}}});
   Result("CONNECT");
 }
 
 void SimModem::StartTransmit() {
   mode_ = Mode::VoiceTx;
-  tx_ = std::make_unique<VoiceTransmit>(Rate());
+  tx_ = std::make_unique<VoiceTransmit>(Rate(), settings_.coding);
   heldInput_.clear();
   BeginPhase(VoicePhase::Kind::Transmit);
   Signal(SimSignal::Play);
@@ -57,7 +61,7 @@ void SimModem::StartReceive() {
   BeginPhase(VoicePhase::Kind::Receive);
   // The samples follow the CONNECT line.
   uint64_t period = settings_.silenceOn ? static_cast<uint64_t>(settings_.silencePeriod) * 100u : 0;
-  rx_ = std::make_unique<VoiceReceive>(lastDue_, Rate(), PhaseVoice(), period);
+  rx_ = std::make_unique<VoiceReceive>(lastDue_, Rate(), settings_.coding, PhaseVoice(), period);
   Signal(SimSignal::Record);
 }
 

@@ -6,10 +6,11 @@
 
 namespace telvara::sim {
 
-VoiceReceive::VoiceReceive(uint64_t now, int rate, std::shared_ptr<const std::vector<uint8_t>> voice,
-                           uint64_t silencePeriodMs)
+VoiceReceive::VoiceReceive(uint64_t now, int rate, VoiceCoding coding,
+                           std::shared_ptr<const std::vector<uint8_t>> voice, uint64_t silencePeriodMs)
     : start_(now),
       rate_(rate),
+      encoder_(coding),
       voice_(std::move(voice)),
       silencePeriodMs_(silencePeriodMs),
       nextBlock_(now + kBlockMs),
@@ -20,13 +21,17 @@ void VoiceReceive::ProduceTo(uint64_t now, bool flush, std::string& out, std::st
   while (nextBlock_ <= now) nextBlock_ += kBlockMs;
   uint64_t due = (now - start_) * static_cast<uint64_t>(rate_) / 1000u;
   int peak = 0;
+  std::string coded;
   for (; produced_ < due; ++produced_) {
     uint8_t s = kSilence;
     if (voice_ && produced_ < voice_->size()) s = (*voice_)[produced_];
     int level = std::abs(static_cast<int>(s) - kSilence);
     if (level > peak) peak = level;
-    out += static_cast<char>(s);
-    if (s == kDLE) out += static_cast<char>(kDLE);
+    encoder_.Put(s, coded);
+  }
+  for (char c : coded) {
+    out += c;
+    if (static_cast<uint8_t>(c) == kDLE) out += static_cast<char>(kDLE);
   }
   if (silencePeriodMs_ == 0) return;
   uint64_t span = now - lastClassified_;

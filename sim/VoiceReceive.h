@@ -1,6 +1,6 @@
 #pragma once
 // One voice-receive phase of the simulated modem: the far end's samples go to the host
-// at the line's rate, a block every 20 ms, DLE-shielded (0x10 sent as DLE DLE), and
+// at the line's rate in its coding, a block every 20 ms, DLE-shielded (0x10 sent as DLE DLE), and
 // the modem's silence detector reports 'q' (voice, then silence for the period; once,
 // until voice comes again) or 's' (no voice at all for the period). Times are milliseconds of the simulator's clock.
 // Belongs to the thread that runs the simulator.
@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "LineCoding.h"
 
 namespace telvara::sim {
 
@@ -19,7 +21,8 @@ class VoiceReceive {
 
   // `voice`: what the far end says, from the phase's start (may be null: silence).
   // `silencePeriodMs`: 0 turns the silence reports off.
-  VoiceReceive(uint64_t now, int rate, std::shared_ptr<const std::vector<uint8_t>> voice, uint64_t silencePeriodMs);
+  VoiceReceive(uint64_t now, int rate, VoiceCoding coding, std::shared_ptr<const std::vector<uint8_t>> voice,
+               uint64_t silencePeriodMs);
 
   // Appends to `out` the samples due up to `now` (DLE-shielded) and any silence report
   // that falls due with them; `reports` gets the report codes. Whole blocks only,
@@ -34,6 +37,7 @@ class VoiceReceive {
  private:
   uint64_t start_;
   int rate_;
+  LineEncoder encoder_;
   std::shared_ptr<const std::vector<uint8_t>> voice_;
   uint64_t silencePeriodMs_;
   uint64_t produced_ = 0;

@@ -4,15 +4,16 @@
 
 namespace telvara::sim {
 
-VoiceTransmit::VoiceTransmit(int rate) : rate_(rate) {}
+VoiceTransmit::VoiceTransmit(int rate, VoiceCoding coding)
+    : byteRate_(rate * BitsPerSample(coding) / 8), lineDecoder_(coding) {}
 
 uint64_t VoiceTransmit::SlotsAt(uint64_t t) const {
   if (!first_ || t <= *first_) return 0;
-  return (t - *first_) * static_cast<uint64_t>(rate_) / 1000u;
+  return (t - *first_) * static_cast<uint64_t>(byteRate_) / 1000u;
 }
 
 uint64_t VoiceTransmit::SlotTime(uint64_t slot) const {
-  return *first_ + (slot * 1000u + static_cast<uint64_t>(rate_) - 1) / static_cast<uint64_t>(rate_);
+  return *first_ + (slot * 1000u + static_cast<uint64_t>(byteRate_) - 1) / static_cast<uint64_t>(byteRate_);
 }
 
 size_t VoiceTransmit::Accept(const uint8_t* data, size_t count, uint64_t now, std::string& afterEnd) {
@@ -55,7 +56,7 @@ void VoiceTransmit::ConsumeTo(uint64_t now) {
   if (due <= slots_) return;
   uint64_t want = due - slots_;
   size_t take = static_cast<size_t>(std::min<uint64_t>(want, buffer_.size()));
-  played_.insert(played_.end(), buffer_.begin(), buffer_.begin() + static_cast<long>(take));
+  for (size_t i = 0; i < take; ++i) lineDecoder_.Put(buffer_[i], played_);
   buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<long>(take));
   slots_ += take;
   if (take < want && !endSeen_ && !underrun_) {

@@ -37,7 +37,7 @@ TEST_P(VoiceOnPty, PlayAndRecordKeepTheLineRateByteForByteAndAKeyEndsAPlayWithin
   std::vector<uint8_t> voice = PtyVoiceLine::Voice((seconds + 1) * d.rate, 11),
                        prompt = PtyVoiceLine::Voice(seconds * d.rate, 7);
   PtyVoiceLine line(TELVARA_BINARY_DIR, d.name,
-                    "after 300ms ring 1\nwait record\nafter 2500ms key 1\nwait play\nafter 1s key 5\n", voice);
+                    "after 300ms ring 1\nwait record\nafter 2500ms key 1\nwait play\nafter 1s key 5\n", voice, d.rate);
   ASSERT_TRUE(line.Ready() && line.AnswerACall(d.type));
   FMODEM& modem = line.Modem();
   EXPECT_EQ(modem.LineRate(), d.rate);

@@ -1,7 +1,9 @@
 // The simulated modem in-process on the virtual clock: the host's malformed lines, the
-// transcript, the rate a format command names, and a bound on receive. (Its voice at
+// transcript, the format commands, and a bound on receive. (Its voice at
 // the line's rate: the driver's tests and VoiceOnPty.)
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 #include "SimHost.h"
 
@@ -44,16 +46,56 @@ TEST(SimTranscript, LinesAreJsonWithTimesAndEscapedBytes) {
   EXPECT_EQ(JsonString(std::string("\xff\\", 2)), "\"\\u00ff\\\\\"");
 }
 
-TEST(SimTransmit, AFormatCommandThatNamesARateSetsTheLineRateUntilAndF) {
-  SimHost host(IS_101, {"ATE0", "AT+FCLASS=8", "AT+VSM=0,9600"});
+TEST(SimFormats, ARateOrACodingChangesTheLineAndWhatItCannotCodeIsRefused) {
+  SimHost host(IS_101, {"ATE0", "AT+FCLASS=8"});
+  Exchange(host, {{"AT+VSM=2,7200", kError}, {"AT+VSM=0,9600", kError}, {"AT+VSM=0,8000", kOk}});
   ASSERT_EQ(host.Command("AT+VTX"), "\r\nCONNECT\r\n");
   uint32_t start = host.Now();
-  host.Send(std::string(960, 'a') + kEnd);
+  host.Send(std::string(800, 'a') + kEnd);
   EXPECT_EQ(host.ReadUntil(kOk, 1000), kOk);
-  EXPECT_NEAR(host.Now() - start, 100 + SimModem::kReplyDelayMs, 2);  // 960 samples at 9600
-  EXPECT_EQ(host.Modem().Phases().at(0).rate, 9600);
+  EXPECT_NEAR(host.Now() - start, 100 + SimModem::kReplyDelayMs, 2);  // 800 samples at 8000
   host.Command("AT&F");
   EXPECT_EQ(host.Modem().Rate(), LineRate(IS_101));
+}
+
+// US Robotics' ADPCM: two samples a byte each way, so a second of voice is 4000 bytes.
+TEST(SimFormats, ADPCMCarriesTheVoiceAtHalfAByteASample) {
+  SimHost host(USRobotics, {"ATE0", "AT#CLS=8", "AT#VLS=1"});
+  Exchange(host, {{"AT#VSM=129,8000#VBS=3", kError}, {"AT#VSM=129,8000#VBS=4", kOk}});
+  std::vector<uint8_t> tone(8000);
+  for (size_t i = 0; i < tone.size(); ++i) tone[i] = static_cast<uint8_t>(128 + 60 * std::sin(i * 0.3));
+  auto near = [&](const std::vector<uint8_t>& got) {
+    EXPECT_GE(got.size(), 7800u);
+    int worst = 0;
+    for (size_t i = 200; i < std::min(got.size(), tone.size()); ++i)
+      worst = std::max(worst, std::abs(got[i] - tone[i]));
+    EXPECT_LT(worst, 12);
+  };
+  host.Modem().SetVoice(std::make_shared<std::vector<uint8_t>>(tone), "tone");
+  host.Send("AT#VRX\r");
+  std::string got = host.ReadFor(1000);
+  ASSERT_EQ(got.substr(0, 11), "\r\nCONNECT\r\n");
+  std::vector<uint8_t> heard;
+  LineDecoder decoder(VoiceCoding::G721);
+  DleDecoder dle;
+  for (size_t i = 11; i < got.size(); ++i) {
+    uint8_t b = static_cast<uint8_t>(got[i]);
+    if (dle.Feed(b) == DleDecoder::Kind::Data) decoder.Put(b, heard);
+  }
+  near(heard);
+  host.Send(std::string(1, static_cast<char>(kCAN)));
+  host.ReadFor(100);
+
+  std::string coded, sent;
+  LineEncoder encoder(VoiceCoding::G721);
+  for (uint8_t s : tone) encoder.Put(s, coded);
+  for (char c : coded) sent += static_cast<uint8_t>(c) == kDLE ? std::string(2, c) : std::string(1, c);
+  ASSERT_EQ(host.Command("AT#VTX"), "\r\nCONNECT\r\n");
+  uint32_t start = host.Now();
+  host.Send(sent + kEnd);
+  host.ReadUntil("VCON", 3000);
+  EXPECT_NEAR(host.Now() - start, 1000 + SimModem::kReplyDelayMs, 20);
+  near(host.Modem().Phases().back().samples);
 }
 
 TEST(SimReceive, OutputForAHostThatStopsReadingIsBounded) {

@@ -17,12 +17,12 @@ namespace telvara::testing {
 
 class PtyVoiceLine {
  public:
-  // `caller`: what the far end says when the modem records (none when empty).
+  // `caller`: what the far end says when the modem records (none when empty), at `callerRate`.
   PtyVoiceLine(const std::string& binaryDir, const std::string& dialect, const std::string& scenario,
-               const std::vector<uint8_t>& caller = {})
+               const std::vector<uint8_t>& caller = {}, uint32_t callerRate = 7200)
       : loop_(clock_, std::make_unique<PollWaiter>(clock_)) {
     std::filesystem::create_directory(dir_ + "/heard");
-    if (!caller.empty()) WriteWav(dir_ + "/caller.wav", caller, 7200);
+    if (!caller.empty()) WriteWav(dir_ + "/caller.wav", caller, callerRate);
     std::ofstream(dir_ + "/line.scn") << (caller.empty() ? "" : "caller caller.wav\n") << scenario;
     sim_ = std::make_unique<Process>(std::vector<std::string>{
         binaryDir + "/telvara-modemsim", "--dialect", dialect, "--link", dir_ + "/modem", "--scenario",
