@@ -38,20 +38,4 @@ void LineDecoder::Put(uint8_t byte, std::vector<uint8_t>& samples) {
   samples.push_back(ToSample(codec_.Decode(byte >> 4)));
 }
 
-std::vector<uint8_t> Resample(const std::vector<uint8_t>& samples, int from, int to) {
-  if (from == to || from <= 0 || to <= 0 || samples.empty()) return samples;
-  size_t count = static_cast<size_t>(static_cast<uint64_t>(samples.size()) * static_cast<uint64_t>(to) /
-                                     static_cast<uint64_t>(from));
-  std::vector<uint8_t> out(count);
-  for (size_t i = 0; i < count; ++i) {
-    // Linear interpolation between the two nearest samples, in 1/to steps.
-    uint64_t pos = static_cast<uint64_t>(i) * static_cast<uint64_t>(from);
-    size_t at = static_cast<size_t>(pos / static_cast<uint64_t>(to));
-    uint64_t frac = pos % static_cast<uint64_t>(to);
-    int a = samples[at], b = at + 1 < samples.size() ? samples[at + 1] : a;
-    out[i] = static_cast<uint8_t>((a * static_cast<int64_t>(to - frac) + b * static_cast<int64_t>(frac)) / to);
-  }
-  return out;
-}
-
 }  // namespace telvara::sim

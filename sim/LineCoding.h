@@ -39,7 +39,4 @@ class LineDecoder {
   G721 codec_;
 };
 
-// A far end's samples at `from` samples a second, as the line carries them at `to`.
-std::vector<uint8_t> Resample(const std::vector<uint8_t>& samples, int from, int to);
-
 }  // namespace telvara::sim

@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "SimModem.h"
+#include "modem/RateConverter.h"
 
 namespace telvara::sim {
 namespace {
@@ -285,7 +286,9 @@ std::shared_ptr<const std::vector<uint8_t>> SimModem::PhaseVoice() const {
   // On the telephone line only a connected far end talks; a local handset always can.
   if (settings_.device == "line" && callState_ != CallState::Connected) return nullptr;
   if (!voice_ || voiceRate_ == 0 || voiceRate_ == Rate()) return voice_;
-  return std::make_shared<const std::vector<uint8_t>>(Resample(*voice_, voiceRate_, Rate()));
+  auto resampled = std::make_shared<std::vector<uint8_t>>();
+  RateConverter(voiceRate_, Rate()).Convert(voice_->data(), voice_->size(), *resampled);
+  return resampled;
 }
 
 void SimModem::Note(const std::string& text) { transcript_.Add(now_, "note", text); }

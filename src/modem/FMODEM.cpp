@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
+#include <vector>
+
+#include "modem/RateConverter.h"
 
 namespace telvara {
 namespace {
@@ -199,19 +203,29 @@ int FMODEM::StreamFile(const std::string& path) {
   // Samples sent to a modem that is not in voice transmit would be read as commands.
   if (!transmitting_) return 0;
   if (!wave_->OpenRead(path)) return 0;
+  // A file at another rate than the line's is converted, so it keeps its pitch.
+  std::optional<RateConverter> converter;
+  if (int rate = wave_->SampleRate(); rate > 0 && rate != LineRate()) converter.emplace(rate, LineRate());
   std::array<uint8_t, kPlayBlock> block;
-  std::array<uint8_t, 2 * kPlayBlock> escaped;
+  std::vector<uint8_t> samples, escaped;
   for (;;) {
     if (Aborted()) break;
     int n = wave_->Read(block.data(), kPlayBlock);
     if (n <= 0) break;
-    int count = 0;
-    for (int i = 0; i < n; ++i) {
-      escaped[count++] = block[i];
-      if (block[i] == kDLE) escaped[count++] = kDLE;
+    samples.clear();
+    if (converter) {
+      converter->Convert(block.data(), static_cast<size_t>(n), samples);
+    } else {
+      samples.assign(block.begin(), block.begin() + n);
     }
+    escaped.clear();
+    for (uint8_t s : samples) {
+      escaped.push_back(s);
+      if (s == kDLE) escaped.push_back(kDLE);
+    }
+    int count = static_cast<int>(escaped.size());
     // A port that does not take the block ends the play (WriteBlock has said why).
-    if (WriteBlock(count, escaped.data()) != count) break;
+    if (count > 0 && WriteBlock(count, escaped.data()) != count) break;
     int event = PollEvent();
     if (IsKey(event)) {
       UngetEvent();  // the key is the caller's

@@ -147,6 +147,16 @@ int FWAVE::OpenRead(const std::string& path) {
   return 1;
 }
 
+int FWAVE::SampleRate() const {
+  auto tag = [&](int at, const char* text) { return std::memcmp(header_.data() + at, text, 4) == 0; };
+  uint16_t format = static_cast<uint16_t>(header_[kFormatTag] | header_[kFormatTag + 1] << 8);
+  uint32_t rate = Field32(kSampleRate);
+  if (!tag(0, "RIFF") || !tag(8, "WAVE") || !tag(12, "fmt ") || !tag(36, "data") || format != 1 ||
+      header_[kChannels] != 1 || header_[kBitsPerSample] != 8 || rate < 4000 || rate > 48000)
+    return 0;
+  return static_cast<int>(rate);
+}
+
 int FWAVE::Append(const uint8_t* bytes, int count) {
   if (!file_.IsValid() || bytes == nullptr || count <= 0) return 0;
   int written = 0;

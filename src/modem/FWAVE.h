@@ -37,6 +37,9 @@ class FWAVE {
   const std::string& GetPath() const { return path_; }
   // The last file error since the file was opened; empty when none.
   const std::string& Error() const { return error_; }
+  // The sample rate of a file read, when its header is that of 8-bit mono PCM at a
+  // rate a modem could run at (4000 to 48000); else 0 (the bytes play as they are).
+  int SampleRate() const;
   // The header image as it stands (the provisional or finished header, or as read).
   const std::array<uint8_t, kHeaderSize>& Header() const { return header_; }
 

@@ -58,6 +58,18 @@ TEST_F(Stream, PlaySendsTheSamplesAfterTheHeaderWithEachDleDoubledThenOneEndMark
   EXPECT_EQ(*sim::LoadWavSamples(path).samples, samples);  // untouched
 }
 
+// Cirrus runs its line at 9600: a 7200 file is converted, keeping its length and pitch.
+TEST(StreamRate, AFileAtAnotherRateThanTheLinesIsConverted) {
+  SimLine line{Cirrus};
+  ASSERT_TRUE(line.Open() && line.Call());
+  std::vector<uint8_t> ramp(7200);
+  for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<uint8_t>(20 + i * 200 / 7200);
+  EXPECT_EQ(line.Driver().PlayFile(WavFile(line, ramp)), 1);
+  std::vector<uint8_t> played = line.Played().at(0);
+  EXPECT_NEAR(played.size(), 9600, 2);
+  for (size_t i = 0; i < played.size(); i += 97) EXPECT_NEAR(played[i], 20 + i * 200 / 9600, 1) << i;
+}
+
 TEST_F(Stream, EventsOtherThanKeysAreDroppedAndThePlayGoesOn) {
   Scenario("wait play\nafter 300ms event b\nafter 300ms event d\nafter 300ms event s\nafter 300ms event q\n");
   EXPECT_EQ(modem.PlayFile(WavFile(line, Samples(3 * 7200))), 1);
