@@ -11,13 +11,15 @@ TEST(Startup, SendsTheBringUpSequenceShowsItsTextsAndWatchesTheLine) {
   Engine e(Rockwell, "", false);
   std::string firstShown;  // each start-up text is published before the next blocking step
   e.line.At(e.line.Now() + 1, [&] { firstShown = e.window.Snapshot()->startupStatus; });
+  e.line.Faults().openNotice = "Modem not locked";  // what the open went without is logged once
   e.view->OnCreate();
   EXPECT_EQ(firstShown, "Initializing modem");
   EXPECT_EQ(e.line.Commands(), (Strings{"AT&F&C1&D2", "ATE0V1", "AT#CLS=8", "AT&K3", "AT+FCLASS=0"}));
   Strings log;
   for (const auto& [t, text] : e.log) log.push_back(text);
-  EXPECT_EQ(log, (Strings{"Checking directory", "Read in settings", "Open comm port", "Initializing modem",
-                          "Trying to set modem to voice mode", "Modem Set to voice mode", "Ready", "Stand by"}));
+  EXPECT_EQ(log, (Strings{"Checking directory", "Read in settings", "Open comm port", "Modem not locked",
+                          "Initializing modem", "Trying to set modem to voice mode", "Modem Set to voice mode", "Ready",
+                          "Stand by"}));
   EXPECT_TRUE(e.Boxes().empty() && !e.window.Current().startupVisible);
   EXPECT_EQ(e.State(), "watching 1, timer 1, busy 0, rings -1: Stand by");
 }
@@ -54,14 +56,6 @@ TEST(Startup, OpenComFailedIsTriedAgainUntilThePortOpensThenBroughtUp) {
   e.line.RunFor(13000);
   e.Ring(1, 3000);
   EXPECT_EQ(e.Answers(), 1u);
-}
-
-TEST(Startup, WhatTheOpenWentWithoutIsLoggedOnce) {
-  Engine e(Rockwell, "", false);
-  e.line.Faults().openNotice = "Modem not locked: cannot write in /nowhere (No such file or directory)";
-  e.view->OnCreate();
-  EXPECT_EQ(e.TimesOf(e.line.Faults().openNotice).size(), 1u);
-  EXPECT_EQ(e.State(), "watching 1, timer 1, busy 0, rings -1: Stand by");
 }
 
 TEST(Startup, ACommandTheModemRefusesIsShownAndStartUpGoesOn) {

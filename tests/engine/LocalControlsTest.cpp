@@ -158,13 +158,6 @@ TEST_F(SoundCardTest, PlayEndsOnThePagesReportOrFailsAfterTheLengthAndFiveSecond
     EXPECT_EQ(window.Current().rows[0].text, row);
     EXPECT_EQ(Tail(line.Commands(), 2), (Strings{"ATH0", "AT+FCLASS=0"}));
   }
-  // The greeting by the sound card is announc2.wav; there is none, so no page is asked.
-  window.CloseBox(window.Current().boxes[0].id);
-  ASSERT_TRUE(std::filesystem::copy_file(line.Path("system/sys001.wav"), line.Path("system/announce.wav")));
-  uint32_t start = line.Now();
-  view->OnPlayAnnouncement(kPage);
-  EXPECT_LT(line.Now() - start, 300u);
-  EXPECT_EQ(Boxes(), Strings{"Sound card playback failed"});
 }
 
 // OK stops the recording; what the page sends replaces the greeting only when it is a
