@@ -1,5 +1,4 @@
 // The server on real sockets: what needs connections, the library and its threads.
-// What each request gets is WebAccess's and WebRouter's (WebAccessTest, WebRoutesTest).
 #include "web/WebServer.h"
 
 #include <arpa/inet.h>
@@ -27,8 +26,7 @@ namespace {
 using namespace std::chrono_literals;
 using SteadyClock = std::chrono::steady_clock;
 
-// One connection from a loopback address of the test's choice, sending whatever the
-// test likes (and then nothing more).
+// One connection from a loopback address, sending the text and then nothing more.
 class RawClient {
  public:
   RawClient(int port, std::string_view text, const char* from = "127.0.0.1")
@@ -54,7 +52,6 @@ class RawClient {
     }
     return found();
   }
-  // Everything until the server closes, or what came within the time.
   const std::string& ReadAll(std::chrono::milliseconds limit = 3000ms) {
     ReadUntil("", limit);
     return got_;
@@ -97,7 +94,7 @@ class WebServerTest : public ::testing::Test {
     return requestLine + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port_) + "\r\nConnection: close\r\n" +
            headers;
   }
-  // One request (its head, without the blank line, and a body); the whole answer.
+  // One request (its head without the blank line, and a body); the whole answer.
   std::string Ask(const std::string& head, const std::string& body = "", const char* from = "127.0.0.1") {
     return RawClient(port_, head + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body, from)
         .ReadAll();
@@ -119,14 +116,11 @@ class WebServerTest : public ::testing::Test {
   std::string cookie_;
 };
 
-// The server gives the router the model, the access checks' verdict (a POST changes
-// something) and the loop, and adds the standard headers. The printed address trades
-// its token for the cookie that every other request needs.
+// The printed address trades its token for the cookie that every other request needs.
 TEST_F(WebServerTest, TokenCookieRoutesAndTheLoop) {
   model_.SetStatus("Stand by");
   Start();
-  ASSERT_EQ(server_->Urls().size(), 1u);
-  EXPECT_EQ(server_->Urls()[0], "http://127.0.0.1:" + std::to_string(port_) + "/?token=f00d");
+  EXPECT_EQ(server_->Urls(), std::vector<std::string>{"http://127.0.0.1:" + std::to_string(port_) + "/?token=f00d"});
   EXPECT_NE(Get("/?token=f00d").find("Set-Cookie: telvara" + std::to_string(port_) + "=f00d;"), std::string::npos);
   EXPECT_TRUE(Answered(Get("/"), "401"));
   std::string page = Get("/", cookie_);
@@ -142,9 +136,7 @@ TEST_F(WebServerTest, TokenCookieRoutesAndTheLoop) {
   EXPECT_TRUE(Answered(Ask(post, std::string(70000, 'x')), "413"));
 }
 
-// A log dropped on the window is stored in the program directory under its own name,
-// with a number added rather than over a file, and posted to be opened. What is not a
-// log, or too large, or not from the window's own page, stores nothing.
+// A dropped log is stored under a free name and posted to be opened; nothing else is stored.
 TEST_F(WebServerTest, ADroppedLogIsStoredUnderAFreeNameAndPostedToBeOpened) {
   testing::ScratchDir dir;
   options_.logDir = dir.Path();
@@ -179,9 +171,7 @@ TEST_F(WebServerTest, ADroppedLogIsStoredUnderAFreeNameAndPostedToBeOpened) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 2);
 }
 
-// After 5 wrong passwords from an address, each further one is answered a step later
-// than the one before; the right one is taken once its turn comes, and clears the
-// address. Each failure is logged with the address.
+// After 5 wrong passwords an address waits a step longer each time, even for the right one.
 TEST_F(WebServerTest, GuessesGetSlowerFromTheirAddress) {
   options_.host = "127.0.0.1";
   options_.password = "sesame";
@@ -209,10 +199,8 @@ TEST_F(WebServerTest, GuessesGetSlowerFromTheirAddress) {
 
 TEST_F(WebServerTest, ElsewhereThanLoopbackNeedsAPassword) {
   options_.host = "0.0.0.0";
-  WebServer server(model_, loop_, options_);
-  WebStartResult started = server.Start();
-  EXPECT_TRUE(!started.ok && started.error.find("set PASSWORD in the [WEB] section") != std::string::npos)
-      << started.error;
+  WebStartResult started = WebServer(model_, loop_, options_).Start();
+  EXPECT_NE(started.error.find("set PASSWORD in the [WEB] section"), std::string::npos) << started.error;
   options_.password = "sesame";
   options_.port = 0;
   WebServer open(model_, loop_, options_);
@@ -220,8 +208,7 @@ TEST_F(WebServerTest, ElsewhereThanLoopbackNeedsAPassword) {
   for (const std::string& url : open.Urls()) EXPECT_EQ(url.find("0.0.0.0"), std::string::npos) << url;
 }
 
-// Nothing changes in the window and no keep-alive falls due, yet the server learns
-// that the page has gone; Stop ends streams, held answers and stalled clients at once.
+// A page that has gone is noticed at once; Stop ends streams, held answers and stalled clients.
 TEST_F(WebServerTest, StreamsEndWithTheirPageAndEverythingWithStop) {
   options_.password = "sesame";
   options_.guessStep = 10s;
@@ -249,10 +236,7 @@ TEST_F(WebServerTest, StreamsEndWithTheirPageAndEverythingWithStop) {
   }
 }
 
-// One address holding 200 idle connections and 32 event streams does not keep another
-// address out: its connections beyond its share are refused, its newest streams end
-// its oldest, and a page from elsewhere loads and follows the window until the
-// program closes, when its stream ends by itself.
+// 200 idle connections and 32 streams from one address keep no other address out.
 TEST_F(WebServerTest, OneAddressCannotTakeTheServer) {
   options_.idleTimeout = 5s;
   Start();
@@ -276,7 +260,6 @@ TEST_F(WebServerTest, OneAddressCannotTakeTheServer) {
   EXPECT_TRUE(page.Closed());
 }
 
-// A connection that sends nothing is closed after the idle time.
 TEST_F(WebServerTest, SilentConnectionsAreDropped) {
   options_.idleTimeout = 1s;
   Start();
@@ -287,8 +270,7 @@ TEST_F(WebServerTest, SilentConnectionsAreDropped) {
   EXPECT_LT(SteadyClock::now() - begin, 3s);
 }
 
-// A listed message is streamed from its file, whole; a listed name that is a symbolic
-// link or a FIFO is refused at once, without following or waiting.
+// A listed name that is a symbolic link or a FIFO is refused at once, without following or waiting.
 TEST_F(WebServerTest, SoundFilesAreStreamedAndOnlyRegularFiles) {
   testing::ScratchDir dir;
   std::string wav(300000, '\0');
@@ -304,9 +286,7 @@ TEST_F(WebServerTest, SoundFilesAreStreamedAndOnlyRegularFiles) {
   Start();
 
   std::string answer = Get("/api/message?file=PGMO0509.WAV", cookie_);
-  ASSERT_TRUE(Answered(answer, "200")) << answer.substr(0, 300);
-  EXPECT_NE(answer.find("Content-Length: 300000\r\n"), std::string::npos);
-  EXPECT_EQ(answer.substr(answer.find("\r\n\r\n") + 4), wav);
+  EXPECT_TRUE(Answered(answer, "200") && answer.substr(answer.find("\r\n\r\n") + 4) == wav) << answer.substr(0, 300);
 
   auto begin = SteadyClock::now();
   for (const char* name : {"PLNK0000.WAV", "PFIF0000.WAV"}) {
@@ -317,8 +297,6 @@ TEST_F(WebServerTest, SoundFilesAreStreamedAndOnlyRegularFiles) {
   EXPECT_LT(SteadyClock::now() - begin, 1s);
 }
 
-// With 65,535 messages listed, a new status is a small event; a changed list sends
-// the rows again.
 TEST_F(WebServerTest, ALongListIsNotResentForEachChange) {
   {
     WindowModel::Batch batch(model_);
@@ -347,7 +325,6 @@ TEST_F(WebServerTest, ALongListIsNotResentForEachChange) {
   EXPECT_LT(nextEvent(has), 1000u);
 }
 
-// Over TLS, with a certificate made for the purpose and checked by the client.
 TEST_F(WebServerTest, ServesOverTls) {
   testing::ScratchDir dir;
   TlsMaterial tls = LoadOrMakeSelfSigned(dir.Path() + "cert.pem", dir.Path() + "key.pem");
@@ -388,18 +365,12 @@ TEST_F(WebServerTest, ServesOverTls) {
   gnutls_certificate_free_credentials(credentials);
 }
 
-// A greeting recorded in a page is taken only for the recording that the window asks
-// to be sent, streamed to its file (far past a command's 64 KB) and reported to the
-// engine; one that does not arrive whole leaves nothing behind.
+// A greeting upload is taken only for the asked recording, streamed past 64 KB, and only whole.
 TEST_F(WebServerTest, ARecordingIsTakenOnlyWhenAskedForAndOnlyWhole) {
   testing::ScratchDir dir;
   options_.uploadDir = dir.Path();
   Start();
-  SoundRequest asked;
-  asked.id = 7;
-  asked.kind = "record";
-  asked.stop = true;
-  model_.SetSound(asked);
+  model_.SetSound({7, "", "record", "", true});
   const std::string wav = "RIFF" + std::string(300000, 'w'), type = "Content-Type: audio/wav\r\n";
   auto upload = [&](const std::string& query, const std::string& headers) {
     return Head("POST /api/greeting" + query,
@@ -419,16 +390,10 @@ TEST_F(WebServerTest, ARecordingIsTakenOnlyWhenAskedForAndOnlyWhole) {
   ASSERT_TRUE(loop_.PumpOne());
   EXPECT_EQ(std::pair(taken_.back().id, taken_.back().data),
             std::pair(command::kSoundReport, std::string("7 uploaded")));
-  auto files = [&] {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) names.push_back(entry.path().filename());
-    return names;
-  };
-  for (auto end = SteadyClock::now() + 3s; files().size() > 1 && SteadyClock::now() < end;)
-    std::this_thread::sleep_for(20ms);
-  EXPECT_EQ(files(), std::vector<std::string>{"greeting-7.wav"});
-  std::vector<uint8_t> kept = testing::ReadFileBytes(dir.Path() + "greeting-7.wav");
-  EXPECT_EQ(std::string(kept.begin(), kept.end()), wav);
+  auto files = [&] { return std::distance(std::filesystem::directory_iterator(dir.Path()), {}); };
+  for (auto end = SteadyClock::now() + 3s; files() > 1 && SteadyClock::now() < end;) std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(files(), 1);
+  EXPECT_EQ(testing::ReadFileText(dir.Path() + "greeting-7.wav"), wav);
 }
 
 }  // namespace
