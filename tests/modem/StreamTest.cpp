@@ -1,5 +1,4 @@
-// Voice play and record on a call on the simulated line: what reaches the line and the
-// file, what ends them, the pacing, and the bounds on a port or modem that never ends.
+// Voice play and record on a call on the simulated line.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -58,13 +57,6 @@ TEST_F(Stream, PlaySendsTheSamplesAfterTheHeaderWithEachDleDoubledThenOneEndMark
   EXPECT_EQ(*sim::LoadWavSamples(path).samples, samples);  // untouched
 }
 
-TEST_F(Stream, EventsOtherThanKeysAreDroppedAndThePlayGoesOn) {
-  Scenario("wait play\nafter 300ms event b\nafter 300ms event d\nafter 300ms event s\nafter 300ms event q\n");
-  EXPECT_EQ(modem.PlayFile(WavFile(line, Samples(3 * 7200))), 1);
-  EXPECT_EQ(line.Played().at(0).size(), 3u * 7200u);
-  EXPECT_EQ(modem.TakeEvent(), 0);
-}
-
 TEST_F(Stream, AFileOfOnlyAHeaderOrMissingPlaysNothingAndARefusedTransmitSendsNothing) {
   std::ofstream(line.Path("tiny.wav")) << "RIFF";
   ASSERT_EQ(modem.BeginPlay(), 1);
@@ -80,7 +72,7 @@ TEST_F(Stream, AFileOfOnlyAHeaderOrMissingPlaysNothingAndARefusedTransmitSendsNo
   EXPECT_EQ(line.Port().Wire().substr(before), kPlay + kPlay);
 }
 
-// As on a pseudo-terminal (seconds buffered, the queue reads 0): only the pacing bounds it.
+// As on a pseudo-terminal (the queue reads 0): only the pacing bounds it.
 TEST_F(Stream, APromptIsPacedWithinHalfASecondOfTheLineAndAKeyEndsItAfterTheCurrentBlock) {
   line.Faults().hidesOutputQueue = true;
   line.Faults().portBuffer = 1 << 20;
@@ -148,7 +140,6 @@ TEST_F(Stream, KeysQuietAndTheFifthSilenceReportStopTheRecordingAndOtherCodesDoN
   EXPECT_LE(line.Port().TimesOf("\x18").back() - reports.back(), 60u);
 }
 
-// 7200 samples are 7244 bytes, 7201 are 7246 with the pad; at once: the 44-byte header.
 TEST_F(Stream, AnEndMarkEndsTheFileWithItsSizesAndWithoutOkTheRecordingFails) {
   for (std::size_t n : {7200u, 7201u, 0u}) {
     Receives(std::string(n, '\x80') + "\x10\x03\r\nOK");
@@ -173,7 +164,6 @@ TEST_F(Stream, ARefusedReceiveLeavesNoFileAndAnUncreatableFileSendsNothing) {
   EXPECT_NE(line.Reported()[0].find("nodir/x.wav"), std::string::npos);
 }
 
-// Silent for 10 s: cancelled; the cancel ignored: left 3 s later; the file true either way.
 TEST_F(Stream, TenSecondsWithoutDataCancelAndAModemIgnoringTheCancelIsLeftThreeSecondsLater) {
   Receives(std::string(7200, '\x80'));  // then nothing
   uint32_t start = line.Now();
@@ -222,7 +212,6 @@ TEST_F(Stream, AFullDiskStopsTheRecordingAndKeepsWhatWasWritten) {
   EXPECT_EQ(line.Reported()[0].rfind("Cannot write " + line.Path("full.wav"), 0), 0u);
 }
 
-// Where the driver does not show it, the WAV object: plain files only, deleting its own.
 TEST(Wave, OnlyPlainFilesAreRecordedOverOrPlayedAndDiscardDeletesOnlyWhatItCreated) {
   SimLine line{Rockwell};  // for its folder
   std::string keep = line.Path("keep.wav"), gone = line.Path("gone.wav"), fifo = line.Path("fifo");
