@@ -7,7 +7,6 @@
 #include <thread>
 
 #include "Engine.h"
-#include "settings/ModemSettings.h"
 
 namespace telvara::testing {
 namespace {
@@ -72,19 +71,6 @@ TEST(NewMessage, MaxLenStopsALongerCallerAsAKeyWouldAndKeepsWhatCame) {
   EXPECT_TRUE(c.line.Port().Wire().find(char(kCAN)) != std::string::npos);
   EXPECT_TRUE(c.line.Reported().empty());
   for (const auto& [t, text] : c.log) EXPECT_EQ(text.find("limit"), std::string::npos) << text;
-}
-
-TEST(NewMessage, AMaxLenOutsideZeroToSixHundredIsToldOnceAndTheBoundIsUsed) {
-  for (const char* value : {"601", "-1", "2x", "99999999999"}) {
-    ScratchDir dir;
-    std::ofstream(dir.Path() + "telvara.ini") << "[MODEM]\nMAXLEN=" << value << "\n";
-    std::vector<std::string> notices;
-    ModemSettings s = LoadSettings(Profile(dir.Path() + "telvara.ini"), &notices);
-    EXPECT_EQ(s.maxLenSeconds, 0) << value;
-    EXPECT_EQ(notices, std::vector<std::string>{"Profile: MAXLEN=" + std::string(value) +
-                                                " is not a number of seconds from 0 to 600: messages end at the "
-                                                "10-minute bound"});
-  }
 }
 
 }  // namespace
