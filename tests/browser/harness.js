@@ -1,8 +1,6 @@
-// What the browser tests (*.test.js) share: Chromium (TELVARA_CHROMIUM, default
-// /usr/bin/chromium) driven by playwright-core, the checks and their summary, the
-// programs under test and the scratch folders, all stopped and removed when the test
-// ends. A test named window.test.js reports as browser_window. Requiring this module
-// exits 77 (skipped) when playwright-core or the browser is missing.
+// What the browser tests share: Chromium (TELVARA_CHROMIUM, default /usr/bin/chromium)
+// driven by playwright-core, the checks, the programs under test and scratch folders, all
+// stopped and removed at the end. Exits 77 (skipped) when playwright-core or the browser is missing.
 'use strict';
 
 const { spawn } = require('child_process');
@@ -29,8 +27,7 @@ if (!fs.existsSync(browserPath)) skip(`no browser at ${browserPath}`);
 let passed = 0;
 let failed = 0;
 function check(ok, what, detail) {
-  if (ok) passed += 1;
-  else failed += 1;
+  if (ok) passed += 1; else failed += 1;
   console.log(ok ? `ok   ${what}` : `FAIL ${what}${detail === undefined ? '' : ': ' + JSON.stringify(detail)}`);
 }
 
@@ -38,16 +35,14 @@ const children = [];
 const browsers = [];
 const folders = [];
 
-// A scratch folder, removed when the test ends.
 function scratch(prefix) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), prefix));
   folders.push(dir);
   return dir;
 }
 
-// Starts a program (with `env` added to ours), its output read all along so that it
-// never blocks on a full pipe; nextLine(ms, matching) resolves with the next line that
-// matches, trimmed.
+// Starts a program (with `env` added), its output read all along so that it never blocks;
+// nextLine(ms, matching) resolves with the next line that matches, trimmed.
 function start(file, args, env) {
   const child = spawn(file, args, { stdio: ['ignore', 'pipe', 'inherit'], env: { ...process.env, ...env } });
   children.push(child);
@@ -77,9 +72,8 @@ function start(file, args, env) {
   return { child, nextLine };
 }
 
-// The real telvara (from the build folder TELVARA_BUILD) on telvara-modemsim, in a
-// scratch program folder: an empty inbox, a profile of the `modem` lines with COM2 on
-// the simulated modem, and `files` (name relative to the folder: contents).
+// The real telvara (from TELVARA_BUILD) on telvara-modemsim in a scratch program folder: an
+// empty inbox, a profile of the `modem` lines with COM2 on the simulator, and `files` (name: contents).
 async function startTelvara({ modem = '', files = {}, listen = '127.0.0.1:0' } = {}) {
   const build = process.env.TELVARA_BUILD;
   if (!build || !fs.existsSync(path.join(build, 'telvara'))) skip('set TELVARA_BUILD to a build with telvara');
@@ -96,7 +90,7 @@ async function startTelvara({ modem = '', files = {}, listen = '127.0.0.1:0' } =
   return { home, telvara, url: await telvara.nextLine(20000) };
 }
 
-// Headless Chromium with a fresh profile (--user-data-dir), closed when the test ends.
+// Headless Chromium with a fresh profile.
 async function launch(options = {}, args = []) {
   const browser = await chromium.launchPersistentContext(scratch('telvara-chromium-'), {
     executablePath: browserPath,
@@ -109,7 +103,7 @@ async function launch(options = {}, args = []) {
   return browser;
 }
 
-// A new page: 10 s for each step, and any script error a failed check.
+// A new page: 10 s for each step, any script error a failed check.
 async function newPage(browser) {
   const page = await browser.newPage();
   page.setDefaultTimeout(10000);
@@ -121,26 +115,19 @@ async function newPage(browser) {
 const soon = (page, fn, arg, ms = 5000) => page.waitForFunction(fn, arg, { timeout: ms }).then(() => true, () => false);
 const statusIs = (page, text, ms) => soon(page, (t) => document.getElementById('status').value === t, text, ms);
 
-// Answers the open boxes with their first button, the top one first; each must close.
-// Resolves with [title, closed] of each answered.
+// Answers the open boxes with their first button, the top one first, while each closes.
 async function closeBoxes(page) {
-  const answered = [];
-  for (let open; answered.length < 10 && (open = await page.locator('.box').count()) > 0;) {
-    const top = page.locator('.box').last();
-    const title = await top.locator('.titletext').textContent();
-    await top.locator('button').first().click();
-    const closed = await soon(page, (n) => document.querySelectorAll('.box').length < n, open);
-    answered.push([title, closed]);
-    if (!closed) break;
+  for (let open, n = 0; n < 10 && (open = await page.locator('.box').count()) > 0; n += 1) {
+    await page.locator('.box').last().locator('button').first().click();
+    if (!await soon(page, (k) => document.querySelectorAll('.box').length < k, open)) break;
   }
-  return answered;
 }
 
 const running = (child) => child.exitCode === null && child.signalCode === null;
 const within = (ms, promise) => Promise.race([promise, new Promise((resolve) => setTimeout(resolve, ms))]);
 
-// Closes the browsers, ends the programs (SIGTERM, the last started first; SIGKILL
-// when one lingers), removes the scratch folders and exits 0 when every check passed.
+// Closes the browsers, ends the programs (SIGTERM, the last first; then SIGKILL), removes
+// the scratch folders and exits 0 when every check passed.
 let ending = false;
 async function end(error) {
   if (ending) return;
