@@ -6,22 +6,6 @@ using namespace telvara;
 
 namespace {
 
-TEST(WindowModel, RowsByPositionAndBoxesById) {
-  WindowModel w;
-  w.InsertRow(0, {"b", "2"});
-  w.InsertRow(0, {"a", "1"});
-  w.InsertRow(99, {"c", "3"});  // past the end: appended
-  w.DeleteRow(1);
-  w.DeleteRow(7);  // past the end: nothing
-  ASSERT_EQ(w.RowCount(), 2u);
-  EXPECT_TRUE(w.Row(0)->text == "a" && w.Row(1)->identity == "3" && w.Row(2) == nullptr);
-
-  int a = w.OpenBox("Telvara", "OpenCom Failed", {"OK"}, false);
-  int b = w.OpenBox("Telvara", "Set Voice Mode Failed", {"OK"}, false);
-  EXPECT_TRUE(a != b && w.CloseBox(a) && !w.CloseBox(a) && w.BoxOpen(b));
-  ASSERT_EQ(w.Snapshot()->boxes.size(), 1u);
-}
-
 // A snapshot never changes under its reader; a new status shares the rows of the one before.
 TEST(WindowModel, SnapshotsStayAndShareRowsUntilTheyChange) {
   WindowModel w;
