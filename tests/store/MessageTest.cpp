@@ -101,26 +101,6 @@ TEST_F(MessageTest, StoringAndLoadingKeepsTheFiveFields) {
   }
 }
 
-TEST(Archive, StringsOf255BytesAndMoreTakeTheLongFormAndLimitsAreKept) {
-  for (std::size_t length : {254u, 255u, 300u}) {
-    std::string text(length, 'q');
-    ArchiveWriter writer;
-    writer.WriteString(text);
-    const Bytes& bytes = writer.Bytes();
-    Bytes head = length < 255 ? Bytes{std::uint8_t(length)}
-                              : Bytes{0xFF, std::uint8_t(length & 0xFF), std::uint8_t(length >> 8)};
-    ASSERT_EQ(bytes.size(), head.size() + length);
-    EXPECT_TRUE(std::equal(head.begin(), head.end(), bytes.begin())) << length;
-    ArchiveReader reader(bytes.data(), bytes.size()), limited = reader;
-    std::string back;
-    ASSERT_EQ(reader.ReadString(back, 0xFFFE), ReadStatus::Ok);
-    EXPECT_TRUE(back == text && reader.Remaining() == 0);
-    // Over the limit is refused before the text is read, and the position stays.
-    EXPECT_EQ(limited.ReadString(back, length - 1), ReadStatus::TooLong);
-    EXPECT_EQ(limited.Offset(), 0u);
-  }
-}
-
 TEST(MessageLog, ExampleLogsByteForByte) {
   FixTimeZone();
   MessageList one;

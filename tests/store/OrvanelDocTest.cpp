@@ -178,15 +178,3 @@ TEST_F(OrvanelDocTest, SavingKeepsALinkAndTheModeAndAFailedSaveIsReportedAndKept
   EXPECT_EQ(NamesOnDisk(), Names{"PGMO0509.WAV"});
 }
 
-TEST_F(OrvanelDocTest, FailedOpenLeavesTheDocumentAsItWas) {
-  WriteFile(LogPath(), LogBuilder::Log(2));
-  COrvanelDoc doc(dir_.Path());
-  ASSERT_EQ(doc.OpenAtStartup("", now_).outcome, StartupOutcome::Opened);
-  WriteFile(dir_.Path() + "bad.log", {1, 0, 0, 0});
-  EXPECT_EQ(doc.OnOpenDocument(dir_.Path() + "bad.log").status, OpenStatus::Malformed);
-  EXPECT_EQ(doc.OnOpenDocument(dir_.Path() + "inbox").status, OpenStatus::Unreadable);
-  EXPECT_EQ(doc.OnOpenDocument(dir_.Path() + "none.log").status, OpenStatus::Missing);
-  EXPECT_TRUE(doc.GetMessageCount() == 2 && doc.GetPathName() == LogPath());
-  ASSERT_TRUE(doc.OnNewDocument().Ok());  // New: empty, at the standard path
-  EXPECT_TRUE(doc.GetMessageCount() == 0 && ReadFile(LogPath()) == Bytes({0, 0}));
-}
