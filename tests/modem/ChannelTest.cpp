@@ -29,19 +29,6 @@ struct Channel : ::testing::Test {
   FMODEM& modem = line.Driver();
 };
 
-// The baud of the speed in hundreds; 19200 for any other speed.
-TEST(OpenComm, GivesThePortAndTheBaudOfItsSpeedAndSaysWhyItFailed) {
-  SimLine line(Rockwell);
-  std::vector<std::pair<int, int>> opened;
-  FMODEM modem(line.Loop(), [&](int port, int baud) {
-    opened.emplace_back(port, baud);
-    return PortOpenResult{nullptr, "cannot open COM" + std::to_string(port), ""};
-  });
-  EXPECT_EQ(modem.OpenComm(3, 576) + modem.OpenComm(3, 1000), 0);
-  EXPECT_EQ(opened, (std::vector<std::pair<int, int>>{{3, 57600}, {3, 19200}}));
-  EXPECT_EQ(modem.OpenError(), "cannot open COM3");
-}
-
 TEST_F(Channel, DleDleIsDataOtherCodesAreEventsInARingOf256AndADleWaitsForItsPartnerAcrossReads) {
   Inject("A\x10\x10\x10\x35\xC8x\x10");  // A, DLE DLE, DLE 5, 0xC8, x, a DLE alone
   EXPECT_EQ(Next(6), (Ints{'A', 0x10, kReadEvent, int8_t(0xC8), 'x', kReadNothing}));  // high bytes negative

@@ -103,19 +103,6 @@ TEST_F(Driver, RepliesAreReadAsEachOperationDefinesAndOutOfRangeArgumentsAreRefu
   EXPECT_EQ(modem.GetModemType(), Cirrus);
 }
 
-TEST_F(Driver, VoiceFormatSearchesTheTable) {
-  const std::tuple<ModemType, int, int, Strings> cases[] = {
-      {USRobotics, 8, 7200, {"AT#VSM=128,8000"}},  // this modem runs at 8000 only
-      {Rockwell, 8, 8000, {}}};
-  for (const auto& [type, bits, rate, commands] : cases) {
-    modem.SetModemType(type);
-    std::size_t before = line.Commands().size();
-    EXPECT_EQ(modem.SetVoiceFormat(bits, rate) == ResultNone, commands.empty());
-    EXPECT_EQ(line.Commands(before), commands) << type << " " << bits << " " << rate;
-  }
-  EXPECT_EQ(FindVoiceFormat(Rockwell, 0, 0), nullptr);  // the end row is no format
-}
-
 TEST_F(Driver, DialSendsTheNumberAtOnceRefusesALineBreakAndWantsConnectOrVconOrInIs101OkThen8250ms) {
   EXPECT_EQ(modem.Dial("123\rATH", 100) + modem.Dial("1\n2", 100), 0);
   EXPECT_EQ(line.Port().Wire(), "");
