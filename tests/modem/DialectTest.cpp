@@ -1,7 +1,6 @@
 // The six dialects: each operation's commands are ones the dialect's simulated modem accepts for it.
 #include <gtest/gtest.h>
 
-#include <map>
 #include <set>
 
 #include "SimLine.h"
@@ -28,19 +27,13 @@ struct Operation {
   std::set<A> actions;  // what its commands may do
 };
 
-std::vector<Operation> Operations() {  // "ATA" is "A", beside the answer's own
-  std::vector<Operation> ops = {
-      {"voice mode", [](SimLine& l) { l.Driver().SetVoiceMode(); }, {A::EnterVoice}},
-      {"flow control", [](SimLine& l) { l.Driver().SetFlowControl(); }, {A::FlowControl}},
-      {"silence",
-       [](SimLine& l) { l.Driver().SetSilenceDetection(); },
-       {A::SilenceOn, A::SilenceSensitivity, A::SilencePeriod, A::SilenceBoth}},
-      {"beep", [](SimLine& l) { l.Driver().Beep(); }, {A::Beep}},
-      {"play", [](SimLine& l) { l.Driver().BeginPlay() && l.Driver().EndPlay(); }, {A::VoiceFormat, A::Transmit}},
-      {"record", [](SimLine& l) { l.Driver().RecordFile(l.Path("r.wav")); }, {A::VoiceFormat, A::Receive}},
-      {"answer",
-       [](SimLine& l) { l.Driver().Answer(); },
-       {A::EnterVoice, A::VoiceFormat, A::SelectLine, A::LineOffHook, A::Answer}}};
+// Voice mode, answer, play and record run in every dialect on a pseudo-terminal (VoiceOnPty).
+std::vector<Operation> Operations() {
+  std::vector<Operation> ops = {{"flow control", [](SimLine& l) { l.Driver().SetFlowControl(); }, {A::FlowControl}},
+                                {"silence",
+                                 [](SimLine& l) { l.Driver().SetSilenceDetection(); },
+                                 {A::SilenceOn, A::SilenceSensitivity, A::SilencePeriod, A::SilenceBoth}},
+                                {"beep", [](SimLine& l) { l.Driver().Beep(); }, {A::Beep}}};
   for (int k = 0; k < 5; ++k)
     ops.push_back({"line " + std::to_string(k), [k](SimLine& l) { l.Driver().SelectLine(k); },
                    k == 0 ? std::set<A>{A::SelectLine, A::LineOffHook} : std::set<A>{A::SelectLocal}});
@@ -48,7 +41,6 @@ std::vector<Operation> Operations() {  // "ATA" is "A", beside the answer's own
 }
 
 TEST(Dialects, EachOperationSendsCommandsOfItsOwnDialect) {
-  std::map<ModemType, std::map<std::string, Strings>> sent;  // by dialect and operation
   for (int d = 0; d < kModemTypes; ++d) {
     ModemType dialect = ModemType(d);
     SimLine line{dialect};
@@ -57,20 +49,16 @@ TEST(Dialects, EachOperationSendsCommandsOfItsOwnDialect) {
       SCOPED_TRACE(std::string(sim::DialectName(dialect)) + ", " + op.name);
       std::size_t before = line.Commands().size();
       op.run(line);
-      const Strings& lines = sent[dialect][op.name] = line.Commands(before);
+      const Strings lines = line.Commands(before);
       EXPECT_EQ(lines.empty(), (op.name == "silence" && (dialect == Cirrus || dialect == Sierra)) ||
                                    (op.name == "line 3" && dialect >= Cirrus));
       for (const std::string& line : lines)
         for (const std::string& t : Tokens(line)) {
           auto c = sim::LookUpDialectCommand(dialect, t);
-          EXPECT_TRUE((c && op.actions.count(c->action)) || (t == "A" && op.name == "answer")) << line;
+          EXPECT_TRUE(c && op.actions.count(c->action)) << line;
         }
     }
   }
-  // A few spelled out, where the exact text is the behaviour.
-  EXPECT_EQ(sent[Rockwell]["answer"], (Strings{"AT#CLS=8", "AT#BDR=48#VBS=8#VSR=7200", "AT#VLS=0", "ATA"}));
-  EXPECT_EQ(sent[IS_101]["answer"], (Strings{"AT+FCLASS=8", "AT+VSM=0,7200", "AT+VLS=1"}));
-  EXPECT_EQ(sent[Cirrus]["answer"], (Strings{"AT#VCL=1", "AT#VLN=1", "AT#VIP=1"}));
 }
 
 struct Driver : ::testing::Test {

@@ -72,27 +72,6 @@ TEST_F(Stream, AFileOfOnlyAHeaderOrMissingPlaysNothingAndARefusedTransmitSendsNo
   EXPECT_EQ(line.Port().Wire().substr(before), kPlay + kPlay);
 }
 
-// As on a pseudo-terminal (the queue reads 0): only the pacing bounds it.
-TEST_F(Stream, APromptIsPacedWithinHalfASecondOfTheLineAndAKeyEndsItAfterTheCurrentBlock) {
-  line.Faults().hidesOutputQueue = true;
-  line.Faults().portBuffer = 1 << 20;
-  std::string path = WavFile(line, Samples(72000));
-  uint32_t start = line.Now();
-  EXPECT_EQ(modem.PlayFile(path), 1);
-  EXPECT_EQ(line.Played().at(0).size(), 72000u);
-  EXPECT_LE(line.Port().mostQueued, 3600u + 2 * FMODEM::kPlayBlock);
-  EXPECT_EQ(line.Modem().Phases().back().underruns, 0);
-  EXPECT_NEAR(line.Times("voice-tx-end").at(0) - start, 10100, 100);
-  Scenario("wait play\nafter 3s key 5\n");
-  EXPECT_EQ(modem.PlayFile(path), 1);
-  EXPECT_EQ(modem.TakeEvent(), '5');  // left queued
-  uint32_t key = line.Times("event", "5").at(0);
-  EXPECT_LE(line.Port().TimesOf("\x10").at(1) - key, 80u);        // DLE ETX within a block's time
-  EXPECT_LE(line.Times("voice-tx-end").at(1) - key, 500u + 80u);  // the line ran the pacing bound at most
-  EXPECT_LT(line.Played().at(0).size(), 72000u);
-  EXPECT_TRUE(line.Reported().empty());
-}
-
 TEST_F(Stream, EndPlayRepeatsAnUnansweredEndMarkOnceAndWaitsForTheQueueThreeSecondsAtMost) {
   line.Modem().SetReply("AT#VTX", "CONNECT");  // a modem that stays in command mode
   ASSERT_EQ(modem.BeginPlay(), 1);
