@@ -212,14 +212,10 @@ TEST(SerialPort, SetsRawEightBitsHardwareFlowAndTheRate) {
   }
 }
 
-TEST(SerialPort, TheDeviceFromThePortsSectionThenTtySAndFailuresWithAReason) {
-  std::string path = ::testing::TempDir() + "ports_" + std::to_string(getpid()) + ".ini";
-  std::ofstream(path) << "[PORTS]\nCOM2=/dev/pts/7\n";
-  Profile p(path);
-  EXPECT_EQ(SerialDevicePath(p, 2), "/dev/pts/7");
+// [PORTS] COMn=: every program test (ProgramTest).
+TEST(SerialPort, TtySWithoutAPortsEntryAndFailuresWithAReason) {
+  Profile p;
   EXPECT_EQ(SerialDevicePath(p, 1), "/dev/ttyS0");
-  EXPECT_EQ(SerialDevicePath(p, -3), "");
-  unlink(path.c_str());
   ScratchDir locks;
   for (auto [device, reason] : {std::pair{"/dev/telvara-no-such-device", "/dev/telvara-no-such-device"},
                                 {"/dev/null", "not a serial device"}}) {
