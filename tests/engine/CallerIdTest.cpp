@@ -1,6 +1,4 @@
-// Caller ID on the simulated line: the modem is asked for it at bring-up when the profile
-// says CALLERID=1, the identity reported between the first and second ring goes with
-// the message and into the status, and never into a later call.
+// Caller ID (CALLERID=1): the identity reported between the rings goes with the message.
 #include <algorithm>
 
 #include "Engine.h"
@@ -18,7 +16,7 @@ struct IdLine : Engine {
       EXPECT_TRUE(sim::WriteWavFile(line.Path("system/") + name, std::vector<uint8_t>(7200, 0x40), 7200, error));
     line.RunFor(13000);  // past the ring window that the bring-up opens
   }
-  // `ringing` rings (the caller ID steps follow); a message is left. The caller ID kept.
+  // `ringing` rings, and a message is left; its caller ID.
   std::string Message(const std::string& ringing) {
     int before = document.GetMessageCount();
     EXPECT_EQ(line.Stream().AddScenario(ringing + "\nwait answer 20s\nafter 3s key 1\nwait record\nafter 2s hangup\n"),

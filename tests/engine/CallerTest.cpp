@@ -1,5 +1,4 @@
-// A caller's dialogue on the simulated line: the greeting, the menu and its silences,
-// recording a message, and the owner's security code.
+// A caller's dialogue: the greeting, the menu and its silences, a message, the security code.
 #include "Engine.h"
 
 namespace telvara::testing {

@@ -1,5 +1,5 @@
 #pragma once
-// Test harness: the call engine on the simulated line, wired as the program wires it.
+// The call engine on the simulated line, wired as the program wires it.
 #include <gtest/gtest.h>
 
 #include "SimLine.h"

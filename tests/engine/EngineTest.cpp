@@ -33,9 +33,7 @@ TEST(Startup, AMissingInboxIsReportedAndCreated) {
   EXPECT_TRUE(std::filesystem::is_directory(e.line.Path("inbox")) && e.view->inboxDir == e.line.Path("inbox/"));
 }
 
-// A port that cannot be opened at start (a USB modem not plugged in yet) refuses line
-// work and is tried again 5 s later, then at doubling intervals; the first open that
-// works runs the whole bring-up.
+// A port not there at start (a USB modem not plugged in yet) is tried again at 5 s, then doubling.
 TEST(Startup, OpenComFailedIsTriedAgainUntilThePortOpensThenBroughtUp) {
   Engine e(Rockwell, "RINGS=-1\n", false);
   e.line.Faults().failOpen = true;
@@ -100,8 +98,7 @@ TEST(Startup, AModemThatSendsGarbageDoesNotHangStartUpAndShutdownDropsDtr) {
   EXPECT_EQ(e.line.Stream().OpenHandles() + e.view->timerId + e.line.Loop().HasTimer(TimerId::RingWatch), 0);
 }
 
-// Clicks still queued when the window closes are taken while the port closes: none may
-// start work on the line.
+// Clicks still queued when the window closes start no work on the line.
 TEST(Startup, CommandsQueuedAtCloseStartNothingOnTheClosedPort) {
   Engine e(Rockwell);
   std::size_t commands = e.line.Commands().size();
@@ -114,8 +111,7 @@ TEST(Startup, CommandsQueuedAtCloseStartNothingOnTheClosedPort) {
   EXPECT_FALSE(e.window.Current().lineBusy);
 }
 
-// Idle, the watch sleeps until the modem speaks or its next deadline: the end of the
-// first 12 s, then the health probe 10 minutes after the modem last spoke.
+// Idle, the watch sleeps until the modem speaks or a deadline: the first 12 s, then the probe.
 TEST(RingWatch, AnIdleWatchWakesOnlyForItsDeadlinesAndProbesTheModemEveryTenMinutes) {
   Engine e(Rockwell);
   std::size_t commands = e.line.Commands().size();
@@ -128,8 +124,7 @@ TEST(RingWatch, AnIdleWatchWakesOnlyForItsDeadlinesAndProbesTheModemEveryTenMinu
   EXPECT_EQ(e.ticks.size(), 2u);
 }
 
-// A modem that stops answering is found by the probe and taken back; so is a port that
-// hangs up (a USB modem unplugged), which is noticed at once.
+// A port that hangs up (a USB modem unplugged) is noticed at once.
 TEST(RingWatch, AModemThatStopsAnsweringOrAPortThatHangsUpIsTakenBack) {
   Engine e(Rockwell, "RINGS=-1\n");
   ASSERT_EQ(e.line.Stream().AddScenario("after 1m reply AT silence\nafter 11m reply AT default"), "");
@@ -217,7 +212,6 @@ TEST(CallOutSchedule, TenSecondsThenTheDelayThenTwiceMoreThenNeverAndAnAnsweredC
   EXPECT_NEAR(at[0], 300200, 200);
 }
 
-// Without a number to call, the first attempt ends the notification; nothing is dialled.
 TEST(CallOutSchedule, NoNumberNoCallOut) {
   Engine e(Rockwell);
   e.view->callOutBase = e.line.Now();

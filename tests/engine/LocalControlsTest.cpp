@@ -9,7 +9,6 @@ namespace {
 constexpr char kPage[] = "page-1";
 
 std::string Identity(const COrvanelDoc& d, int i) { return COrvanelView::RowIdentity(*d.GetMessageAt(i)); }
-// The state every line bracket ends in.
 std::string Idle(const Engine& e) {
   return "watching " + std::to_string(e.view->watching) + ", busy " + std::to_string(e.view->lineBusy) + ", " +
          std::to_string(e.window.Current().lineBusy) + ": " + e.window.Current().status;
@@ -60,7 +59,6 @@ TEST(LocalControls, DeleteRemovesRowRecordAndFileWithoutAskingAndAnUnknownOneNot
   EXPECT_TRUE(c.Boxes().empty() && !c.document.IsModified());
 }
 
-// The owner walks the messages by telephone while the buttons are pressed at the PC.
 TEST(LocalControls, DuringACallDeleteAndTheLineButtonsAreRefused) {
   Call c;
   c.AddMessage(MessageStatus::StatusNew, 10);
@@ -82,7 +80,6 @@ TEST(LocalControls, DuringACallDeleteAndTheLineButtonsAreRefused) {
   EXPECT_FALSE(c.window.Current().lineBusy);
 }
 
-// The sound card: the page that clicked plays or records, and reports.
 struct SoundCardTest : ::testing::Test, Call {
   SoundCardTest() { view->settings.outputDevice = 2; }
   const SoundRequest& Sound() const { return window.Current().sound; }
@@ -154,8 +151,7 @@ TEST_F(SoundCardTest, PlayEndsOnThePagesReportOrFailsAfterTheLengthAndFiveSecond
   }
 }
 
-// OK stops the recording; what the page sends replaces the greeting only when it is a
-// well-formed WAV of at most 10 minutes.
+// Only a well-formed WAV of at most 10 minutes replaces the greeting.
 TEST_F(SoundCardTest, OkStopsTheRecordingAndOnlyAGoodWavReplacesTheGreeting) {
   std::vector<uint8_t> old = Wav(8000, 1), good = Wav(8000, 3), tooLong = good;
   tooLong.resize(44 + 601 * 8000);  // the header claims what is there: 601 s

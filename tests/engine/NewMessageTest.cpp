@@ -1,5 +1,4 @@
-// What follows a new message on the simulated line: the owner's command with the
-// message's values, and the longest message the profile allows.
+// What follows a new message: the owner's command, and the longest message allowed.
 #include <stdlib.h>
 
 #include <chrono>
@@ -11,7 +10,6 @@
 namespace telvara::testing {
 namespace {
 
-// A call answered at the first ring, on a profile of the test's.
 struct CallWith : Engine {
   explicit CallWith(const std::string& profile) : Engine(Rockwell, "RINGS=-1\n" + profile) {
     std::string error;

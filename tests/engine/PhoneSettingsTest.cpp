@@ -1,5 +1,4 @@
-// The owner's settings and security code changed by telephone, and the entry of digits,
-// on an answered call on the simulated line.
+// The owner's settings and security code changed by telephone, and the entry of digits.
 #include <sstream>
 
 #include "Engine.h"
@@ -7,11 +6,9 @@
 namespace telvara::testing {
 namespace {
 
-// A call the test answers on the view's modem; a dialogue then runs on it as the owner's
-// menu would run it. There are no prompt files: each prompt only shows its name.
+// A call answered on the view's modem, a dialogue run on it as the menu would; no prompt files.
 struct Owner : Engine {
   Owner() : Engine(Rockwell) { view->settings.phoneNumber = "555"; }
-  // The caller does `afterAnswer` while `work` runs on the line.
   void Run(const std::string& afterAnswer, const std::function<void()>& work) {
     EXPECT_EQ(line.Stream().AddScenario("wait answer\n" + afterAnswer), "");
     view->RunOnLine(

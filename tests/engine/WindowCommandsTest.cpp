@@ -1,5 +1,4 @@
-// The window's commands as the page posts them: the "Modem Set Up" dialog with its
-// confirmation and restart offer, and the File commands on the message log.
+// The window's commands as the page posts them: the "Modem Set Up" dialog and the File commands.
 #include "Engine.h"
 #include "store/LogFile.h"
 #include "store/MessageLog.h"
@@ -25,8 +24,7 @@ std::string ProfileText(Engine& e) { return ReadFileText(e.line.Path("telvara.in
 
 const SetupDialogState& Dialog(Engine& e) { return e.window.Current().setup; }
 
-// The dialog as the page shows it, Cancel, Yes and the restart: the browser's set-up
-// test; the keys as written: SettingsTest.
+// Cancel, Yes and the restart: the browser's set-up test.
 TEST(SetupDialog, NoWritesNothingAndARestartPutOffLeavesTheRunningSettings) {
   Engine e(Rockwell);
   const std::string before = ProfileText(e), ok = R"({"port":2,"rings":null,"init":"ATZ"})";
@@ -103,7 +101,6 @@ TEST(FileCommands, OpenAndNewRefillTheListFromTheNewLogAndNeverReplaceAFile) {
   EXPECT_EQ(c.window.Current().status, "Message log saved: Orvanel2.log");
 }
 
-// A call or the owner's menu holds the document's messages while the line is in use.
 TEST(FileCommands, TheLogIsNotReplacedWhileTheLineIsInUse) {
   Call c;
   c.AddMessage(MessageStatus::StatusNew, 1);

@@ -53,8 +53,7 @@ TEST_F(ProfileFile, EachValueAsStoredAndAnEmptyProfileGivesEveryDefault) {
   }
 }
 
-// What cannot be used as written is told once per key: the key, the value and what is
-// used instead; the settings are those read without notices.
+// Told once per key: the key, the value and what is used instead.
 TEST_F(ProfileFile, NoticesNameTheKeyTheValueAndWhatIsUsedInstead) {
   // clang-format off
   const std::pair<std::string, std::vector<std::string>> cases[] = {
@@ -112,8 +111,7 @@ TEST_F(ProfileFile, AnEmptyProfileShowsTheDefaultsAndYesWritesTheElevenKeysInOrd
             "SECURITY=857\n");
 }
 
-// A profile value outside its group shows as stored (the page checks nothing); a group
-// left so takes OK's default, a list -1; texts are cut to their limits.
+// A value outside its group shows as stored; unchosen, OK takes its default (a list -1).
 TEST_F(ProfileFile, OkTakesDefaultsForWhatIsNotChosenAndCutsTheTexts) {
   Profile profile = Write("[MODEM]\nSPEED=9\nRINGS=7\nTYPE=-3\n");
   CModemSetupDlg dialog(profile);
@@ -131,7 +129,6 @@ TEST_F(ProfileFile, OkTakesDefaultsForWhatIsNotChosenAndCutsTheTexts) {
     EXPECT_FALSE(SetupControls::FromJson(bad, none)) << bad;
 }
 
-// The chosen number is mapped only to a device the dialog offered.
 TEST_F(ProfileFile, ShowsEachComDeviceAndMapsTheChosenNumberOnlyToAnOfferedDevice) {
   std::string modem = dir.Path() + "modem";
   std::ofstream(modem) << "";
