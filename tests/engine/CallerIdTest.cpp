@@ -6,16 +6,9 @@
 namespace telvara::testing {
 namespace {
 
-// Answers at the second ring, with caller ID asked for; the greeting is two short prompts.
-struct IdLine : Engine {
-  explicit IdLine(ModemType dialect = Rockwell, const std::string& profile = "RINGS=1\nCALLERID=1\n")
-      : Engine(dialect, profile) {
-    std::string error;
-    std::filesystem::create_directory(line.Path("system"));
-    for (const char* name : {"sys001.wav", "sys002.wav"})
-      EXPECT_TRUE(sim::WriteWavFile(line.Path("system/") + name, std::vector<uint8_t>(7200, 0x40), 7200, error));
-    line.RunFor(13000);  // past the ring window that the bring-up opens
-  }
+// Answers at the second ring, with caller ID asked for.
+struct IdLine : Call {
+  IdLine() : Call(Rockwell, "RINGS=1\nCALLERID=1\n") { line.RunFor(13000); }  // past the bring-up's ring window
   // `ringing` rings, and a message is left; its caller ID.
   std::string Message(const std::string& ringing) {
     int before = document.GetMessageCount();

@@ -10,36 +10,24 @@
 namespace telvara::testing {
 namespace {
 
-struct CallWith : Engine {
-  explicit CallWith(const std::string& profile) : Engine(Rockwell, "RINGS=-1\n" + profile) {
-    std::string error;
-    std::filesystem::create_directory(line.Path("system"));
-    for (const char* name : {"sys001.wav", "sys002.wav"})
-      EXPECT_TRUE(sim::WriteWavFile(line.Path("system/") + name, std::vector<uint8_t>(7200, 0x40), 7200, error));
+// The hook runs in real time: the loop is pumped until the status comes (10 s at most).
+bool WaitForStatus(Call& c, const std::string& text) {
+  for (int i = 0; i < 1000 && c.window.Current().status != text; ++i) {
+    c.line.Loop().PumpOne();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  void Run(const std::string& afterAnswer) {
-    EXPECT_EQ(line.Stream().AddScenario("ring 1\nwait answer\n" + afterAnswer), "");
-    line.RunFor(1000);
-  }
-  // The hook runs in real time: the loop is pumped until the status comes (10 s at most).
-  bool WaitForStatus(const std::string& text) {
-    for (int i = 0; i < 1000 && window.Current().status != text; ++i) {
-      line.Loop().PumpOne();
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return window.Current().status == text;
-  }
-};
+  return c.window.Current().status == text;
+}
 
 TEST(NewMessage, TheCommandGetsTheMessageInItsEnvironmentAndItsFailureIsOnlyShown) {
   setenv("TZ", "TST-2", 1);  // two hours east of UTC, no summer time
   tzset();
   ScratchDir out;
-  CallWith c("[NOTIFY]\nCOMMAND=env | grep -E '^TELVARA_(FILE|CALLER|LENGTH|TIME|LOG)=' | sort > '" + out.Path() +
-             "env'; exit 3\n");
+  Call c(Rockwell, "RINGS=-1\n[NOTIFY]\nCOMMAND=env | grep -E '^TELVARA_(FILE|CALLER|LENGTH|TIME|LOG)=' | sort > '" +
+                       out.Path() + "env'; exit 3\n");
   c.Run("after 3s key 1\nwait record\nafter 3s hangup\n");
   ASSERT_EQ(c.document.GetMessageCount(), 1);
-  ASSERT_TRUE(c.WaitForStatus("New-message hook failed: exit status 3")) << c.State();
+  ASSERT_TRUE(WaitForStatus(c, "New-message hook failed: exit status 3")) << c.State();
   const CMessage& m = *c.document.GetMessageAt(0);
   std::time_t shifted = m.time + 7200;
   std::tm utc{};
@@ -61,7 +49,7 @@ TEST(NewMessage, TheCommandGetsTheMessageInItsEnvironmentAndItsFailureIsOnlyShow
 }
 
 TEST(NewMessage, MaxLenStopsALongerCallerAsAKeyWouldAndKeepsWhatCame) {
-  CallWith c("MAXLEN=2\n");
+  Call c(Rockwell, "RINGS=-1\nMAXLEN=2\n");
   c.Run("after 3s key 1\nwait record\nafter 8s hangup\n");
   ASSERT_EQ(c.document.GetMessageCount(), 1);
   const CMessage& m = *c.document.GetMessageAt(0);
