@@ -80,27 +80,6 @@ TEST_F(MessageTest, NewNameNeverTakesAFileInTheInbox) {
   EXPECT_EQ(CMessage::NewForCall(now, inbox.Path()), nullptr);
 }
 
-TEST_F(MessageTest, StoringAndLoadingKeepsTheFiveFields) {
-  CMessage out;
-  out.time = -12345;
-  out.lengthSeconds = 0xFFFFFFF0u;
-  out.status = static_cast<MessageStatus>(7);  // carried unchanged
-  out.fileName = std::string(CMessage::kFileNameMax, 'F');
-  out.callerId = std::string(CMessage::kCallerIdMax, 'C');
-  CMessage cut = out;  // a text beyond its field is cut as the field would cut it, so the log loads
-  cut.callerId = std::string(40, 'C');
-  for (const CMessage* m : {&out, &cut}) {
-    ArchiveWriter writer;
-    m->Serialize(writer);
-    EXPECT_EQ(writer.Bytes().size(), 4u + 4 + 2 + 1 + 129 + 1 + 31);
-    CMessage in;
-    ArchiveReader reader(writer.Bytes().data(), writer.Bytes().size());
-    ASSERT_EQ(in.Serialize(reader), LogError::None);
-    EXPECT_TRUE(in.time == out.time && in.lengthSeconds == out.lengthSeconds && in.status == out.status &&
-                in.fileName == out.fileName && in.callerId == out.callerId);
-  }
-}
-
 TEST(MessageLog, ExampleLogsByteForByte) {
   FixTimeZone();
   MessageList one;

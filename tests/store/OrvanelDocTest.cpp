@@ -177,4 +177,3 @@ TEST_F(OrvanelDocTest, SavingKeepsALinkAndTheModeAndAFailedSaveIsReportedAndKept
   ASSERT_TRUE(doc.SaveIfModified().Ok());
   EXPECT_EQ(NamesOnDisk(), Names{"PGMO0509.WAV"});
 }
-
