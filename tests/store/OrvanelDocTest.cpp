@@ -111,7 +111,7 @@ TEST_F(OrvanelDocTest, ARefusedLogIsMovedAsideAndTheDocumentStartsEmpty) {
       {LogBuilder().U16(0xFFFF).U32(0x80000000).bytes, LogError::TooManyMessages, ""},
   };
   for (int i = 0; i < int(std::size(cases)); ++i) {
-    SCOPED_TRACE("case " + std::to_string(i));
+    SCOPED_TRACE(i);
     WriteFile(LogPath(), cases[i].bytes);
     COrvanelDoc doc(dir_.Path());
     EXPECT_EQ(doc.OnOpenDocument(LogPath()).logError, cases[i].error);
