@@ -11,10 +11,7 @@ const readline = require('readline');
 
 const NAME = `browser_${path.basename(process.argv[1], '.test.js')}`;
 
-function skip(why) {
-  console.log(`${NAME} skipped: ${why}`);
-  process.exit(77);
-}
+const skip = (why) => { console.log(`${NAME} skipped: ${why}`); process.exit(77); };
 let chromium;
 try {
   ({ chromium } = require('playwright-core'));
@@ -24,22 +21,14 @@ try {
 const browserPath = process.env.TELVARA_CHROMIUM || '/usr/bin/chromium';
 if (!fs.existsSync(browserPath)) skip(`no browser at ${browserPath}`);
 
-let passed = 0;
-let failed = 0;
+let [passed, failed] = [0, 0];
 function check(ok, what, detail) {
   if (ok) passed += 1; else failed += 1;
   console.log(ok ? `ok   ${what}` : `FAIL ${what}${detail === undefined ? '' : ': ' + JSON.stringify(detail)}`);
 }
 
-const children = [];
-const browsers = [];
-const folders = [];
-
-function scratch(prefix) {
-  const dir = fs.mkdtempSync(path.join(os.tmpdir(), prefix));
-  folders.push(dir);
-  return dir;
-}
+const [children, browsers, folders] = [[], [], []];
+const scratch = (prefix) => { const dir = fs.mkdtempSync(path.join(os.tmpdir(), prefix)); folders.push(dir); return dir; };
 
 // Starts a program (with `env` added), its output read all along so that it never blocks;
 // nextLine(ms, matching) resolves with the next line that matches, trimmed.
@@ -84,8 +73,7 @@ async function startTelvara({ modem = '', files = {}, listen = '127.0.0.1:0' } =
     fs.mkdirSync(path.dirname(path.join(home, name)), { recursive: true });
     fs.writeFileSync(path.join(home, name), contents);
   }
-  const sim = start(path.join(build, 'telvara-modemsim'), ['--link', path.join(home, 'modem')]);
-  await sim.nextLine(10000);
+  await start(path.join(build, 'telvara-modemsim'), ['--link', path.join(home, 'modem')]).nextLine(10000);
   const telvara = start(path.join(build, 'telvara'), ['--home', home, '--listen', listen]);
   return { home, telvara, url: await telvara.nextLine(20000) };
 }

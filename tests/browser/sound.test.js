@@ -27,9 +27,8 @@ async function openWindow(browser, url) {
 }
 
 const boxTexts = (page) => page.$$eval('.box .dialog-text', (els) => els.map((e) => e.textContent));
-const boxesAre = (page, texts) => page.waitForFunction(
-  (want) => JSON.stringify(Array.from(document.querySelectorAll('.box .dialog-text'), (e) => e.textContent))
-    === JSON.stringify(want), texts, { timeout: 15000 }).then(() => true, () => false);
+const boxesAre = (page, texts) => t.soon(page, (want) => JSON.stringify(
+  Array.from(document.querySelectorAll('.box .dialog-text'), (e) => e.textContent)) === JSON.stringify(want), texts, 15000);
 
 // A button played through the sound card: the page fetches `file` and reports its end.
 async function playsThrough(page, button, file) {
