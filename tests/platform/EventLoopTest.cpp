@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -13,18 +12,7 @@ namespace {
 
 struct VirtualLoop {
   VirtualClock clock;
-  VirtualWaiter* waiter;
-  EventLoop loop;
-  VirtualLoop() : waiter(new VirtualWaiter(clock)), loop(clock, std::unique_ptr<Waiter>(waiter)) {}
-  // At `ms` from now, something outside the engine posts `run` to it.
-  void PostAt(uint32_t ms, std::function<void()> run) {
-    waiter->At(clock.Now() + ms, [this, run] {
-      LoopMessage m;
-      m.kind = LoopMessage::Kind::Invoke;
-      m.invoke = run;
-      loop.Post(std::move(m));
-    });
-  }
+  EventLoop loop{clock, std::make_unique<VirtualWaiter>(clock)};
 };
 
 LoopMessage Command(int id) {
@@ -38,31 +26,6 @@ TEST(EventLoop, WaitUnitsAreFiveAndAHalfMillisecondsAndTicksOrderAcrossTheWrap) 
   EXPECT_TRUE(TickReached(5, 0xFFFFFFF0u));  // 21 ms after a wrap
   EXPECT_FALSE(TickReached(0xFFFFFFF0u, 5));
   EXPECT_TRUE(TickReached(100, 100));
-}
-
-TEST(EventLoop, DelayWaitsExactlyAndDispatchesMessagesAndTimersMeanwhile) {
-  VirtualLoop v;
-  uint32_t start = v.clock.Now();
-  std::vector<uint32_t> seen;
-  v.loop.SetHandler([&](const LoopMessage& m) { seen.push_back(m.kind == LoopMessage::Kind::Timer); });
-  v.loop.SetTimer(TimerId::RingWatch, 200);
-  v.PostAt(20, [&] { seen.push_back(v.clock.Now() - start); });
-  v.loop.Delay(100);  // 550 ms: two ticks
-  EXPECT_EQ(v.clock.Now() - start, 550u);
-  EXPECT_EQ(seen, (std::vector<uint32_t>{20, 1, 1}));
-}
-
-TEST(EventLoop, PostedMessagesComeBeforeTimersAndInOrder) {
-  VirtualLoop v;
-  std::vector<int> order;
-  v.loop.SetHandler([&](const LoopMessage& m) { order.push_back(m.kind == LoopMessage::Kind::Timer ? -1 : m.id); });
-  v.loop.SetTimer(TimerId::RingWatch, 1);
-  v.clock.Advance(5);
-  v.loop.Post(Command(7));
-  v.loop.Post(Command(8));
-  while (v.loop.PumpOne())
-    if (order.size() == 3) v.loop.KillTimer(TimerId::RingWatch);
-  EXPECT_EQ(order, (std::vector<int>{7, 8, -1}));
 }
 
 TEST(EventLoop, AFloodIsRefusedButACloseIsAlwaysTaken) {
