@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <string>
 
@@ -27,17 +26,6 @@ ListRow MessageRow(std::time_t when, unsigned seconds, bool heard) {
   message.fileName = CMessage::FileNameFor(when);
   message.BuildListLine();
   return {message.listLine, message.fileName + " " + std::to_string(when)};
-}
-
-// Half a second of a square-wave tone: 8-bit mono PCM at 7200 samples a second.
-std::string ToneWav(int pitch) {
-  constexpr int kRate = 7200;
-  std::string samples;
-  for (int i = 0; i < kRate / 2; ++i) samples += static_cast<char>(128 + ((i * pitch / kRate) % 2 ? 40 : -40));
-  auto u32 = [](uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
-  auto u16 = [](uint16_t v) { return std::string{char(v), char(v >> 8)}; };
-  return "RIFF" + u32(36 + static_cast<uint32_t>(samples.size())) + "WAVEfmt " + u32(16) + u16(1) + u16(1) +
-         u32(kRate) + u32(kRate) + u16(1) + u16(8) + "data" + u32(static_cast<uint32_t>(samples.size())) + samples;
 }
 
 }  // namespace
@@ -111,9 +99,10 @@ int main() {
     window.InsertRow(1, {"11:59:59pm  12/31/1998  0:42  PZPX5959.WAV               OLD", "PZPX5959.WAV 915148799"});
     for (std::time_t when : {915190000, 915270000, 915350000})
       window.InsertRow(9, MessageRow(when, 27, when < 915200000));
-    for (std::size_t i = 0; i < window.RowCount(); ++i) {
+    for (std::size_t i = 0; i < window.RowCount(); ++i) {  // each a shipped prompt
       const std::string& identity = window.Row(i)->identity;
-      std::ofstream(inbox + identity.substr(0, identity.find(' ')), std::ios::binary) << ToneWav(400 + 100 * int(i));
+      std::filesystem::copy_file(TELVARA_SOURCE_DIR "/system/sys00" + std::to_string(i + 1) + ".wav",
+                                 inbox + identity.substr(0, identity.find(' ')));
     }
     window.SetStatus("Stand by");
     wait(kStepMs);
