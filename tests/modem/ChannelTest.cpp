@@ -112,12 +112,6 @@ TEST_F(Channel, WaitResultClassifiesByTheStartOfTheLineDropsTheRestAndBlocksEven
   EXPECT_EQ(handled, 3);
 }
 
-TEST_F(Channel, SendLineDropsTrailingControls) {
-  std::size_t sent = line.Port().Wire().size();
-  for (const char* text : {"ATH0\r\n", "", "\r\n\x0f", "AT\x10\x0e"}) EXPECT_EQ(modem.SendLine(text), 1);
-  EXPECT_EQ(line.Port().Wire().substr(sent), "ATH0\r\r\rAT\x10\r");  // DLE is 16: kept
-}
-
 TEST_F(Channel, WritesThatThePortHoldsUpFailAfterFiveSecondsAndTheQueueStaysBelow4095) {
   line.Faults().takesNoBytes = true;
   uint32_t start = line.Now();
