@@ -34,9 +34,9 @@ TEST(ParseLeadingInt, ReadsTheLeadingNumberClampedToInt) {
 TEST_F(ProfileTest, SectionsAndKeysIgnoreCaseAndSpaces) {
   Write("; comment\n[modem]\n  Port = 3 \r\nINIT=AT&F\n[PORTS]\nCOM3=/dev/pts/9\n");
   Profile p(path_);
-  EXPECT_EQ(p.GetInt("MODEM", "PORT", 2), 3);
-  EXPECT_EQ(p.GetString("MODEM", "init", ""), "AT&F");
-  EXPECT_EQ(p.GetString("PORTS", "COM3", ""), "/dev/pts/9");
+  EXPECT_EQ(
+      std::tuple(p.GetInt("MODEM", "PORT", 2), p.GetString("MODEM", "init", ""), p.GetString("PORTS", "COM3", "")),
+      std::tuple(3, "AT&F", "/dev/pts/9"));
   EXPECT_EQ(p.GetString("PORTS", "PORT", "none"), "none");  // keys belong to their section
 }
 
