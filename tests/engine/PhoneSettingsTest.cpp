@@ -54,8 +54,7 @@ TEST(PhoneSettings, ReadDigitsStopsAtFifteenAtAStarOrHashOrTwentySecondsAfterIts
     Owner o;
     std::string digits;
     o.Run(keys, [&] { digits = o.view->ReadDigits(15); });
-    EXPECT_EQ(digits, expected) << keys;
-    EXPECT_EQ(o.left, left) << keys;
+    EXPECT_EQ(std::pair(digits, o.left), std::pair(std::string(expected), left)) << keys;
     EXPECT_NEAR(o.end - o.line.Times("answer")[0], ms, 150) << keys;
   }
 }
@@ -108,8 +107,9 @@ TEST(PhoneSettings, ASettingThatCannotBeSavedRunsOnAndTheStatusSaysWhy) {
   *o.profile = Profile(path);
   o.Run(Owner::Keys("7 1 #"), [&] { o.view->ChangeSettingsByPhone(); });
   EXPECT_EQ(o.view->settings.rings, 7);
-  std::string why = "The setting was not saved: " + path + ": cannot write beside it: No such file or directory";
-  EXPECT_EQ(o.TimesOf(why).size(), 1u);
+  EXPECT_EQ(
+      o.TimesOf("The setting was not saved: " + path + ": cannot write beside it: No such file or directory").size(),
+      1u);
 }
 
 }  // namespace
