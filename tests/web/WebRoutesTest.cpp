@@ -19,27 +19,20 @@ const char* const kPlay = R"({"id":1002,"data":"PGMO0509.WAV 889740309"})";
 
 // One line of JSON (an event's "data:" line); what is not UTF-8 becomes U+FFFD, a byte at a time.
 TEST(PageProtocol, StateIsOneLineOfValidJsonWithRowsLeftOutOnRequest) {
-  const std::string fffd = "\xEF\xBF\xBD";
-  const std::pair<std::string, std::string> texts[] = {
-      {"say \"hi\" \\ \x01\t", "say \"hi\" \\ \x01\t"},
-      {"\xC3\xA9 \xE2\x82\xAC \xF0\x9D\x84\x9E", "\xC3\xA9 \xE2\x82\xAC \xF0\x9D\x84\x9E"},  // 2, 3 and 4 bytes
-      {"\x80|\xC0\xAF|\xED\xA0\x80|\xE2\x82|\xF5",
-       fffd + "|" + fffd + fffd + "|" + fffd + fffd + fffd + "|" + fffd + fffd + "|" + fffd},
-  };
+  const std::string fffd = "\xEF\xBF\xBD", valid = "say \"hi\" \\ \x01\t \xC3\xA9 \xE2\x82\xAC \xF0\x9D\x84\x9E";
   WindowState state;
-  state.version = 7;
   state.rowsVersion = 3;
   state.boxes.push_back({3, "Telvara", "Line one\nline two", {"OK"}, true});
-  for (const auto& [text, shown] : texts) state.rows.push_back({text, "A.WAV 1"});
+  for (const char* text : {valid.c_str(), "\x80|\xC0\xAF|\xED\xA0\x80|\xE2\x82|\xF5"})
+    state.rows.push_back({text, "A"});
   EXPECT_EQ(StateToJson(state).find('\n'), std::string::npos);
   auto json = nlohmann::json::parse(StateToJson(state));
-  EXPECT_EQ(json["version"], 7);
   EXPECT_EQ(json["boxes"][0]["text"], "Line one\nline two");
-  ASSERT_EQ(json["rows"].size(), std::size(texts));
-  for (std::size_t i = 0; i < std::size(texts); ++i) EXPECT_EQ(json["rows"][i]["text"], texts[i].second) << i;
+  EXPECT_EQ(json["rows"][0]["text"], valid);
+  EXPECT_EQ(json["rows"][1]["text"],
+            fffd + "|" + fffd + fffd + "|" + fffd + fffd + fffd + "|" + fffd + fffd + "|" + fffd);
   auto without = nlohmann::json::parse(StateToJson(state, StateRows::LeftOut));
-  EXPECT_FALSE(without.contains("rows"));
-  EXPECT_EQ(without["rowsVersion"], 3);
+  EXPECT_TRUE(!without.contains("rows") && without["rowsVersion"] == 3);
 }
 
 TEST(PageProtocol, ReadsCommands) {
@@ -73,12 +66,10 @@ TEST(PageProtocol, BoxAnswersMustFitAnOpenBox) {
 class RouteTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    fs::create_directory(root_ / "web");
+    for (const char* dir : {"web", "inbox", "system"}) fs::create_directory(root_ / dir);
     std::ofstream(root_ / "web" / "index.html") << "<title>page</title>";
     std::ofstream(root_ / "web" / "app.js") << "var page = 1;";
     std::ofstream(root_ / "secret.txt") << "TOPSECRET";
-    fs::create_directory(root_ / "inbox");
-    fs::create_directory(root_ / "system");
     for (const char* name : {"PGMO0509.WAV", "A", "A B.WAV"}) std::ofstream(root_ / "inbox" / name) << "RIFF";
     state_.status = "Stand by";
     state_.boxes.push_back({4, "Telvara", "Modem Initialize Failed.", {"OK"}, false});
@@ -88,12 +79,8 @@ class RouteTest : public ::testing::Test {
 
   RouteResult Route(const char* method, const std::string& path, std::string body = "{}",
                     AccessVerdict access = kAllowed, const char* type = "application/json", HeaderList query = {}) {
-    HttpRequest request;
-    request.method = method;
-    request.path = path;
-    request.query = std::move(query);
+    HttpRequest request{method, path, {}, std::move(query), {}, std::move(body)};
     if (type) request.headers.emplace_back("content-type", type);
-    request.body = std::move(body);
     WebRouter router((root_ / "web").string(), rules_,
                      [this](LoopMessage m) {
                        if (loopFull_) return false;

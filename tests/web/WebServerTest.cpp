@@ -57,7 +57,7 @@ class RawClient {
     return got_;
   }
   bool Closed() const { return closed_; }
-  const std::string& Received() const { return got_; }
+  int Fd() const { return fd_.Get(); }
 
  private:
   UniqueFileDescriptor fd_;
@@ -313,15 +313,12 @@ TEST_F(WebServerTest, ServesOverTls) {
   gnutls_set_default_priority(session);
   gnutls_credentials_set(session, GNUTLS_CRD_CERTIFICATE, credentials);
   gnutls_session_set_verify_cert(session, "127.0.0.1", 0);
-  UniqueFileDescriptor fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in a{AF_INET, htons(static_cast<uint16_t>(port_)), {htonl(INADDR_LOOPBACK)}, {}};
-  ASSERT_EQ(connect(fd.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  gnutls_transport_set_int(session, fd.Get());
+  RawClient client(port_, "");
+  gnutls_transport_set_int(session, client.Fd());
   gnutls_handshake_set_timeout(session, 5000);
   int handshake;
-  do {
-    handshake = gnutls_handshake(session);
-  } while (handshake < 0 && !gnutls_error_is_fatal(handshake));
+  while ((handshake = gnutls_handshake(session)) < 0 && !gnutls_error_is_fatal(handshake)) {
+  }
   ASSERT_EQ(handshake, 0) << gnutls_strerror(handshake);
   std::string request = Head("GET /?token=f00d") + "\r\n";
   gnutls_record_send(session, request.data(), request.size());
