@@ -52,11 +52,7 @@ struct Engine {
   std::size_t Answers() { return line.Times("command", "ATA").size(); }
   // What a page of the window posts, as the server posts it.
   void Post(int id, const std::string& data, const std::string& page = "") {
-    LoopMessage m;
-    m.id = id;
-    m.data = data;
-    m.page = page;
-    line.Loop().Post(std::move(m));
+    line.Loop().Post({LoopMessage::Kind::Command, id, data, {}, page});
   }
   void Ring(int n, uint32_t thenRunMs) {
     line.Modem().Ring(n);
