@@ -53,8 +53,7 @@ TEST(HookRunner, ACallerTextReachesTheCommandAsTextAndRunsNothing) {
   ASSERT_TRUE(h.runner->Run("printf '%s' \"$TELVARA_CALLER\" > " + dir.Path() + "caller; echo \"$TELVARA_CALLER\"",
                             {{"TELVARA_CALLER", hostile}}));
   h.WaitResults(1);
-  ASSERT_EQ(h.results.size(), 1u);
-  EXPECT_TRUE(h.results[0].Ok()) << h.results[0].Describe(60000);
+  EXPECT_TRUE(h.results.size() == 1 && h.results[0].Ok());
   EXPECT_EQ(ReadFileText(dir.Path() + "caller"), hostile);
   EXPECT_EQ(h.Lines(), std::vector<std::string>{"Hook: " + hostile});
   for (const char* name : {"a", "b", "c"}) EXPECT_FALSE(std::filesystem::exists(dir.Path() + name)) << name;
@@ -71,8 +70,7 @@ TEST(HookRunner, OutputComesOutInBoundedLinesAndAChattyHookIsNotHeldUp) {
                     "yes 0123456789 | head -c 5000000",
                     {}));
   h.WaitResults(1);
-  ASSERT_EQ(h.results.size(), 1u);
-  EXPECT_TRUE(h.results[0].Ok()) << h.results[0].Describe(60000);
+  EXPECT_TRUE(h.results.size() == 1 && h.results[0].Ok());
   EXPECT_EQ(h.Lines(), (std::vector<std::string>{"Hook: " + std::string(20, 'a'), "Hook: x?[1m\ty", "Hook: 0123456789",
                                                  "Hook: 0123456789", "Hook: (further output dropped)"}));
 }
