@@ -62,13 +62,10 @@ class SimLine : private VirtualDevice {
   // The driver's way to the line: "COM<n>" opens it through the faults.
   PortOpener Opener() {
     return [this](int n, int baud) {
-      PortOpenResult r;
       if (faults_.failOpen)
-        r.error = "cannot open COM" + std::to_string(n) + ": No such file or directory";
-      else
-        r = simOpener_(n, baud);
-      if (r.stream) r.notice = faults_.openNotice;
-      if (r.stream) r.stream = std::make_unique<FaultyPort>(std::move(r.stream), *this);
+        return PortOpenResult{{}, "cannot open COM" + std::to_string(n) + ": No such file or directory", ""};
+      PortOpenResult r = simOpener_(n, baud);
+      if (r.stream) r = {std::make_unique<FaultyPort>(std::move(r.stream), *this), "", faults_.openNotice};
       return r;
     };
   }
