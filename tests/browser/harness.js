@@ -36,18 +36,12 @@ function start(file, args, env) {
   const child = spawn(file, args, { stdio: ['ignore', 'pipe', 'inherit'], env: { ...process.env, ...env } });
   children.push(child);
   const lines = [];
-  let closed = false;
-  let wake = () => {};
-  const reader = readline.createInterface({ input: child.stdout });
-  reader.on('line', (line) => { lines.push(line); wake(); });
-  reader.on('close', () => { closed = true; wake(); });
+  let [closed, wake] = [false, () => {}];
+  readline.createInterface({ input: child.stdout }).on('line', (line) => { lines.push(line); wake(); })
+    .on('close', () => { closed = true; wake(); });
   const nextLine = (ms, matching = () => true) => new Promise((resolve, reject) => {
     const name = path.basename(file);
-    const done = (settle, value) => {
-      clearTimeout(timer);
-      wake = () => {};
-      settle(value);
-    };
+    const done = (settle, value) => { clearTimeout(timer); wake = () => {}; settle(value); };
     const timer = setTimeout(() => done(reject, new Error(`${name}: no line within ${ms} ms`)), ms);
     wake = () => {
       while (lines.length) {
@@ -80,15 +74,12 @@ async function startTelvara({ modem = '', files = {}, listen = '127.0.0.1:0' } =
 
 // Headless Chromium with a fresh profile.
 async function launch(options = {}, args = []) {
-  const browser = await chromium.launchPersistentContext(scratch('telvara-chromium-'), {
-    executablePath: browserPath,
-    headless: true,
-    ...options,
+  browsers.push(await chromium.launchPersistentContext(scratch('telvara-chromium-'), {
+    executablePath: browserPath, headless: true, ...options,
     args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
            '--disable-background-networking', '--disable-component-update', '--disable-sync', ...args],
-  });
-  browsers.push(browser);
-  return browser;
+  }));
+  return browsers[browsers.length - 1];
 }
 
 // A new page: 10 s for each step, any script error a failed check.

@@ -21,8 +21,7 @@ function oneMessageLog() {
 async function openWindow(browser, url) {
   const page = await t.newPage(browser);
   await page.goto(url);
-  await page.waitForSelector('#frame', { state: 'visible', timeout: 30000 });
-  await page.waitForFunction(() => document.getElementById('status').value === 'Stand by', null, { timeout: 30000 });
+  await t.statusIs(page, 'Stand by', 30000);
   return page;
 }
 

@@ -81,8 +81,7 @@ async function main() {
   check(await boxes(0), 'Enter answers No');
   const tab = await browser.newPage();
   await tab.goto(url);
-  await tab.waitForSelector('#frame', { state: 'visible' });
-  await tab.close();
+  await tab.waitForSelector('#frame', { state: 'visible' }).then(() => tab.close());
   await page.waitForTimeout(500);
   check(child.exitCode === null && !(await page.isVisible('#offline')), 'No, and a closed tab, leave the program running');
 
