@@ -34,11 +34,10 @@ TEST(NewMessage, TheCommandGetsTheMessageInItsEnvironmentAndItsFailureIsOnlyShow
   gmtime_r(&shifted, &utc);
   char time[32];
   std::strftime(time, sizeof time, "%Y-%m-%dT%H:%M:%S+02:00", &utc);
-  std::ifstream in(out.Path() + "env");
-  std::string env((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(env, "TELVARA_CALLER=\nTELVARA_FILE=" + c.line.Path("inbox/") + m.fileName +
-                     "\nTELVARA_LENGTH=" + std::to_string(m.lengthSeconds) +
-                     "\nTELVARA_LOG=" + c.document.GetPathName() + "\nTELVARA_TIME=" + time + "\n");
+  EXPECT_EQ(ReadFileText(out.Path() + "env"), "TELVARA_CALLER=\nTELVARA_FILE=" + c.line.Path("inbox/") + m.fileName +
+                                                  "\nTELVARA_LENGTH=" + std::to_string(m.lengthSeconds) +
+                                                  "\nTELVARA_LOG=" + c.document.GetPathName() +
+                                                  "\nTELVARA_TIME=" + time + "\n");
   EXPECT_GE(m.lengthSeconds, 3u);
   // Nothing else changed: the message is listed, kept, and the owner is still to be called.
   EXPECT_EQ(c.window.Current().rows.size(), 1u);

@@ -41,10 +41,7 @@ std::string LockText(pid_t pid) {
   return text;
 }
 
-std::size_t Entries(const std::string& dir) {
-  auto it = std::filesystem::directory_iterator(dir);
-  return static_cast<std::size_t>(std::distance(begin(it), end(it)));
-}
+long Entries(const std::string& dir) { return std::distance(std::filesystem::directory_iterator(dir), {}); }
 
 TEST(SerialLock, WrittenInTheUucpFormatAndRemovedOnCloseWhileStillOurs) {
   Pty pty;
@@ -53,7 +50,7 @@ TEST(SerialLock, WrittenInTheUucpFormatAndRemovedOnCloseWhileStillOurs) {
   PortOpenResult r = SerialPort::Open(pty.path, 115200, locks.Path());
   ASSERT_TRUE(r.stream && r.notice.empty()) << r.error;
   EXPECT_EQ(ReadFileText(lock), LockText(getpid()));
-  EXPECT_EQ(Entries(locks.Path()), 1u);  // no temporary file left beside it
+  EXPECT_EQ(Entries(locks.Path()), 1);  // no temporary file left beside it
   r.stream.reset();
   EXPECT_FALSE(std::filesystem::exists(lock));
 
@@ -155,7 +152,7 @@ TEST(SerialLock, AnUnusableLockFolderStillOpensAndSaysSo) {
     PortOpenResult r = SerialPort::Open(pty.path, 115200, folder);
     EXPECT_TRUE(r.stream && r.notice.starts_with("Modem not locked: cannot write in " + folder)) << r.notice << r.error;
   }
-  EXPECT_EQ(Entries(dir.Path() + "readonly"), 0u);
+  EXPECT_EQ(Entries(dir.Path() + "readonly"), 0);
 }
 
 TEST(SerialPort, AHungUpLineIsReportedOnceAndThenNoWaitSpinsOnIt) {

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include "StoreTestSupport.h"
-#include "store/Archive.h"
 #include "store/Message.h"
 #include "store/MessageLog.h"
 
@@ -46,15 +45,14 @@ LogReadResult Read(const Bytes& bytes) { return MessageLog::Read(bytes.data(), b
 }  // namespace
 
 TEST_F(MessageTest, FileNamesFollowTheLocalTime) {
-  EXPECT_EQ(CMessage::FileNameFor(Local(1998, 3, 12, 14, 5, 9)), "PGMO0509.WAV");
   EXPECT_EQ(CMessage::FileNameFor(Local(2024, 1, 1, 0, 0, 0)), "PCBA0000.WAV");
   EXPECT_EQ(CMessage::FileNameFor(Local(2024, 12, 31, 23, 59, 59)), "PZPX5959.WAV");
 }
 
 TEST_F(MessageTest, ListLineColumns) {
   EXPECT_EQ(Line(Local(1998, 3, 12, 14, 5, 9), 75), " 2:05:09pm  03/12/1998  1:15  PGMO0509.WAV               NEW");
-  EXPECT_EQ(Line(Local(2024, 3, 12, 0, 30, 0), 0).substr(0, 10), "12:30:00am");
-  EXPECT_EQ(Line(Local(2024, 3, 12, 12, 30, 0), 0).substr(0, 10), "12:30:00pm");
+  EXPECT_EQ(Line(Local(2024, 3, 12, 0, 30, 0), 0).substr(0, 11) + Line(Local(2024, 3, 12, 12, 30, 0), 0).substr(0, 10),
+            "12:30:00am 12:30:00pm");
   const std::time_t t = Local(2024, 1, 5, 9, 0, 0);
   EXPECT_EQ(Line(t, 3600).substr(12, 16), "01/05/2024 60:00");
   EXPECT_EQ(Line(t, 0x10000 + 75).substr(22, 6), "  1:15");  // the low 16 bits only
