@@ -21,41 +21,32 @@ Strings Tokens(const std::string& line) {
   return tokens;
 }
 
-struct Operation {
-  std::string name;
-  std::function<void(SimLine&)> run;
-  std::set<A> actions;  // what its commands may do
-};
-
 // Voice mode, answer, play and record run in every dialect on a pseudo-terminal (VoiceOnPty).
-std::vector<Operation> Operations() {
-  std::vector<Operation> ops = {{"flow control", [](SimLine& l) { l.Driver().SetFlowControl(); }, {A::FlowControl}},
-                                {"silence",
-                                 [](SimLine& l) { l.Driver().SetSilenceDetection(); },
-                                 {A::SilenceOn, A::SilenceSensitivity, A::SilencePeriod, A::SilenceBoth}},
-                                {"beep", [](SimLine& l) { l.Driver().Beep(); }, {A::Beep}}};
-  for (int k = 0; k < 5; ++k)
-    ops.push_back({"line " + std::to_string(k), [k](SimLine& l) { l.Driver().SelectLine(k); },
-                   k == 0 ? std::set<A>{A::SelectLine, A::LineOffHook} : std::set<A>{A::SelectLocal}});
-  return ops;
-}
-
 TEST(Dialects, EachOperationSendsCommandsOfItsOwnDialect) {
+  using Operation = std::tuple<std::string, std::function<void(FMODEM&)>, std::set<A>>;  // what its commands may do
+  std::vector<Operation> ops = {{"flow control", [](FMODEM& m) { m.SetFlowControl(); }, {A::FlowControl}},
+                                {"silence",
+                                 [](FMODEM& m) { m.SetSilenceDetection(); },
+                                 {A::SilenceOn, A::SilenceSensitivity, A::SilencePeriod, A::SilenceBoth}},
+                                {"beep", [](FMODEM& m) { m.Beep(); }, {A::Beep}}};
+  for (int k = 0; k < 5; ++k)
+    ops.push_back({"line " + std::to_string(k), [k](FMODEM& m) { m.SelectLine(k); },
+                   k == 0 ? std::set<A>{A::SelectLine, A::LineOffHook} : std::set<A>{A::SelectLocal}});
   for (int d = 0; d < kModemTypes; ++d) {
     ModemType dialect = ModemType(d);
     SimLine line{dialect};
     ASSERT_TRUE(line.Open() && line.Driver().SetVoiceMode());
-    for (const Operation& op : Operations()) {
-      SCOPED_TRACE(std::string(sim::DialectName(dialect)) + ", " + op.name);
+    for (const auto& [name, run, actions] : ops) {
+      SCOPED_TRACE(std::string(sim::DialectName(dialect)) + ", " + name);
       std::size_t before = line.Commands().size();
-      op.run(line);
+      run(line.Driver());
       const Strings lines = line.Commands(before);
-      EXPECT_EQ(lines.empty(), (op.name == "silence" && (dialect == Cirrus || dialect == Sierra)) ||
-                                   (op.name == "line 3" && dialect >= Cirrus));
+      EXPECT_EQ(lines.empty(), (name == "silence" && (dialect == Cirrus || dialect == Sierra)) ||
+                                   (name == "line 3" && dialect >= Cirrus));
       for (const std::string& line : lines)
         for (const std::string& t : Tokens(line)) {
           auto c = sim::LookUpDialectCommand(dialect, t);
-          EXPECT_TRUE(c && op.actions.count(c->action)) << line;
+          EXPECT_TRUE(c && actions.count(c->action)) << line;
         }
     }
   }
