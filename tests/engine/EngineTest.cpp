@@ -124,7 +124,7 @@ TEST(RingWatch, AnIdleWatchWakesOnlyForItsDeadlinesAndProbesTheModemEveryTenMinu
   EXPECT_EQ(e.ticks.size(), 2u);
 }
 
-// A port that hangs up (a USB modem unplugged) is noticed at once.
+// The probe finds a modem that stops answering; a port that hangs up (a USB modem unplugged), at once.
 TEST(RingWatch, AModemThatStopsAnsweringOrAPortThatHangsUpIsTakenBack) {
   Engine e(Rockwell, "RINGS=-1\n");
   ASSERT_EQ(e.line.Stream().AddScenario("after 1m reply AT silence\nafter 11m reply AT default"), "");

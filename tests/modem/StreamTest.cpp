@@ -139,8 +139,7 @@ TEST_F(Stream, ARefusedReceiveLeavesNoFileAndAnUncreatableFileSendsNothing) {
   std::size_t before = line.Commands().size();
   EXPECT_EQ(modem.RecordFile(line.Path("nodir/x.wav")) + modem.RecordFile("/dev/null"), 0);
   EXPECT_EQ(line.Commands(before), Strings(2, "AT#BDR=48#VBS=8#VSR=7200"));  // the format only
-  ASSERT_EQ(line.Reported().size(), 2u);
-  EXPECT_NE(line.Reported()[0].find("nodir/x.wav"), std::string::npos);
+  EXPECT_TRUE(line.Reported().size() == 2 && line.Reported()[0].find("nodir/x.wav") != std::string::npos);
 }
 
 TEST_F(Stream, TenSecondsWithoutDataCancelAndAModemIgnoringTheCancelIsLeftThreeSecondsLater) {
@@ -187,8 +186,7 @@ TEST_F(Stream, AFullDiskStopsTheRecordingAndKeepsWhatWasWritten) {
   EXPECT_EQ(WithFileSizeLimit(44 + 5001, [&] { return modem.RecordFile(line.Path("full.wav")); }), 1);
   EXPECT_EQ(line.Port().TimesOf("\x18").size(), 1u);
   EXPECT_EQ(Recorded(line.Path("full.wav")).size(), 5001u);  // and the file's size
-  ASSERT_EQ(line.Reported().size(), 1u);
-  EXPECT_EQ(line.Reported()[0].rfind("Cannot write " + line.Path("full.wav"), 0), 0u);
+  EXPECT_TRUE(line.Reported().size() == 1 && line.Reported()[0].starts_with("Cannot write " + line.Path("full.wav")));
 }
 
 TEST(Wave, OnlyPlainFilesAreRecordedOverOrPlayedAndDiscardDeletesOnlyWhatItCreated) {

@@ -58,10 +58,8 @@ TEST_F(Speech, SpeakNumberStreamsItsFilesInOnePlay) {
 }
 
 TEST_F(Speech, SpeakTimeAroundTheClock) {
-  const std::pair<int, Strings> cases[] = {// minutes from a Sunday's midnight
-                                           {2 * 1440, {"its", "12", "o", "0", "am", "Tuesday"}},
-                                           {2 * 1440 + 905, {"its", "3", "o", "5", "pm", "Tuesday"}},
-                                           {3 * 1440 + 581, {"its", "9", "40", "1", "am", "Wednsday"}}};
+  const std::pair<int, Strings> cases[] = {{2 * 1440, {"its", "12", "o", "0", "am", "Tuesday"}},  // from a Sunday
+                                           {3 * 1440 + 581 + 720, {"its", "9", "40", "1", "pm", "Wednsday"}}};
   for (const auto& [minute, files] : cases) {
     line.Clock().SetWall((3 * 1440 + minute) * 60);  // 4 January 1970 was a Sunday
     EXPECT_EQ(prompts.SpeakTime(), 1);
