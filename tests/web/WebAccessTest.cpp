@@ -63,24 +63,17 @@ TEST(WebAccess, Verdicts) {
       {"", false, {{"host", "127.0.0.1:7200"}, {"sec-fetch-site", "cross-site"}}, kCrossSite},
   };
   for (const auto& c : cases) {
-    HttpRequest r;
-    r.headers = c.headers;
     WebAccess access({c.password, "", "", *c.password == '\0', false});
-    EXPECT_EQ(access.Check(r, c.changes), c.verdict) << c.password << " " << c.changes << " " << &c - cases;
+    EXPECT_EQ(access.Check({"GET", "/", c.headers, {}, {}, ""}, c.changes), c.verdict) << &c - cases;
   }
 }
 
 // The printed address trades the token for the cookie, and only by reading the page.
 TEST(WebAccess, TokenAndCookie) {
   WebAccess access({"", "f00d", "telvara7200", true, false});
-  auto check = [&](const char* method, const char* path, HeaderList query, HeaderList cookies) {
-    HttpRequest r;
-    r.method = method;
-    r.path = path;
-    r.headers = {{"host", "127.0.0.1:7200"}, {"origin", "http://127.0.0.1:7200"}};
-    r.query = std::move(query);
-    r.cookies = std::move(cookies);
-    return access.Check(r, r.method != "GET");
+  auto check = [&](std::string method, const char* path, HeaderList query, HeaderList cookies) {
+    const HeaderList headers = {{"host", "127.0.0.1:7200"}, {"origin", "http://127.0.0.1:7200"}};
+    return access.Check({method, path, headers, query, cookies, ""}, method != "GET");
   };
   EXPECT_EQ(check("GET", "/", {}, {}), kNeedPassword);
   EXPECT_EQ(check("GET", "/", {{"token", "f00d"}}, {}), AccessVerdict::TradeToken);
