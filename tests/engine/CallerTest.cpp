@@ -25,8 +25,7 @@ TEST(Caller, OneThenSpeakingAndHangingUpLeavesANewMessageListedLast) {
 TEST(Caller, ThreeAfterARecordingDeletesItAndARecordingAfterThreeIsKept) {
   // Keys during the recording end it and are not menu keys.
   Call deleted("after 5s key 1\nwait record\nafter 2s key 3\nwait record-end\nafter 1s key 3\nafter 1s key 9\n");
-  EXPECT_EQ(deleted.document.GetMessageCount(), 0);
-  EXPECT_TRUE(deleted.InboxEmpty());
+  EXPECT_TRUE(deleted.document.GetMessageCount() == 0 && deleted.InboxEmpty());
   Call kept("after 5s key 3\nafter 1s key 1\nwait record\nafter 2s key 9\nafter 1s key 9\n");
   EXPECT_EQ(kept.document.GetMessageCount(), 1);
 }
@@ -58,11 +57,10 @@ TEST(Caller, AnEmptyCodeNeverMatchesAndThreeWrongCodesEndTheChecksOfACall) {
   Call open;
   open.view->settings.securityCode.clear();
   open.Run("after 5s key 857\nafter 2s key 9\n");
-  EXPECT_FALSE(open.Shown("Security Code Verified"));
-  EXPECT_EQ(open.Prompts()[2], "sys005.wav");  // 8 is a menu key
+  EXPECT_TRUE(!open.Shown("Security Code Verified") && open.Prompts()[2] == "sys005.wav");  // 8 is a menu key
   Call guessing("after 5s key 80\nafter 2s key 80\nafter 2s key 80\nafter 2s key 857\nafter 2s key 9\n");
-  EXPECT_FALSE(guessing.Shown("Security Code Verified"));
-  EXPECT_EQ(guessing.TimesOf("A wrong security code was keyed (3 in this call)").size(), 1u);
+  EXPECT_TRUE(!guessing.Shown("Security Code Verified") &&
+              guessing.TimesOf("A wrong security code was keyed (3 in this call)").size() == 1);
 }
 
 }  // namespace
