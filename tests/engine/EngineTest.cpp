@@ -91,8 +91,7 @@ TEST(Startup, AModemThatSendsGarbageDoesNotHangStartUpAndShutdownDropsDtr) {
   e.line.Modem().SendNoise(3000);
   e.view->OnCreate();
   EXPECT_LT(e.line.Now(), 30000u);
-  EXPECT_EQ(e.State(), "watching 1, timer 1, busy 0, rings -1: Stand by");
-  EXPECT_TRUE(e.line.Modem().Dtr());
+  EXPECT_TRUE(e.State() == "watching 1, timer 1, busy 0, rings -1: Stand by" && e.line.Modem().Dtr()) << e.State();
   e.view->OnDestroy();
   EXPECT_FALSE(e.line.Modem().Dtr());
   EXPECT_EQ(e.line.Stream().OpenHandles() + e.view->timerId + e.line.Loop().HasTimer(TimerId::RingWatch), 0);
@@ -107,8 +106,7 @@ TEST(Startup, CommandsQueuedAtCloseStartNothingOnTheClosedPort) {
   e.view->OnDestroy();
   e.line.RunFor(1000);
   EXPECT_EQ(e.line.Commands(commands), Strings{});
-  EXPECT_TRUE(e.TimesOf("Recording new announcement message").empty());
-  EXPECT_FALSE(e.window.Current().lineBusy);
+  EXPECT_TRUE(e.TimesOf("Recording new announcement message").empty() && !e.window.Current().lineBusy);
 }
 
 // Idle, the watch sleeps until the modem speaks or a deadline: the first 12 s, then the probe.
@@ -147,8 +145,7 @@ TEST(RingWatch, AModemThatStopsAnsweringOrAPortThatHangsUpIsTakenBack) {
 TEST(RingWatch, TheFirstRingWithinTwelveSecondsOfStartOnlyReachesZeroAndZeroRingsAnswersAtOnce) {
   Engine e(Rockwell);  // RINGS absent: one ring
   e.Ring(2, 3000);
-  EXPECT_EQ(e.State(), "watching 1, timer 1, busy 0, rings 0: Phone ringing.");
-  EXPECT_EQ(e.Answers(), 0u);
+  EXPECT_TRUE(e.State() == "watching 1, timer 1, busy 0, rings 0: Phone ringing." && e.Answers() == 0) << e.State();
   e.line.RunFor(5000);  // the second ring, 6 s later, counts and answers
   EXPECT_EQ(e.Answers(), 1u);
   Engine f(Rockwell, "RINGS=-1\n");
@@ -166,12 +163,10 @@ TEST(RingWatch, RingsElevenSecondsApartAccumulateThirteenRestartAndTheThirdAnswe
   e.Ring(1, 2000);
   for (const char* text : {"NO CARRIER", "OK", "CONNECT 9600"}) e.line.Modem().SendResultLine(text);
   e.line.RunFor(2000);  // other result lines neither count nor reset
-  EXPECT_EQ(e.State(), "watching 1, timer 1, busy 0, rings 1: Phone ringing.");
-  EXPECT_EQ(e.Answers(), 0u);
+  EXPECT_TRUE(e.State() == "watching 1, timer 1, busy 0, rings 1: Phone ringing." && e.Answers() == 0) << e.State();
   e.line.RunFor(3000);  // that caller gave up; the next one's second ring is the third
   e.Ring(2, 20000);
-  EXPECT_EQ(e.Answers(), 1u);
-  EXPECT_EQ(e.State(), "watching 1, timer 1, busy 0, rings 0: Stand by");
+  EXPECT_TRUE(e.State() == "watching 1, timer 1, busy 0, rings 0: Stand by" && e.Answers() == 1) << e.State();
 }
 
 // A notification started at T: attempts at T + 10 s, T + the delay, twice more, then never.
