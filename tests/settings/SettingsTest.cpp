@@ -43,7 +43,8 @@ TEST_F(ProfileFile, EachValueAsStoredAndAnEmptyProfileGivesEveryDefault) {
   const std::pair<std::string, std::string> cases[] = {
       {"SPEED=1", "SPEED=576"}, {"SPEED=-1", "SPEED=1152"}, {"DELAY=5", "DELAY=3600"}, {"DELAY=6", "DELAY=300"},
       {"TYPE=6", "TYPE=0"}, {"RINGS=-1", "RINGS=0"}, {"RINGS=3", "RINGS=4"},  // what a telephone change to 4 stores
-      {"DEVICE=7", "DEVICE=7"}, {"MAXLEN=2", "MAXLEN=2"}, {"MAXLEN=-1", "MAXLEN=0"},  // device: used as read
+      {"DEVICE=7", "DEVICE=7"},  // device: used as read; MAXLEN: all of it a number of seconds to 600
+      {"MAXLEN=2", "MAXLEN=2"}, {"MAXLEN=-1", "MAXLEN=0"}, {"MAXLEN=2x", "MAXLEN=0"}, {"MAXLEN=99999999999", "MAXLEN=0"},
       {"INIT=" + a100, "INIT=" + a100.substr(0, 63)}, {"PHONE=" + d40, "PHONE=" + d40.substr(0, 31)},
   };
   // clang-format on
