@@ -61,6 +61,7 @@ TEST(WebAccess, Verdicts) {
       // A read that the browser marks as another site's is refused.
       {"", false, {{"host", "127.0.0.1:7200"}, {"sec-fetch-site", "same-origin"}}, kAllowed},
       {"", false, {{"host", "127.0.0.1:7200"}, {"sec-fetch-site", "cross-site"}}, kCrossSite},
+      {"", false, {{"host", "127.0.0.1:7200"}, {"sec-fetch-site", "same-site"}}, kCrossSite},  // another local port
   };
   for (const auto& c : cases) {
     WebAccess access({c.password, "", "", *c.password == '\0', false});
