@@ -99,6 +99,14 @@ TEST(MessageLog, ExampleLogsByteForByte) {
   EXPECT_EQ(MessageLog::Write({}), (Bytes{0x00, 0x00}));
 }
 
+TEST(MessageLog, ATextBeyondItsFieldIsCutSoThatTheLogLoads) {
+  MessageList one = Messages(1);
+  one[0]->callerId = std::string(40, 'C');
+  LogReadResult back = Read(MessageLog::Write(one));
+  ASSERT_EQ(back.messages.size(), 1u) << back.detail;
+  EXPECT_EQ(back.messages[0]->callerId, std::string(31, 'C'));
+}
+
 TEST(MessageLog, CountsFromFFFFTakeAWideCount) {
   Bytes full = MessageLog::Write(Messages(65535));
   EXPECT_EQ(Bytes(full.begin(), full.begin() + 6), (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00}));
