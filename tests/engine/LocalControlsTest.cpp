@@ -145,9 +145,7 @@ TEST_F(SoundCardTest, APlayThatFailsOrWhosePageIsSilentForItsLengthAndFiveSecond
 
 // Only a well-formed WAV of at most 10 minutes replaces the greeting.
 TEST_F(SoundCardTest, OkStopsTheRecordingAndOnlyAGoodWavReplacesTheGreeting) {
-  std::vector<uint8_t> old = Wav(8000, 1), good = Wav(8000, 3), tooLong = good;
-  tooLong.resize(44 + 601 * 8000);  // the header claims what is there: 601 s
-  for (uint8_t i = 0; i < 4; ++i) tooLong[40 + i] = static_cast<uint8_t>((601u * 8000u) >> (8 * i));
+  std::vector<uint8_t> old = Wav(8000, 1), good = Wav(8000, 3), tooLong = Wav(8000, 601);
   for (const std::vector<uint8_t>& sent : {std::vector<uint8_t>(5000, 'x'), tooLong, good}) {
     std::ofstream(Greeting(), std::ios::binary).write(reinterpret_cast<const char*>(old.data()), long(old.size()));
     SoundRequest asked;
