@@ -1,6 +1,4 @@
-// The command line, and the shipped data found beside the executable or in the data
-// directory, with the prompts copied into a program directory without replacing any
-// file there.
+// The command line, and the shipped data found and copied without replacing the owner's files.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -15,37 +13,18 @@ using namespace telvara;
 
 namespace {
 
-TEST(Options, DefaultsAndEveryOption) {
+TEST(Options, EveryOptionHelpAndVersionFirstAndBadLinesRefusedWithAReason) {
   Options o;
-  EXPECT_EQ(ParseOptions({}, o).outcome, ParseOutcome::Run);
-  EXPECT_EQ(std::tuple(o.listenHost, o.listenPort, o.home, o.logFile), std::tuple("127.0.0.1", 7200, "", ""));
-  EXPECT_EQ(ParseOptions({"--home", "/srv/t", "--listen", "0.0.0.0:0", "old.log"}, o).outcome, ParseOutcome::Run);
-  EXPECT_EQ(std::tuple(o.listenHost, o.listenPort, o.home, o.logFile), std::tuple("0.0.0.0", 0, "/srv/t", "old.log"));
-  EXPECT_EQ(ParseOptions({"--listen", "[::1]:7300"}, o).outcome, ParseOutcome::Run);
-  EXPECT_EQ(std::pair(o.listenHost, o.listenPort), std::pair(std::string("::1"), 7300));
-}
-
-TEST(Options, HelpAndVersionWinOverTheRestOfTheLine) {
-  Options o;
-  OptionsResult help = ParseOptions({"--home", "/x", "--help", "--bogus"}, o);
-  EXPECT_EQ(help.outcome, ParseOutcome::Help);
-  EXPECT_NE(help.message.find("--version"), std::string::npos);
+  EXPECT_EQ(ParseOptions({"--home", "/srv/t", "--listen", "[::1]:0", "old.log"}, o).outcome, ParseOutcome::Run);
+  EXPECT_EQ(std::tuple(o.listenHost, o.listenPort, o.home, o.logFile), std::tuple("::1", 0, "/srv/t", "old.log"));
+  EXPECT_EQ(ParseOptions({"--home", "/x", "--help", "--bogus"}, o).outcome, ParseOutcome::Help);
   OptionsResult version = ParseOptions({"--version", "--bogus"}, o);
-  EXPECT_EQ(version.outcome, ParseOutcome::Version);
   EXPECT_EQ(version.message, std::string("telvara ") + kVersion + "\n");
-  EXPECT_EQ(ParseOptions({"--bogus", "--version"}, o).outcome, ParseOutcome::Error);
-}
-
-TEST(Options, BadCommandLinesAreRefusedWithAReason) {
-  // clang-format off
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {"--home"}, {"--listen", "nohost"}, {"--listen", ":80"}, {"--listen", "h:65536"}, {"--listen", "h:-1"},
-           {"--listen", "h:8x"}, {"--listen", "[]:7300"}, {"--bogus"}, {"a.log", "b.log"}}) {
-    // clang-format on
-    Options o;
+  using Args = std::vector<std::string>;
+  for (const Args& args : {Args{"--bogus", "--version"}, Args{"--home"}, Args{"--listen", "nohost"},
+                           Args{"--listen", "h:65536"}, Args{"--listen", "h:8x"}, Args{"a.log", "b.log"}}) {
     OptionsResult r = ParseOptions(args, o);
-    EXPECT_EQ(r.outcome, ParseOutcome::Error) << args.back();
-    EXPECT_FALSE(r.message.empty());
+    EXPECT_TRUE(r.outcome == ParseOutcome::Error && !r.message.empty()) << args.back();
   }
 }
 
@@ -57,14 +36,7 @@ class ShippedData : public ::testing::Test {
   fs::path root_ = scratch_.Path();
 };
 
-// Beside the executable first, then the data directory relative to it, then the
-// installed one; the first that holds the folder wins.
 TEST_F(ShippedData, TheFirstCandidateHoldingTheFolderIsFound) {
-  std::vector<std::string> c = ShippedDataCandidates("/opt/x/bin");
-  ASSERT_GE(c.size(), 2u);
-  EXPECT_EQ(c[0], "/opt/x/bin/");
-  EXPECT_EQ(c[1], "/opt/x/bin/" TELVARA_DATA_FROM_BIN "/");
-  EXPECT_EQ(c.back(), TELVARA_DATA_DIR "/");
   fs::create_directories(root_ / "share" / "web");
   EXPECT_EQ(FindShippedDir({Dir("bin"), Dir("share")}, "web"), Dir("share") + "web/");
   fs::create_directories(root_ / "bin" / "web");
@@ -85,14 +57,9 @@ TEST_F(ShippedData, MissingPromptsAreCopiedAndTheOwnersFilesKept) {
 
   Write(root_ / "home" / "system" / "announce.wav", "the owner's greeting");
   fs::remove(root_ / "home" / "system" / "sys001.wav");
-  PromptCopy again = CopyMissingPrompts(Dir("shipped"), Dir("home/system"));
-  EXPECT_EQ(again.copied, 1);
+  EXPECT_EQ(CopyMissingPrompts(Dir("shipped"), Dir("home/system")).copied, 1);
   EXPECT_EQ(telvara::testing::ReadFileText(root_ / "home" / "system" / "announce.wav"), "the owner's greeting");
-  EXPECT_EQ(telvara::testing::ReadFileText(root_ / "home" / "system" / "sys001.wav"), "prompt one");
-  int files = 0;
-  for (auto& e : fs::directory_iterator(root_ / "home" / "system")) files += e.is_regular_file();
-  EXPECT_EQ(files, 2);  // no temp file left
-  EXPECT_EQ(CopyMissingPrompts(Dir("shipped"), Dir("home/system")).copied, 0);
+  EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "home" / "system"), {}), 2);  // no temp file left
   // Shipped and program folder the same (named another way): nothing to do, no error.
   PromptCopy same = CopyMissingPrompts(Dir("shipped"), (root_ / "shipped").string());
   EXPECT_TRUE(same.copied == 0 && same.errors.empty());

@@ -1,8 +1,6 @@
-// What the browser tests (*.test.js) share: Chromium (TELVARA_CHROMIUM, default
-// /usr/bin/chromium) driven by playwright-core, the checks and their summary, the
-// programs under test and the scratch folders, all stopped and removed when the test
-// ends. A test named window.test.js reports as browser_window. Requiring this module
-// exits 77 (skipped) when playwright-core or the browser is missing.
+// What the browser tests share: Chromium (TELVARA_CHROMIUM, default /usr/bin/chromium)
+// driven by playwright-core, the checks, the programs under test and scratch folders, all
+// stopped and removed at the end. Exits 77 (skipped) when playwright-core or the browser is missing.
 'use strict';
 
 const { spawn } = require('child_process');
@@ -13,10 +11,7 @@ const readline = require('readline');
 
 const NAME = `browser_${path.basename(process.argv[1], '.test.js')}`;
 
-function skip(why) {
-  console.log(`${NAME} skipped: ${why}`);
-  process.exit(77);
-}
+const skip = (why) => { console.log(`${NAME} skipped: ${why}`); process.exit(77); };
 let chromium;
 try {
   ({ chromium } = require('playwright-core'));
@@ -26,44 +21,27 @@ try {
 const browserPath = process.env.TELVARA_CHROMIUM || '/usr/bin/chromium';
 if (!fs.existsSync(browserPath)) skip(`no browser at ${browserPath}`);
 
-let passed = 0;
-let failed = 0;
+let [passed, failed] = [0, 0];
 function check(ok, what, detail) {
-  if (ok) passed += 1;
-  else failed += 1;
+  if (ok) passed += 1; else failed += 1;
   console.log(ok ? `ok   ${what}` : `FAIL ${what}${detail === undefined ? '' : ': ' + JSON.stringify(detail)}`);
 }
 
-const children = [];
-const browsers = [];
-const folders = [];
+const [children, browsers, folders] = [[], [], []];
+const scratch = (prefix) => { const dir = fs.mkdtempSync(path.join(os.tmpdir(), prefix)); folders.push(dir); return dir; };
 
-// A scratch folder, removed when the test ends.
-function scratch(prefix) {
-  const dir = fs.mkdtempSync(path.join(os.tmpdir(), prefix));
-  folders.push(dir);
-  return dir;
-}
-
-// Starts a program (with `env` added to ours), its output read all along so that it
-// never blocks on a full pipe; nextLine(ms, matching) resolves with the next line that
-// matches, trimmed.
+// Starts a program (with `env` added), its output read all along so that it never blocks;
+// nextLine(ms, matching) resolves with the next line that matches, trimmed.
 function start(file, args, env) {
   const child = spawn(file, args, { stdio: ['ignore', 'pipe', 'inherit'], env: { ...process.env, ...env } });
   children.push(child);
   const lines = [];
-  let closed = false;
-  let wake = () => {};
-  const reader = readline.createInterface({ input: child.stdout });
-  reader.on('line', (line) => { lines.push(line); wake(); });
-  reader.on('close', () => { closed = true; wake(); });
+  let [closed, wake] = [false, () => {}];
+  readline.createInterface({ input: child.stdout }).on('line', (line) => { lines.push(line); wake(); })
+    .on('close', () => { closed = true; wake(); });
   const nextLine = (ms, matching = () => true) => new Promise((resolve, reject) => {
     const name = path.basename(file);
-    const done = (settle, value) => {
-      clearTimeout(timer);
-      wake = () => {};
-      settle(value);
-    };
+    const done = (settle, value) => { clearTimeout(timer); wake = () => {}; settle(value); };
     const timer = setTimeout(() => done(reject, new Error(`${name}: no line within ${ms} ms`)), ms);
     wake = () => {
       while (lines.length) {
@@ -77,9 +55,8 @@ function start(file, args, env) {
   return { child, nextLine };
 }
 
-// The real telvara (from the build folder TELVARA_BUILD) on telvara-modemsim, in a
-// scratch program folder: an empty inbox, a profile of the `modem` lines with COM2 on
-// the simulated modem, and `files` (name relative to the folder: contents).
+// The real telvara (from TELVARA_BUILD) on telvara-modemsim in a scratch program folder: an
+// empty inbox, a profile of the `modem` lines with COM2 on the simulator, and `files` (name: contents).
 async function startTelvara({ modem = '', files = {}, listen = '127.0.0.1:0' } = {}) {
   const build = process.env.TELVARA_BUILD;
   if (!build || !fs.existsSync(path.join(build, 'telvara'))) skip('set TELVARA_BUILD to a build with telvara');
@@ -90,26 +67,22 @@ async function startTelvara({ modem = '', files = {}, listen = '127.0.0.1:0' } =
     fs.mkdirSync(path.dirname(path.join(home, name)), { recursive: true });
     fs.writeFileSync(path.join(home, name), contents);
   }
-  const sim = start(path.join(build, 'telvara-modemsim'), ['--link', path.join(home, 'modem')]);
-  await sim.nextLine(10000);
+  await start(path.join(build, 'telvara-modemsim'), ['--link', path.join(home, 'modem')]).nextLine(10000);
   const telvara = start(path.join(build, 'telvara'), ['--home', home, '--listen', listen]);
   return { home, telvara, url: await telvara.nextLine(20000) };
 }
 
-// Headless Chromium with a fresh profile (--user-data-dir), closed when the test ends.
+// Headless Chromium with a fresh profile.
 async function launch(options = {}, args = []) {
-  const browser = await chromium.launchPersistentContext(scratch('telvara-chromium-'), {
-    executablePath: browserPath,
-    headless: true,
-    ...options,
+  browsers.push(await chromium.launchPersistentContext(scratch('telvara-chromium-'), {
+    executablePath: browserPath, headless: true, ...options,
     args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
            '--disable-background-networking', '--disable-component-update', '--disable-sync', ...args],
-  });
-  browsers.push(browser);
-  return browser;
+  }));
+  return browsers[browsers.length - 1];
 }
 
-// A new page: 10 s for each step, and any script error a failed check.
+// A new page: 10 s for each step, any script error a failed check.
 async function newPage(browser) {
   const page = await browser.newPage();
   page.setDefaultTimeout(10000);
@@ -121,26 +94,19 @@ async function newPage(browser) {
 const soon = (page, fn, arg, ms = 5000) => page.waitForFunction(fn, arg, { timeout: ms }).then(() => true, () => false);
 const statusIs = (page, text, ms) => soon(page, (t) => document.getElementById('status').value === t, text, ms);
 
-// Answers the open boxes with their first button, the top one first; each must close.
-// Resolves with [title, closed] of each answered.
+// Answers the open boxes with their first button, the top one first, while each closes.
 async function closeBoxes(page) {
-  const answered = [];
-  for (let open; answered.length < 10 && (open = await page.locator('.box').count()) > 0;) {
-    const top = page.locator('.box').last();
-    const title = await top.locator('.titletext').textContent();
-    await top.locator('button').first().click();
-    const closed = await soon(page, (n) => document.querySelectorAll('.box').length < n, open);
-    answered.push([title, closed]);
-    if (!closed) break;
+  for (let open, n = 0; n < 10 && (open = await page.locator('.box').count()) > 0; n += 1) {
+    await page.locator('.box').last().locator('button').first().click();
+    if (!await soon(page, (k) => document.querySelectorAll('.box').length < k, open)) break;
   }
-  return answered;
 }
 
 const running = (child) => child.exitCode === null && child.signalCode === null;
 const within = (ms, promise) => Promise.race([promise, new Promise((resolve) => setTimeout(resolve, ms))]);
 
-// Closes the browsers, ends the programs (SIGTERM, the last started first; SIGKILL
-// when one lingers), removes the scratch folders and exits 0 when every check passed.
+// Closes the browsers, ends the programs (SIGTERM, the last first; then SIGKILL), removes
+// the scratch folders and exits 0 when every check passed.
 let ending = false;
 async function end(error) {
   if (ending) return;

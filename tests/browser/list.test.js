@@ -1,9 +1,6 @@
-// The message list in headless Chromium, served by the window_harness
-// (TELVARA_WEB_HARNESS): a short list drawn for the README's picture (saved into
-// TELVARA_DOCS when that names a folder), then a log as full as it gets, 65,535
-// messages: how soon the page shows it, how smoothly it scrolls, and the keys on it. TELVARA_CHROMIUM names the browser (default
-// /usr/bin/chromium). Exits 0 when every check passed, 1 on a failure, 77 when it
-// cannot run here.
+// The message list in headless Chromium, served by the window_harness (TELVARA_WEB_HARNESS):
+// a short list for the README's picture (saved into TELVARA_DOCS when set), then a log as full
+// as it gets, 65,535 messages: how soon it shows, how smoothly it scrolls, the keys on it.
 'use strict';
 
 const fs = require('fs');
@@ -17,8 +14,7 @@ if (!harness) t.skip('set TELVARA_WEB_HARNESS');
 const FULL_LOG = 65535;
 const ROW_HEIGHT = 16;
 
-// A harness listing `rows` messages (in UTC, so the picture is the same anywhere);
-// resolves with its address.
+// A harness listing `rows` messages (in UTC, so the picture is the same anywhere); its address.
 const serve = (rows) => t.start(harness, [], { TELVARA_HARNESS_ROWS: String(rows), TZ: 'UTC' }).nextLine(30000);
 
 async function picture(browser) {
@@ -30,10 +26,8 @@ async function picture(browser) {
   await page.click('#list .row >> nth=9');
   const docs = process.env.TELVARA_DOCS;
   if (docs) {
-    const file = path.join(docs, 'main-window.png');
     fs.mkdirSync(docs, { recursive: true });
-    await page.locator('#frame').screenshot({ path: file });
-    console.log(`picture: ${file}, ${fs.statSync(file).size} bytes`);
+    await page.locator('#frame').screenshot({ path: path.join(docs, 'main-window.png') });
   }
   await page.close();
 }
@@ -50,10 +44,8 @@ async function fullLog(browser) {
       requestAnimationFrame(() => { window.__listDrawn = performance.now(); });
     }).observe(spacer, { childList: true });
   }));
-  const url = await serve(FULL_LOG);
-  await page.goto(url);
+  await page.goto(await serve(FULL_LOG));
   const drawnAt = await (await page.waitForFunction(() => window.__listDrawn)).jsonValue();
-  console.log(`${FULL_LOG} messages: the list is drawn ${drawnAt.toFixed(0)} ms after the navigation began`);
   check(drawnAt < 500, 'a full log is shown within half a second', drawnAt);
 
   const list = page.locator('#list');
@@ -71,17 +63,13 @@ async function fullLog(browser) {
     }
     return worst;
   });
-  console.log(`scrolled through in 300 frames, the slowest ${worst.toFixed(1)} ms`);
   check(worst < 100, 'the list scrolls without a stall', worst);
 
   // The keys move the selection over the whole list, which follows it.
   const selected = () => page.$eval('#list .row.selected', (e) => Number(e.dataset.index)).catch(() => null);
   await page.click('#list .row >> nth=5');
   const keys = [];
-  for (const key of ['Home', 'End', 'PageUp', 'ArrowDown']) {
-    await page.keyboard.press(key);
-    keys.push(await selected());
-  }
+  for (const key of ['Home', 'End', 'PageUp', 'ArrowDown']) { await page.keyboard.press(key); keys.push(await selected()); }
   const page1 = await list.evaluate((e, h) => Math.floor(e.clientHeight / h) - 1, ROW_HEIGHT);  // a view less a row
   check(JSON.stringify(keys) === JSON.stringify([0, FULL_LOG - 1, FULL_LOG - 1 - page1, FULL_LOG - page1]),
         'Home, End, Page Up and the arrows select over the whole list, in view', keys);

@@ -1,9 +1,5 @@
-// The "Modem Set Up" dialog of the real program in headless Chromium: it shows the
-// profile as stored, Cancel in the confirmation keeps the edits, Yes writes the
-// profile, and the program restarts itself and shows the saved values. TELVARA_BUILD
-// names the build folder (telvara, telvara-modemsim); TELVARA_CHROMIUM the browser
-// (default /usr/bin/chromium). Exits 0 when every check passed, 1 on a failure, 77
-// when it cannot run here.
+// The "Modem Set Up" dialog of the real program (from TELVARA_BUILD) in headless Chromium:
+// it shows the profile, Cancel keeps the edits, Yes writes them, and the program restarts.
 'use strict';
 
 const fs = require('fs');
@@ -23,30 +19,23 @@ function freePort() {
 }
 
 async function main() {
-  // A speed and a ring count that no button or entry stands for; a fixed port, so that
-  // the page finds the program again after the restart.
+  // A speed and a ring count that no control stands for; a fixed port to find it again after the restart.
   const { home, telvara, url } = await t.startTelvara({ modem: 'SPEED=9\nRINGS=7\n',
                                                         listen: `127.0.0.1:${await freePort()}` });
   const profilePath = path.join(home, 'telvara.ini');
-  const ports = `[PORTS]\nCOM2=${home}/modem\n`;
 
   const browser = await t.launch({ viewport: { width: 1024, height: 640 } });
   const page = await t.newPage(browser);
   const soon = (fn, arg, ms) => t.soon(page, fn, arg, ms);
-  const checked = (name) => page.$eval('#setup', (d, n) => {
-    const input = d.querySelector(`input[name="${n}"]:checked`);
-    return input ? input.value : null;
-  }, name);
+  const checked = (name) => page.$eval('#setup', (d, n) => d.querySelector(`input[name="${n}"]:checked`)?.value ?? null,
+                                       name);
   const value = (name) => page.$eval('#setup', (d, n) => d.querySelector(`[name="${n}"]`).value, name);
   const openDialog = async () => {
     await page.click('#menubar .menu[data-key="s"] .menutitle');
     await page.click('#menubar .item[data-command="32771"]');
     await page.waitForSelector('#setup', { state: 'visible' });
   };
-  const box = async () => {
-    await page.waitForSelector('.box');
-    return { title: await page.textContent('.box .titletext'), text: await page.textContent('.box .dialog-text') };
-  };
+  const box = () => page.waitForSelector('.box');  // its texts: the engine's tests
 
   await page.goto(url);
   check(await t.statusIs(page, 'Stand by', 30000), 'the program is up on the simulated modem');
@@ -64,10 +53,7 @@ async function main() {
   await page.selectOption('#setup select[name="rings"]', { label: '3' });
   await page.fill('#setup input[name="phone"]', '5551234');
   await page.click('#setup .setup-button:text("OK")');
-  const confirm = await box();
-  check(confirm.title === 'Change Settings' &&
-        confirm.text === 'You must restart the program to make the changes effective. Save the changes?',
-        'OK asks for confirmation', confirm);
+  await box();
   const before = fs.readFileSync(profilePath, 'utf8');
   await page.click('.box button:text("Cancel")');
   check(await soon(() => !document.querySelector('.box')) && await page.isVisible('#setup') &&
@@ -78,12 +64,10 @@ async function main() {
   await box();
   await page.click('.box button:text("Yes")');
   await soon(() => !document.getElementById('setup'));
-  const restart = await box();
-  check(restart.text === 'The changes take effect when Telvara starts again. Restart Telvara now?',
-        'the program offers to restart', restart);
+  await box();  // the restart offer
   const written = fs.readFileSync(profilePath, 'utf8');
-  check(written === '[MODEM]\nSPEED=1\nRINGS=2\nPORT=2\nTYPE=0\nDEVICE=0\nDELAY=0\nACTION=0\nINIT=AT&F&C1&D2\n' +
-        `PHONE=5551234\nPAGER=\nSECURITY=857\n${ports}`, 'Yes wrote the eleven keys', written);
+  check(written.startsWith('[MODEM]\nSPEED=1\nRINGS=2\n') && written.includes('\nPHONE=5551234\n'), 'Yes wrote them',
+        written);
 
   await page.click('.box button:text("Yes")');
   const again = await telvara.nextLine(20000, (line) => line.startsWith('http'));
@@ -96,10 +80,6 @@ async function main() {
         'the reopened dialog shows the saved values');
   await page.keyboard.press('Escape');
   check(await soon(() => !document.getElementById('setup')), 'Escape cancels the dialog');
-
-  telvara.child.kill('SIGTERM');
-  const code = await new Promise((resolve) => telvara.child.once('exit', resolve));
-  check(code === 0, 'the restarted program ends on SIGTERM', code);
 }
 
 t.run(main, 120);

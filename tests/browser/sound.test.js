@@ -1,10 +1,5 @@
-// The sound card in headless Chromium against the real telvara on a simulated modem:
-// Record Announcement records the greeting from the browser's (fake) microphone and
-// the program keeps it as announc2.wav; Play Announcement and Play Message play through
-// the page, and a message so played stays new; a browser that refuses the microphone
-// gets "MCI Open Error", then "All Done". TELVARA_BUILD names the build folder
-// (telvara, telvara-modemsim); TELVARA_CHROMIUM the browser (default /usr/bin/chromium).
-// Exits 0 when every check passed, 1 on a failure, 77 when it cannot run here.
+// The sound card in headless Chromium against the real telvara (from TELVARA_BUILD): the
+// greeting recorded from the browser's fake microphone, played back, a message played.
 'use strict';
 
 const fs = require('fs');
@@ -13,8 +8,7 @@ const t = require('./harness');
 
 const { check } = t;
 
-// The log of one new message, as the program stores it: the count, the class, then
-// time, length, status (0, new), file name and caller.
+// The log of one new message: the count, the class, time, length, status, file name and caller.
 const MESSAGE = 'PTEST001.WAV';
 function oneMessageLog() {
   const fields = Buffer.alloc(10);
@@ -27,18 +21,15 @@ function oneMessageLog() {
 async function openWindow(browser, url) {
   const page = await t.newPage(browser);
   await page.goto(url);
-  await page.waitForSelector('#frame', { state: 'visible', timeout: 30000 });
-  await page.waitForFunction(() => document.getElementById('status').value === 'Stand by', null, { timeout: 30000 });
+  await t.statusIs(page, 'Stand by', 30000);
   return page;
 }
 
 const boxTexts = (page) => page.$$eval('.box .dialog-text', (els) => els.map((e) => e.textContent));
-const boxesAre = (page, texts) => page.waitForFunction(
-  (want) => JSON.stringify(Array.from(document.querySelectorAll('.box .dialog-text'), (e) => e.textContent))
-    === JSON.stringify(want), texts, { timeout: 15000 }).then(() => true, () => false);
+const boxesAre = (page, texts) => t.soon(page, (want) => JSON.stringify(
+  Array.from(document.querySelectorAll('.box .dialog-text'), (e) => e.textContent)) === JSON.stringify(want), texts, 15000);
 
-// A button played through the sound card: the page fetches `file` and reports its end;
-// the program is back at Stand by, with no failure box.
+// A button played through the sound card: the page fetches `file` and reports its end.
 async function playsThrough(page, button, file) {
   const fetched = page.waitForResponse((r) => r.url().endsWith(file)).then((r) => r.status(), () => null);
   const ended = page.waitForRequest((r) => r.url().endsWith('api/command') && /"data":"\d+ ended"/.test(r.postData()))

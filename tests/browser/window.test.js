@@ -1,8 +1,6 @@
 // The Telvara window in headless Chromium, as a person would see and use it, served by
-// the window_harness program (TELVARA_WEB_HARNESS); the real program serves the page to
-// the set-up and sound tests. TELVARA_CHROMIUM names the browser (default
-// /usr/bin/chromium), TELVARA_SHOTS the folder for screenshots. Exits 0 when every
-// check passed, 1 on a failure, 77 when it cannot run here.
+// the window_harness program (TELVARA_WEB_HARNESS). TELVARA_SHOTS names the folder for
+// screenshots. Exits 0 when every check passed, 1 on a failure, 77 when it cannot run here.
 'use strict';
 
 const os = require('os');
@@ -19,13 +17,9 @@ async function main() {
   if (!process.env.TELVARA_WEB_HARNESS) t.skip('set TELVARA_WEB_HARNESS');
   const { child, nextLine } = t.start(process.env.TELVARA_WEB_HARNESS, []);
   const url = await nextLine(30000);
-  console.log(`window at ${url}`);
   const browser = await t.launch({ viewport: { width: 1024, height: 640 } });
   const page = await t.newPage(browser);
-  const same = (a, b) => JSON.stringify(a) === JSON.stringify(b);
-  const near = (a, b) => Math.abs(a - b) <= 1;
   const text = (selector) => page.textContent(selector).catch(() => null);
-  const checkText = async (selector, expected, what) => check(await text(selector) === expected, what, await text(selector));
   const soon = (fn, arg) => t.soon(page, fn, arg);
   const boxes = (n) => soon((count) => document.querySelectorAll('.box').length === count, n);
   const status = () => page.inputValue('#status');
@@ -40,19 +34,13 @@ async function main() {
     }).observe(startup, { attributes: true, childList: true, subtree: true, characterData: true });
   }));
   await page.goto(url);
-
   await page.waitForSelector('#frame', { state: 'visible', timeout: 60000 });
   const seen = await page.evaluate(() => window.__startup);
-  check(same(seen, STARTUP_TEXTS.map((t) => 'Status: ' + t)), 'every start-up text was shown, in order', seen);
-
-  // The main window: its title and the column header, spaces kept.
-  check(await page.title() === 'Telvara for Win95/NT', 'the window title', await page.title());
-  await checkText('#header', 'Time        Date      Length    Filename    Caller ID  Status', 'the column header');
+  check(JSON.stringify(seen) === JSON.stringify(STARTUP_TEXTS.map((t) => 'Status: ' + t)),
+        'every start-up text was shown, in order', seen);
 
   await statusBecomes('Stand by', 'the status box');
-  // A message box, answered with OK.
   await page.waitForSelector('.box');
-  check((await text('.box .dialog-text')).startsWith('The window harness is running.'), 'the message box text');
   await shot('window');
   await page.click('.box button:text("OK")');
   check(await boxes(0), 'OK closes the message box');
@@ -64,12 +52,10 @@ async function main() {
   await statusBecomes('Play Message: PZPX5959.WAV 915148799', 'Play Message carries the selected row');
   const rows = await page.locator('#list .row').count();
   await page.click('#delete-message');
-  check(await soon((n) => document.querySelectorAll('#list .row').length === n - 1, rows),
-        'Delete Message removed the selected row');
-  check(await page.locator('#list .row.selected').count() === 0, 'nothing is selected once the row has gone');
+  check(await soon((n) => document.querySelectorAll('#list .row').length === n - 1, rows) &&
+        await page.locator('#list .row.selected').count() === 0, 'Delete Message removed the selected row');
 
-  // A row's context menu plays the message in the page; the program is not asked, so
-  // its status stays.
+  // A row's context menu plays the message in the page; the program is not asked.
   const before = await status();
   await page.click('#list .row >> nth=0', { button: 'right' });
   const served = page.waitForResponse((r) => r.url().includes('api/message?file=PGMO0509.WAV'));
@@ -80,32 +66,22 @@ async function main() {
   check(await soon(() => hereAudio && (hereAudio.currentTime > 0 || hereAudio.ended)), 'the message plays in the page');
   check(await status() === before, 'the status box is unchanged by Play here', await status());
 
-  // A window for any screen: the drawing is scaled whole to the view, its layout kept.
-  const layout = async () => {
-    const [frame, list] = [await page.locator('#frame').boundingBox(), await page.locator('#list').boundingBox()];
-    return { frame, list: [list.x - frame.x, list.y - frame.y, list.width].map((v) => v / (frame.width / 576)) };
-  };
-  const drawn = await layout();
-  for (const [width, height] of [[390, 844], [1920, 1080]]) {
-    await page.setViewportSize({ width, height });
-    const scale = Math.min(width / 608, height / 448);
-    await soon((w) => Math.abs(document.getElementById('frame').getBoundingClientRect().width - w) <= 1, 576 * scale);
-    const { frame, list } = await layout();
-    check(near(frame.width, 576 * scale) && near(frame.height, 416 * scale) && frame.x >= 0 && frame.y >= 0
-          && frame.x + frame.width <= width && frame.y + frame.height <= height
-          && list.every((v, i) => near(v, drawn.list[i])), `the window fills a ${width} x ${height} view, whole`,
-          { frame, list });
-  }
+  // A phone's view: the drawing is scaled whole into it.
+  await page.setViewportSize({ width: 390, height: 844 });
+  const fits = () => soon(() => {
+    const f = document.getElementById('frame').getBoundingClientRect();
+    return Math.abs(f.width - 576 * 390 / 608) <= 1 && Math.abs(f.height - 416 * 390 / 608) <= 1 && f.x >= 0;
+  });
+  check(await fits(), 'the window fills a 390 x 844 view, whole');
 
   // Closing the window asks first; closing a browser's tab stops nothing.
   await page.click('#close-button');
-  await checkText('.box .dialog-text', 'Telvara will stop answering the telephone. Exit?', 'the close box asks first');
+  check(await text('.box .dialog-text') === 'Telvara will stop answering the telephone. Exit?', 'the close box asks');
   await page.keyboard.press('Enter');
   check(await boxes(0), 'Enter answers No');
   const tab = await browser.newPage();
   await tab.goto(url);
-  await tab.waitForSelector('#frame', { state: 'visible' });
-  await tab.close();
+  await tab.waitForSelector('#frame', { state: 'visible' }).then(() => tab.close());
   await page.waitForTimeout(500);
   check(child.exitCode === null && !(await page.isVisible('#offline')), 'No, and a closed tab, leave the program running');
 

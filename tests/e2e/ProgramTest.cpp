@@ -21,8 +21,7 @@ class ProgramTest : public ::testing::Test {
     std::filesystem::create_directory(dir_ + "/lock");
     setenv("TELVARA_LOCK_DIR", (dir_ + "/lock").c_str(), 1);
   }
-  // The simulator with a scenario, and a profile (with its port on the simulator);
-  // false when the simulator did not come up.
+  // The simulator with a scenario, and a profile with its port on it; false when it did not come up.
   bool StartModem(const std::string& scenario, const std::string& dialect, const std::string& profile) {
     std::ofstream(dir_ + "/line.scn") << scenario;
     std::filesystem::create_directory(dir_ + "/heard");
@@ -38,7 +37,6 @@ class ProgramTest : public ::testing::Test {
     Process send({kBin + "/telvara-modemsim", "--send", dir_ + "/control", steps});
     return send.Wait(5000) == 0;
   }
-  // The messages the log on disk lists.
   std::size_t LoggedMessages() {
     std::vector<uint8_t> log = telvara::testing::ReadFileBytes(dir_ + "/orvanel.log");
     return telvara::MessageLog::Read(log.data(), log.size()).messages.size();
@@ -47,33 +45,23 @@ class ProgramTest : public ::testing::Test {
     return std::make_unique<Process>(
         std::vector<std::string>{kBin + "/telvara", "--home", dir_, "--listen", "127.0.0.1:0"});
   }
-  std::string Transcript() { return telvara::testing::ReadFileText(dir_ + "/modem.jsonl"); }
+  // How often the simulator's transcript holds the text.
+  std::size_t Count(const std::string& text) {
+    std::string transcript = telvara::testing::ReadFileText(dir_ + "/modem.jsonl");
+    std::size_t n = 0;
+    for (std::size_t at = 0; (at = transcript.find(text, at)) != std::string::npos; ++at) ++n;
+    return n;
+  }
 
   telvara::testing::ScratchDir scratch_;
   std::string dir_ = scratch_.Path().substr(0, scratch_.Path().size() - 1);
   std::unique_ptr<Process> modem_;
 };
 
-// telvara | head -1: the status lines after the first meet a closed pipe. SIGQUIT then
-// closes in order, like SIGTERM.
-TEST_F(ProgramTest, AClosedStandardOutputDoesNotEndItAndSigquitClosesInOrder) {
-  ASSERT_TRUE(StartModem("", "rockwell", "[MODEM]"));
-  auto t = StartTelvara();
-  std::string url;
-  ASSERT_TRUE(t->ReadLine(url, 10000));
-  t->CloseOutput();
-  for (int waited = 0; Transcript().find("AT+FCLASS=0") == std::string::npos && waited < 15000; waited += 100)
-    usleep(100000);
-  usleep(300000);  // "Stand by" and more are written to nobody
-  t->Signal(SIGQUIT);
-  EXPECT_EQ(t->Wait(10000), 0);  // -1 had SIGPIPE ended it
-  EXPECT_NE(Transcript().find("dropped"), std::string::npos);
-}
-
-// The window's address is printed first, and again by --url. SIGHUP starts the same
-// process again, the profile read anew; a stray SIGUSR1 changes nothing; SIGINT stops
-// it, dropping DTR.
-TEST_F(ProgramTest, SighupStartsItAgainWithTheProfileReadAnewAndSigintStopsIt) {
+// The address is printed first, and again by --url. SIGHUP starts the same process again,
+// the profile read anew; a stray SIGUSR1 changes nothing. With its output closed
+// (telvara | head -1) it runs on, and SIGQUIT closes in order, dropping DTR.
+TEST_F(ProgramTest, SighupStartsItAgainWithTheProfileReadAnewAndAClosedOutputDoesNotEndIt) {
   ASSERT_TRUE(StartModem("", "rockwell", "[MODEM]"));
   auto t = StartTelvara();
   std::string url, printed;
@@ -86,17 +74,17 @@ TEST_F(ProgramTest, SighupStartsItAgainWithTheProfileReadAnewAndSigintStopsIt) {
   t->Signal(SIGUSR1);
   std::ofstream(dir_ + "/telvara.ini") << "[MODEM]\nSPEED=99\n[PORTS]\nCOM2=" << dir_ << "/modem\n";
   t->Signal(SIGHUP);
-  ASSERT_TRUE(t->WaitFor("http://127.0.0.1:", 15000)) << t->Output();
   ASSERT_TRUE(t->WaitFor("Profile: SPEED=99", 15000)) << t->Output();
-  ASSERT_TRUE(t->WaitFor("Stand by", 15000)) << t->Output();
-  t->Signal(SIGINT);
-  EXPECT_EQ(t->Wait(10000), 0);
-  EXPECT_NE(Transcript().find("dropped"), std::string::npos);
+  t->CloseOutput();
+  for (int waited = 0; Count("AT+FCLASS=0") < 2 && waited < 15000; waited += 100) usleep(100000);
+  usleep(300000);  // "Stand by" and more are written to nobody
+  std::size_t drops = Count("dropped");
+  t->Signal(SIGQUIT);
+  EXPECT_EQ(t->Wait(10000), 0);  // -1 had SIGPIPE ended it
+  EXPECT_GT(Count("dropped"), drops);
 }
 
-// Stopping never waits on a line operation: SIGTERM during a recording and during a
-// dial ends the program within 2 s with exit status 0, the recording so far listed and
-// the line released (DTR dropped: the port closed).
+// Stopping never waits on a line operation; the recording so far is listed, DTR dropped.
 TEST_F(ProgramTest, SigtermDuringARecordingOrADialEndsItWithinTwoSecondsKeepingTheMessage) {
   const std::string voice = TELVARA_SOURCE_DIR "/sim/voices/caller.wav";
   ASSERT_TRUE(
@@ -119,14 +107,10 @@ TEST_F(ProgramTest, SigtermDuringARecordingOrADialEndsItWithinTwoSecondsKeepingT
   t->Signal(SIGTERM);
   EXPECT_EQ(t->Wait(2000), 0) << t->Output();
   EXPECT_EQ(LoggedMessages(), 2u);
-  std::string transcript = Transcript();
-  std::size_t drops = 0;
-  for (std::size_t at = 0; (at = transcript.find("dropped", at)) != std::string::npos; ++at) ++drops;
-  EXPECT_GE(drops, 2u);
+  EXPECT_GE(Count("dropped"), 2u);
 }
 
-// The modem's device vanishes (a USB modem pulled out) while idle and during a call, and
-// comes back: what was recorded is listed, and the next call is answered.
+// A USB modem pulled out and put back: what was recorded is listed, the next call answered.
 TEST_F(ProgramTest, AModemUnpluggedIdleOrDuringACallIsTakenBackWhenItReturns) {
   const std::string voice = TELVARA_SOURCE_DIR "/sim/voices/caller.wav";
   ASSERT_TRUE(StartModem("caller " + voice + "\n", "rockwell", "[MODEM]\nRINGS=-1"));
@@ -145,15 +129,13 @@ TEST_F(ProgramTest, AModemUnpluggedIdleOrDuringACallIsTakenBackWhenItReturns) {
   EXPECT_EQ(t->Wait(2000), 0) << t->Output();
 }
 
-// A recording cut short by a crash (its header counts no data) is listed again at the
-// next start, NEW with its length, and the log keeps it.
+// A recording cut short by a crash (its header counts no data), NEW with its length.
 TEST_F(ProgramTest, ARecordingCutShortIsListedAtTheNextStart) {
   std::filesystem::create_directory(dir_ + "/inbox");
-  std::ofstream cut(dir_ + "/inbox/PCUTSHRT.WAV", std::ios::binary);
-  const char provisional[] = "RIFF\x24\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x20\x1c\0\0\x20\x1c\0\0\x01\0\x08\0data";
-  cut.write(provisional, sizeof provisional - 1).write("\0\0\0\0", 4);
-  cut << std::string(7200 * 3 + 5, '\x80');  // 3 s at 7200 samples a second, cut mid-byte-pair
-  cut.close();
+  const char provisional[] =
+      "RIFF\x24\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x20\x1c\0\0\x20\x1c\0\0\x01\0\x08\0data\0\0\0";
+  std::ofstream(dir_ + "/inbox/PCUTSHRT.WAV", std::ios::binary)
+      << std::string(provisional, 44) << std::string(7200 * 3 + 5, '\x80');  // 3 s, cut mid-byte-pair
   ASSERT_TRUE(StartModem("", "rockwell", ""));
   auto t = StartTelvara();
   ASSERT_TRUE(t->WaitFor("Recovered 1 message cut short", 15000)) << t->Output();
@@ -161,11 +143,9 @@ TEST_F(ProgramTest, ARecordingCutShortIsListedAtTheNextStart) {
   EXPECT_EQ(t->Wait(10000), 0);
   std::vector<uint8_t> log = telvara::testing::ReadFileBytes(dir_ + "/orvanel.log");
   telvara::LogReadResult read = telvara::MessageLog::Read(log.data(), log.size());
-  ASSERT_TRUE(read.Ok()) << read.detail;
-  ASSERT_EQ(read.messages.size(), 1u);
-  EXPECT_EQ(read.messages[0]->fileName, "PCUTSHRT.WAV");
-  EXPECT_EQ(read.messages[0]->lengthSeconds, 3u);
-  EXPECT_EQ(read.messages[0]->status, telvara::MessageStatus::StatusNew);
+  ASSERT_EQ(read.messages.size(), 1u) << read.detail;
+  const telvara::CMessage& m = *read.messages[0];
+  EXPECT_TRUE(m.fileName == "PCUTSHRT.WAV" && m.lengthSeconds == 3 && m.status == telvara::MessageStatus::StatusNew);
   std::vector<uint8_t> wav = telvara::testing::ReadFileBytes(dir_ + "/inbox/PCUTSHRT.WAV");
   ASSERT_EQ(wav.size(), 44u + 7200 * 3 + 6);
   EXPECT_EQ(telvara::testing::U32(wav, 40), 7200u * 3 + 5);

@@ -1,7 +1,5 @@
-// Voice on a real pseudo-terminal (its queue reads 0) in real time against telvara-modemsim:
-// plays arrive byte for byte at the line rate, the caller comes back sample for sample, a
-// key ends a play within a second, the CPU stays idle; in every dialect, each at its
-// voice format's rate.
+// Voice on a real pseudo-terminal (its queue reads 0) in real time against telvara-modemsim,
+// in every dialect at its voice format's rate.
 #include <gtest/gtest.h>
 
 #include <ctime>
@@ -24,7 +22,7 @@ double IdleWhile(RealClock& clock, const std::function<void()>& fn) {
 struct Dialect {
   const char* name;
   ModemType type;
-  int rate;  // the line's samples per second
+  int rate;
 };
 
 void PrintTo(const Dialect& d, std::ostream* out) { *out << d.name; }
@@ -60,8 +58,7 @@ TEST_P(VoiceOnPty, PlayAndRecordKeepTheLineRateByteForByteAndAKeyEndsAPlayWithin
                            etx = line.Entries("etx-received"), heard = line.HeardFiles();
   ASSERT_TRUE(ends.size() == 2 && keys.size() == 2 && etx.size() == 2 && heard.size() == 2);
   EXPECT_NEAR(PtyVoiceLine::Field(ends[0], "ms"), seconds * 1000 + 300, 400);
-  // The line never ran dry for longer than one block's worth of sound.
-  EXPECT_LE(PtyVoiceLine::Field(ends[0], "longestGapMs"), 512 * 1000 / d.rate);
+  EXPECT_LE(PtyVoiceLine::Field(ends[0], "longestGapMs"), 512 * 1000 / d.rate);  // never dry for over a block
   EXPECT_TRUE(PtyVoiceLine::ReadSamples(heard[0]) == prompt);
   EXPECT_NEAR(PtyVoiceLine::Field(etx[1], "t") - PtyVoiceLine::Field(keys[1], "t"), 500, 500);
 }

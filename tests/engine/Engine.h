@@ -1,5 +1,5 @@
 #pragma once
-// Test harness: the call engine on the simulated line, wired as the program wires it.
+// The call engine on the simulated line, wired as the program wires it.
 #include <gtest/gtest.h>
 
 #include "SimLine.h"
@@ -52,11 +52,7 @@ struct Engine {
   std::size_t Answers() { return line.Times("command", "ATA").size(); }
   // What a page of the window posts, as the server posts it.
   void Post(int id, const std::string& data, const std::string& page = "") {
-    LoopMessage m;
-    m.id = id;
-    m.data = data;
-    m.page = page;
-    line.Loop().Post(std::move(m));
+    line.Loop().Post({LoopMessage::Kind::Command, id, data, {}, page});
   }
   void Ring(int n, uint32_t thenRunMs) {
     line.Modem().Ring(n);
@@ -73,15 +69,16 @@ struct Engine {
   std::unique_ptr<COrvanelView> view;
 };
 
-// A call answered at the first ring. The greeting's two prompts last 2 s each.
+// A call answered at the first ring, or as the profile says. The greeting's two prompts last 2 s each.
 struct Call : Engine {
-  Call() : Engine(Rockwell, "RINGS=-1\n") {
+  Call() : Call(Rockwell, "RINGS=-1\n") {}
+  explicit Call(const std::string& afterAnswer) : Call() { Run(afterAnswer); }
+  Call(ModemType dialect, const std::string& profile) : Engine(dialect, profile) {
     std::string error;
     std::filesystem::create_directory(line.Path("system"));
     for (const char* name : {"sys001.wav", "sys002.wav"})
       EXPECT_TRUE(sim::WriteWavFile(line.Path("system/") + name, std::vector<uint8_t>(14400, 0x40), 7200, error));
   }
-  explicit Call(const std::string& afterAnswer) : Call() { Run(afterAnswer); }
   // What the caller does after the answer.
   void Run(const std::string& afterAnswer) {
     EXPECT_EQ(line.Stream().AddScenario("ring 1\nwait answer\n" + afterAnswer), "");

@@ -11,13 +11,15 @@ TEST(Startup, SendsTheBringUpSequenceShowsItsTextsAndWatchesTheLine) {
   Engine e(Rockwell, "", false);
   std::string firstShown;  // each start-up text is published before the next blocking step
   e.line.At(e.line.Now() + 1, [&] { firstShown = e.window.Snapshot()->startupStatus; });
+  e.line.Faults().openNotice = "Modem not locked";  // what the open went without is logged once
   e.view->OnCreate();
   EXPECT_EQ(firstShown, "Initializing modem");
   EXPECT_EQ(e.line.Commands(), (Strings{"AT&F&C1&D2", "ATE0V1", "AT#CLS=8", "AT&K3", "AT+FCLASS=0"}));
   Strings log;
   for (const auto& [t, text] : e.log) log.push_back(text);
-  EXPECT_EQ(log, (Strings{"Checking directory", "Read in settings", "Open comm port", "Initializing modem",
-                          "Trying to set modem to voice mode", "Modem Set to voice mode", "Ready", "Stand by"}));
+  EXPECT_EQ(log, (Strings{"Checking directory", "Read in settings", "Open comm port", "Modem not locked",
+                          "Initializing modem", "Trying to set modem to voice mode", "Modem Set to voice mode", "Ready",
+                          "Stand by"}));
   EXPECT_TRUE(e.Boxes().empty() && !e.window.Current().startupVisible);
   EXPECT_EQ(e.State(), "watching 1, timer 1, busy 0, rings -1: Stand by");
 }
@@ -31,9 +33,7 @@ TEST(Startup, AMissingInboxIsReportedAndCreated) {
   EXPECT_TRUE(std::filesystem::is_directory(e.line.Path("inbox")) && e.view->inboxDir == e.line.Path("inbox/"));
 }
 
-// A port that cannot be opened at start (a USB modem not plugged in yet) refuses line
-// work and is tried again 5 s later, then at doubling intervals; the first open that
-// works runs the whole bring-up.
+// A port not there at start (a USB modem not plugged in yet) is tried again at 5 s, then doubling.
 TEST(Startup, OpenComFailedIsTriedAgainUntilThePortOpensThenBroughtUp) {
   Engine e(Rockwell, "RINGS=-1\n", false);
   e.line.Faults().failOpen = true;
@@ -56,14 +56,6 @@ TEST(Startup, OpenComFailedIsTriedAgainUntilThePortOpensThenBroughtUp) {
   EXPECT_EQ(e.Answers(), 1u);
 }
 
-TEST(Startup, WhatTheOpenWentWithoutIsLoggedOnce) {
-  Engine e(Rockwell, "", false);
-  e.line.Faults().openNotice = "Modem not locked: cannot write in /nowhere (No such file or directory)";
-  e.view->OnCreate();
-  EXPECT_EQ(e.TimesOf(e.line.Faults().openNotice).size(), 1u);
-  EXPECT_EQ(e.State(), "watching 1, timer 1, busy 0, rings -1: Stand by");
-}
-
 TEST(Startup, ACommandTheModemRefusesIsShownAndStartUpGoesOn) {
   struct Case {
     ModemType dialect;
@@ -79,8 +71,7 @@ TEST(Startup, ACommandTheModemRefusesIsShownAndStartUpGoesOn) {
       {IS_101, "INIT=ATZ\n", "ATZ", 20,  // refused once, then accepted: E0V1 follows
        {"ATZ", "ATH0", "ATZ", "ATE0V1", "AT+FCLASS=8", "AT+FLO=2", "AT+FCLASS=0"}, {}, 1},
       {Rockwell, "", "AT#CLS=8", 0,  // no voice mode: no ring watch
-       {"AT&F&C1&D2", "ATE0V1", "AT#CLS=8", "AT+FCLASS=0"}, {"Set Voice Mode Failed"}, 0},
-      {Cirrus, "", "AT\\Q3", 0, {"AT&F&C1&D2", "ATE0V1", "AT#VCL=1", "AT\\Q3", "AT+FCLASS=0"}, {}, 1}};
+       {"AT&F&C1&D2", "ATE0V1", "AT#CLS=8", "AT+FCLASS=0"}, {"Set Voice Mode Failed"}, 0}};
   // clang-format on
   for (const Case& c : cases) {
     Engine e(c.dialect, c.profile, false);
@@ -90,7 +81,6 @@ TEST(Startup, ACommandTheModemRefusesIsShownAndStartUpGoesOn) {
     EXPECT_EQ(e.line.Commands(), c.commands);
     EXPECT_EQ(e.Boxes(), c.boxes);
     EXPECT_EQ(std::pair(e.view->watching, e.view->timerId), std::pair(c.watching, c.watching));
-    EXPECT_EQ(e.TimesOf("Set hardware flow control failed").size(), c.dialect == Cirrus ? 1u : 0u);
     e.Ring(3, 20000);
     EXPECT_EQ(e.TimesOf("Phone ringing.").empty(), !c.watching);
   }
@@ -101,15 +91,13 @@ TEST(Startup, AModemThatSendsGarbageDoesNotHangStartUpAndShutdownDropsDtr) {
   e.line.Modem().SendNoise(3000);
   e.view->OnCreate();
   EXPECT_LT(e.line.Now(), 30000u);
-  EXPECT_EQ(e.State(), "watching 1, timer 1, busy 0, rings -1: Stand by");
-  EXPECT_TRUE(e.line.Modem().Dtr());
+  EXPECT_TRUE(e.State() == "watching 1, timer 1, busy 0, rings -1: Stand by" && e.line.Modem().Dtr()) << e.State();
   e.view->OnDestroy();
   EXPECT_FALSE(e.line.Modem().Dtr());
   EXPECT_EQ(e.line.Stream().OpenHandles() + e.view->timerId + e.line.Loop().HasTimer(TimerId::RingWatch), 0);
 }
 
-// Clicks still queued when the window closes are taken while the port closes: none may
-// start work on the line.
+// Clicks still queued when the window closes start no work on the line.
 TEST(Startup, CommandsQueuedAtCloseStartNothingOnTheClosedPort) {
   Engine e(Rockwell);
   std::size_t commands = e.line.Commands().size();
@@ -118,12 +106,10 @@ TEST(Startup, CommandsQueuedAtCloseStartNothingOnTheClosedPort) {
   e.view->OnDestroy();
   e.line.RunFor(1000);
   EXPECT_EQ(e.line.Commands(commands), Strings{});
-  EXPECT_TRUE(e.TimesOf("Recording new announcement message").empty());
-  EXPECT_FALSE(e.window.Current().lineBusy);
+  EXPECT_TRUE(e.TimesOf("Recording new announcement message").empty() && !e.window.Current().lineBusy);
 }
 
-// Idle, the watch sleeps until the modem speaks or its next deadline: the end of the
-// first 12 s, then the health probe 10 minutes after the modem last spoke.
+// Idle, the watch sleeps until the modem speaks or a deadline: the first 12 s, then the probe.
 TEST(RingWatch, AnIdleWatchWakesOnlyForItsDeadlinesAndProbesTheModemEveryTenMinutes) {
   Engine e(Rockwell);
   std::size_t commands = e.line.Commands().size();
@@ -136,8 +122,7 @@ TEST(RingWatch, AnIdleWatchWakesOnlyForItsDeadlinesAndProbesTheModemEveryTenMinu
   EXPECT_EQ(e.ticks.size(), 2u);
 }
 
-// A modem that stops answering is found by the probe and taken back; so is a port that
-// hangs up (a USB modem unplugged), which is noticed at once.
+// The probe finds a modem that stops answering; a port that hangs up (a USB modem unplugged), at once.
 TEST(RingWatch, AModemThatStopsAnsweringOrAPortThatHangsUpIsTakenBack) {
   Engine e(Rockwell, "RINGS=-1\n");
   ASSERT_EQ(e.line.Stream().AddScenario("after 1m reply AT silence\nafter 11m reply AT default"), "");
@@ -160,8 +145,7 @@ TEST(RingWatch, AModemThatStopsAnsweringOrAPortThatHangsUpIsTakenBack) {
 TEST(RingWatch, TheFirstRingWithinTwelveSecondsOfStartOnlyReachesZeroAndZeroRingsAnswersAtOnce) {
   Engine e(Rockwell);  // RINGS absent: one ring
   e.Ring(2, 3000);
-  EXPECT_EQ(e.State(), "watching 1, timer 1, busy 0, rings 0: Phone ringing.");
-  EXPECT_EQ(e.Answers(), 0u);
+  EXPECT_TRUE(e.State() == "watching 1, timer 1, busy 0, rings 0: Phone ringing." && e.Answers() == 0) << e.State();
   e.line.RunFor(5000);  // the second ring, 6 s later, counts and answers
   EXPECT_EQ(e.Answers(), 1u);
   Engine f(Rockwell, "RINGS=-1\n");
@@ -179,12 +163,10 @@ TEST(RingWatch, RingsElevenSecondsApartAccumulateThirteenRestartAndTheThirdAnswe
   e.Ring(1, 2000);
   for (const char* text : {"NO CARRIER", "OK", "CONNECT 9600"}) e.line.Modem().SendResultLine(text);
   e.line.RunFor(2000);  // other result lines neither count nor reset
-  EXPECT_EQ(e.State(), "watching 1, timer 1, busy 0, rings 1: Phone ringing.");
-  EXPECT_EQ(e.Answers(), 0u);
+  EXPECT_TRUE(e.State() == "watching 1, timer 1, busy 0, rings 1: Phone ringing." && e.Answers() == 0) << e.State();
   e.line.RunFor(3000);  // that caller gave up; the next one's second ring is the third
   e.Ring(2, 20000);
-  EXPECT_EQ(e.Answers(), 1u);
-  EXPECT_EQ(e.State(), "watching 1, timer 1, busy 0, rings 0: Stand by");
+  EXPECT_TRUE(e.State() == "watching 1, timer 1, busy 0, rings 0: Stand by" && e.Answers() == 1) << e.State();
 }
 
 // A notification started at T: attempts at T + 10 s, T + the delay, twice more, then never.
@@ -225,7 +207,6 @@ TEST(CallOutSchedule, TenSecondsThenTheDelayThenTwiceMoreThenNeverAndAnAnsweredC
   EXPECT_NEAR(at[0], 300200, 200);
 }
 
-// Without a number to call, the first attempt ends the notification; nothing is dialled.
 TEST(CallOutSchedule, NoNumberNoCallOut) {
   Engine e(Rockwell);
   e.view->callOutBase = e.line.Now();

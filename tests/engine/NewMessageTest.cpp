@@ -1,5 +1,4 @@
-// What follows a new message on the simulated line: the owner's command with the
-// message's values, and the longest message the profile allows.
+// What follows a new message: the owner's command, and the longest message allowed.
 #include <stdlib.h>
 
 #include <chrono>
@@ -7,53 +6,38 @@
 #include <thread>
 
 #include "Engine.h"
-#include "settings/ModemSettings.h"
 
 namespace telvara::testing {
 namespace {
 
-// A call answered at the first ring, on a profile of the test's.
-struct CallWith : Engine {
-  explicit CallWith(const std::string& profile) : Engine(Rockwell, "RINGS=-1\n" + profile) {
-    std::string error;
-    std::filesystem::create_directory(line.Path("system"));
-    for (const char* name : {"sys001.wav", "sys002.wav"})
-      EXPECT_TRUE(sim::WriteWavFile(line.Path("system/") + name, std::vector<uint8_t>(7200, 0x40), 7200, error));
+// The hook runs in real time: the loop is pumped until the status comes (10 s at most).
+bool WaitForStatus(Call& c, const std::string& text) {
+  for (int i = 0; i < 1000 && c.window.Current().status != text; ++i) {
+    c.line.Loop().PumpOne();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  void Run(const std::string& afterAnswer) {
-    EXPECT_EQ(line.Stream().AddScenario("ring 1\nwait answer\n" + afterAnswer), "");
-    line.RunFor(1000);
-  }
-  // The hook runs in real time: the loop is pumped until the status comes (10 s at most).
-  bool WaitForStatus(const std::string& text) {
-    for (int i = 0; i < 1000 && window.Current().status != text; ++i) {
-      line.Loop().PumpOne();
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return window.Current().status == text;
-  }
-};
+  return c.window.Current().status == text;
+}
 
 TEST(NewMessage, TheCommandGetsTheMessageInItsEnvironmentAndItsFailureIsOnlyShown) {
   setenv("TZ", "TST-2", 1);  // two hours east of UTC, no summer time
   tzset();
   ScratchDir out;
-  CallWith c("[NOTIFY]\nCOMMAND=env | grep -E '^TELVARA_(FILE|CALLER|LENGTH|TIME|LOG)=' | sort > '" + out.Path() +
-             "env'; exit 3\n");
+  Call c(Rockwell, "RINGS=-1\n[NOTIFY]\nCOMMAND=env | grep -E '^TELVARA_(FILE|CALLER|LENGTH|TIME|LOG)=' | sort > '" +
+                       out.Path() + "env'; exit 3\n");
   c.Run("after 3s key 1\nwait record\nafter 3s hangup\n");
   ASSERT_EQ(c.document.GetMessageCount(), 1);
-  ASSERT_TRUE(c.WaitForStatus("New-message hook failed: exit status 3")) << c.State();
+  ASSERT_TRUE(WaitForStatus(c, "New-message hook failed: exit status 3")) << c.State();
   const CMessage& m = *c.document.GetMessageAt(0);
   std::time_t shifted = m.time + 7200;
   std::tm utc{};
   gmtime_r(&shifted, &utc);
   char time[32];
   std::strftime(time, sizeof time, "%Y-%m-%dT%H:%M:%S+02:00", &utc);
-  std::ifstream in(out.Path() + "env");
-  std::string env((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(env, "TELVARA_CALLER=\nTELVARA_FILE=" + c.line.Path("inbox/") + m.fileName +
-                     "\nTELVARA_LENGTH=" + std::to_string(m.lengthSeconds) +
-                     "\nTELVARA_LOG=" + c.document.GetPathName() + "\nTELVARA_TIME=" + time + "\n");
+  EXPECT_EQ(ReadFileText(out.Path() + "env"), "TELVARA_CALLER=\nTELVARA_FILE=" + c.line.Path("inbox/") + m.fileName +
+                                                  "\nTELVARA_LENGTH=" + std::to_string(m.lengthSeconds) +
+                                                  "\nTELVARA_LOG=" + c.document.GetPathName() +
+                                                  "\nTELVARA_TIME=" + time + "\n");
   EXPECT_GE(m.lengthSeconds, 3u);
   // Nothing else changed: the message is listed, kept, and the owner is still to be called.
   EXPECT_EQ(c.window.Current().rows.size(), 1u);
@@ -64,7 +48,7 @@ TEST(NewMessage, TheCommandGetsTheMessageInItsEnvironmentAndItsFailureIsOnlyShow
 }
 
 TEST(NewMessage, MaxLenStopsALongerCallerAsAKeyWouldAndKeepsWhatCame) {
-  CallWith c("MAXLEN=2\n");
+  Call c(Rockwell, "RINGS=-1\nMAXLEN=2\n");
   c.Run("after 3s key 1\nwait record\nafter 8s hangup\n");
   ASSERT_EQ(c.document.GetMessageCount(), 1);
   const CMessage& m = *c.document.GetMessageAt(0);
@@ -72,19 +56,6 @@ TEST(NewMessage, MaxLenStopsALongerCallerAsAKeyWouldAndKeepsWhatCame) {
   EXPECT_TRUE(c.line.Port().Wire().find(char(kCAN)) != std::string::npos);
   EXPECT_TRUE(c.line.Reported().empty());
   for (const auto& [t, text] : c.log) EXPECT_EQ(text.find("limit"), std::string::npos) << text;
-}
-
-TEST(NewMessage, AMaxLenOutsideZeroToSixHundredIsToldOnceAndTheBoundIsUsed) {
-  for (const char* value : {"601", "-1", "2x", "99999999999"}) {
-    ScratchDir dir;
-    std::ofstream(dir.Path() + "telvara.ini") << "[MODEM]\nMAXLEN=" << value << "\n";
-    std::vector<std::string> notices;
-    ModemSettings s = LoadSettings(Profile(dir.Path() + "telvara.ini"), &notices);
-    EXPECT_EQ(s.maxLenSeconds, 0) << value;
-    EXPECT_EQ(notices, std::vector<std::string>{"Profile: MAXLEN=" + std::string(value) +
-                                                " is not a number of seconds from 0 to 600: messages end at the "
-                                                "10-minute bound"});
-  }
 }
 
 }  // namespace

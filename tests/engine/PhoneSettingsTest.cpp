@@ -1,5 +1,4 @@
-// The owner's settings and security code changed by telephone, and the entry of digits,
-// on an answered call on the simulated line.
+// The owner's settings and security code changed by telephone, and the entry of digits.
 #include <sstream>
 
 #include "Engine.h"
@@ -7,11 +6,9 @@
 namespace telvara::testing {
 namespace {
 
-// A call the test answers on the view's modem; a dialogue then runs on it as the owner's
-// menu would run it. There are no prompt files: each prompt only shows its name.
+// A call answered on the view's modem, a dialogue run on it as the menu would; no prompt files.
 struct Owner : Engine {
   Owner() : Engine(Rockwell) { view->settings.phoneNumber = "555"; }
-  // The caller does `afterAnswer` while `work` runs on the line.
   void Run(const std::string& afterAnswer, const std::function<void()>& work) {
     EXPECT_EQ(line.Stream().AddScenario("wait answer\n" + afterAnswer), "");
     view->RunOnLine(
@@ -57,8 +54,7 @@ TEST(PhoneSettings, ReadDigitsStopsAtFifteenAtAStarOrHashOrTwentySecondsAfterIts
     Owner o;
     std::string digits;
     o.Run(keys, [&] { digits = o.view->ReadDigits(15); });
-    EXPECT_EQ(digits, expected) << keys;
-    EXPECT_EQ(o.left, left) << keys;
+    EXPECT_EQ(std::pair(digits, o.left), std::pair(std::string(expected), left)) << keys;
     EXPECT_NEAR(o.end - o.line.Times("answer")[0], ms, 150) << keys;
   }
 }
@@ -111,8 +107,9 @@ TEST(PhoneSettings, ASettingThatCannotBeSavedRunsOnAndTheStatusSaysWhy) {
   *o.profile = Profile(path);
   o.Run(Owner::Keys("7 1 #"), [&] { o.view->ChangeSettingsByPhone(); });
   EXPECT_EQ(o.view->settings.rings, 7);
-  std::string why = "The setting was not saved: " + path + ": cannot write beside it: No such file or directory";
-  EXPECT_EQ(o.TimesOf(why).size(), 1u);
+  EXPECT_EQ(
+      o.TimesOf("The setting was not saved: " + path + ": cannot write beside it: No such file or directory").size(),
+      1u);
 }
 
 }  // namespace

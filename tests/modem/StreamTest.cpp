@@ -1,5 +1,4 @@
-// Voice play and record on a call on the simulated line: what reaches the line and the
-// file, what ends them, the pacing, and the bounds on a port or modem that never ends.
+// Voice play and record on a call on the simulated line.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -70,13 +69,6 @@ TEST(StreamRate, AFileAtAnotherRateThanTheLinesIsConverted) {
   for (size_t i = 0; i < played.size(); i += 97) EXPECT_NEAR(played[i], 20 + i * 200 / 9600, 1) << i;
 }
 
-TEST_F(Stream, EventsOtherThanKeysAreDroppedAndThePlayGoesOn) {
-  Scenario("wait play\nafter 300ms event b\nafter 300ms event d\nafter 300ms event s\nafter 300ms event q\n");
-  EXPECT_EQ(modem.PlayFile(WavFile(line, Samples(3 * 7200))), 1);
-  EXPECT_EQ(line.Played().at(0).size(), 3u * 7200u);
-  EXPECT_EQ(modem.TakeEvent(), 0);
-}
-
 TEST_F(Stream, AFileOfOnlyAHeaderOrMissingPlaysNothingAndARefusedTransmitSendsNothing) {
   std::ofstream(line.Path("tiny.wav")) << "RIFF";
   ASSERT_EQ(modem.BeginPlay(), 1);
@@ -90,27 +82,6 @@ TEST_F(Stream, AFileOfOnlyAHeaderOrMissingPlaysNothingAndARefusedTransmitSendsNo
   std::size_t before = line.Port().Wire().size();
   EXPECT_EQ(modem.PlayFile(path) + modem.BeginPlay() + modem.StreamFile(path), 0);  // nor as commands
   EXPECT_EQ(line.Port().Wire().substr(before), kPlay + kPlay);
-}
-
-// As on a pseudo-terminal (seconds buffered, the queue reads 0): only the pacing bounds it.
-TEST_F(Stream, APromptIsPacedWithinHalfASecondOfTheLineAndAKeyEndsItAfterTheCurrentBlock) {
-  line.Faults().hidesOutputQueue = true;
-  line.Faults().portBuffer = 1 << 20;
-  std::string path = WavFile(line, Samples(72000));
-  uint32_t start = line.Now();
-  EXPECT_EQ(modem.PlayFile(path), 1);
-  EXPECT_EQ(line.Played().at(0).size(), 72000u);
-  EXPECT_LE(line.Port().mostQueued, 3600u + 2 * FMODEM::kPlayBlock);
-  EXPECT_EQ(line.Modem().Phases().back().underruns, 0);
-  EXPECT_NEAR(line.Times("voice-tx-end").at(0) - start, 10100, 100);
-  Scenario("wait play\nafter 3s key 5\n");
-  EXPECT_EQ(modem.PlayFile(path), 1);
-  EXPECT_EQ(modem.TakeEvent(), '5');  // left queued
-  uint32_t key = line.Times("event", "5").at(0);
-  EXPECT_LE(line.Port().TimesOf("\x10").at(1) - key, 80u);        // DLE ETX within a block's time
-  EXPECT_LE(line.Times("voice-tx-end").at(1) - key, 500u + 80u);  // the line ran the pacing bound at most
-  EXPECT_LT(line.Played().at(0).size(), 72000u);
-  EXPECT_TRUE(line.Reported().empty());
 }
 
 TEST_F(Stream, EndPlayRepeatsAnUnansweredEndMarkOnceAndWaitsForTheQueueThreeSecondsAtMost) {
@@ -160,7 +131,6 @@ TEST_F(Stream, KeysQuietAndTheFifthSilenceReportStopTheRecordingAndOtherCodesDoN
   EXPECT_LE(line.Port().TimesOf("\x18").back() - reports.back(), 60u);
 }
 
-// 7200 samples are 7244 bytes, 7201 are 7246 with the pad; at once: the 44-byte header.
 TEST_F(Stream, AnEndMarkEndsTheFileWithItsSizesAndWithoutOkTheRecordingFails) {
   for (std::size_t n : {7200u, 7201u, 0u}) {
     Receives(std::string(n, '\x80') + "\x10\x03\r\nOK");
@@ -181,11 +151,9 @@ TEST_F(Stream, ARefusedReceiveLeavesNoFileAndAnUncreatableFileSendsNothing) {
   std::size_t before = line.Commands().size();
   EXPECT_EQ(modem.RecordFile(line.Path("nodir/x.wav")) + modem.RecordFile("/dev/null"), 0);
   EXPECT_EQ(line.Commands(before), Strings(2, "AT#BDR=48#VBS=8#VSR=7200"));  // the format only
-  ASSERT_EQ(line.Reported().size(), 2u);
-  EXPECT_NE(line.Reported()[0].find("nodir/x.wav"), std::string::npos);
+  EXPECT_TRUE(line.Reported().size() == 2 && line.Reported()[0].find("nodir/x.wav") != std::string::npos);
 }
 
-// Silent for 10 s: cancelled; the cancel ignored: left 3 s later; the file true either way.
 TEST_F(Stream, TenSecondsWithoutDataCancelAndAModemIgnoringTheCancelIsLeftThreeSecondsLater) {
   Receives(std::string(7200, '\x80'));  // then nothing
   uint32_t start = line.Now();
@@ -230,11 +198,9 @@ TEST_F(Stream, AFullDiskStopsTheRecordingAndKeepsWhatWasWritten) {
   EXPECT_EQ(WithFileSizeLimit(44 + 5001, [&] { return modem.RecordFile(line.Path("full.wav")); }), 1);
   EXPECT_EQ(line.Port().TimesOf("\x18").size(), 1u);
   EXPECT_EQ(Recorded(line.Path("full.wav")).size(), 5001u);  // and the file's size
-  ASSERT_EQ(line.Reported().size(), 1u);
-  EXPECT_EQ(line.Reported()[0].rfind("Cannot write " + line.Path("full.wav"), 0), 0u);
+  EXPECT_TRUE(line.Reported().size() == 1 && line.Reported()[0].starts_with("Cannot write " + line.Path("full.wav")));
 }
 
-// Where the driver does not show it, the WAV object: plain files only, deleting its own.
 TEST(Wave, OnlyPlainFilesAreRecordedOverOrPlayedAndDiscardDeletesOnlyWhatItCreated) {
   SimLine line{Rockwell};  // for its folder
   std::string keep = line.Path("keep.wav"), gone = line.Path("gone.wav"), fifo = line.Path("fifo");

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -11,80 +10,23 @@ using namespace telvara;
 
 namespace {
 
-struct VirtualLoop {
-  VirtualClock clock;
-  VirtualWaiter* waiter;
-  EventLoop loop;
-  VirtualLoop() : waiter(new VirtualWaiter(clock)), loop(clock, std::unique_ptr<Waiter>(waiter)) {}
-  // At `ms` from now, something outside the engine posts `run` to it.
-  void PostAt(uint32_t ms, std::function<void()> run) {
-    waiter->At(clock.Now() + ms, [this, run] {
-      LoopMessage m;
-      m.kind = LoopMessage::Kind::Invoke;
-      m.invoke = run;
-      loop.Post(std::move(m));
-    });
-  }
-};
-
-LoopMessage Command(int id) {
-  LoopMessage m;
-  m.id = id;
-  return m;
-}
+LoopMessage Command(int id) { return {LoopMessage::Kind::Command, id, {}, {}, {}}; }
 
 TEST(EventLoop, WaitUnitsAreFiveAndAHalfMillisecondsAndTicksOrderAcrossTheWrap) {
-  for (auto [units, ms] : {std::pair{2u, 11u}, {5u, 27u}, {20u, 110u}, {400u, 2200u}, {25000u, 137500u}}) {
-    EXPECT_EQ(UnitsToMs(units), ms) << units;
-  }
-  EXPECT_TRUE(TickReached(5, 0xFFFFFFF0u));  // 21 ms after a wrap
-  EXPECT_FALSE(TickReached(0xFFFFFFF0u, 5));
+  EXPECT_EQ(UnitsToMs(5) + UnitsToMs(25000), 27u + 137500u);
+  EXPECT_TRUE(TickReached(5, 0xFFFFFFF0u) && !TickReached(0xFFFFFFF0u, 5));  // 21 ms after a wrap
   EXPECT_TRUE(TickReached(100, 100));
 }
 
-TEST(EventLoop, DelayWaitsExactlyAndDispatchesMessagesAndTimersMeanwhile) {
-  VirtualLoop v;
-  uint32_t start = v.clock.Now();
-  std::vector<uint32_t> seen;
-  v.loop.SetHandler([&](const LoopMessage& m) { seen.push_back(m.kind == LoopMessage::Kind::Timer); });
-  v.loop.SetTimer(TimerId::RingWatch, 200);
-  v.PostAt(20, [&] { seen.push_back(v.clock.Now() - start); });
-  v.loop.Delay(100);  // 550 ms: two ticks
-  EXPECT_EQ(v.clock.Now() - start, 550u);
-  EXPECT_EQ(seen, (std::vector<uint32_t>{20, 1, 1}));
-}
-
-TEST(EventLoop, ANestedWaitMovesTheSharedDeadline) {
-  VirtualLoop v;
-  uint32_t start = v.clock.Now();
-  v.PostAt(10, [&] { v.loop.SetDeadline(200); });  // 1100 ms from t+10
-  v.loop.Delay(20);
-  EXPECT_EQ(v.clock.Now() - start, 1110u);
-}
-
-TEST(EventLoop, PostedMessagesComeBeforeTimersAndInOrder) {
-  VirtualLoop v;
-  std::vector<int> order;
-  v.loop.SetHandler([&](const LoopMessage& m) { order.push_back(m.kind == LoopMessage::Kind::Timer ? -1 : m.id); });
-  v.loop.SetTimer(TimerId::RingWatch, 1);
-  v.clock.Advance(5);
-  v.loop.Post(Command(7));
-  v.loop.Post(Command(8));
-  while (v.loop.PumpOne()) {
-    if (order.size() == 3) v.loop.KillTimer(TimerId::RingWatch);
-  }
-  EXPECT_EQ(order, (std::vector<int>{7, 8, -1}));
-}
-
 TEST(EventLoop, AFloodIsRefusedButACloseIsAlwaysTaken) {
-  VirtualLoop v;
-  for (std::size_t i = 0; i < EventLoop::kMaxPosted; ++i) ASSERT_TRUE(v.loop.Post(Command(0)));
-  EXPECT_FALSE(v.loop.Post(Command(0)));
-  v.loop.PostClose();
+  VirtualClock clock;
+  EventLoop loop(clock, std::make_unique<VirtualWaiter>(clock));
+  for (std::size_t i = 0; i < EventLoop::kMaxPosted; ++i) ASSERT_TRUE(loop.Post(Command(0)));
+  EXPECT_FALSE(loop.Post(Command(0)));
+  loop.PostClose();
   std::size_t taken = 0;
-  while (v.loop.PumpOne()) ++taken;
-  EXPECT_EQ(taken, EventLoop::kMaxPosted + 1);
-  EXPECT_TRUE(v.loop.QuitRequested());
+  while (loop.PumpOne()) ++taken;
+  EXPECT_TRUE(taken == EventLoop::kMaxPosted + 1 && loop.QuitRequested());
 }
 
 TEST(RealLoop, PostFromAnotherThreadWakesABlockedWait) {
@@ -96,9 +38,8 @@ TEST(RealLoop, PostFromAnotherThreadWakesABlockedWait) {
   });
   uint32_t start = clock.Now();
   loop.WaitUntil(start + 5000, WaitFor::Messages);  // must return on the post, not after 5 s
-  EXPECT_LT(clock.Now() - start, 2000u);
+  EXPECT_TRUE(clock.Now() - start < 2000u && loop.HasPosted());
   poster.join();
-  EXPECT_TRUE(loop.HasPosted());
 }
 
 TEST(RealLoop, RunEndsOnCloseAndSleepsBetweenTimers) {

@@ -1,6 +1,4 @@
-// The new-message hook runner on real processes: values reach the command through its
-// environment only, its output comes out in bounded lines, a hook that fails or runs
-// too long is reported, and closing ends a running hook at once.
+// The new-message hook runner on real processes.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -15,6 +13,7 @@
 #include "platform/HookRunner.h"
 
 using namespace telvara;
+using telvara::testing::ReadFileText;
 using telvara::testing::ScratchDir;
 
 namespace {
@@ -47,11 +46,6 @@ struct Hooks {
   std::unique_ptr<HookRunner> runner;
 };
 
-std::string Read(const std::string& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 TEST(HookRunner, ACallerTextReachesTheCommandAsTextAndRunsNothing) {
   ScratchDir dir;
   std::string hostile = "$(touch " + dir.Path() + "a) `touch " + dir.Path() + "b`'\"; touch " + dir.Path() + "c #\\";
@@ -59,9 +53,8 @@ TEST(HookRunner, ACallerTextReachesTheCommandAsTextAndRunsNothing) {
   ASSERT_TRUE(h.runner->Run("printf '%s' \"$TELVARA_CALLER\" > " + dir.Path() + "caller; echo \"$TELVARA_CALLER\"",
                             {{"TELVARA_CALLER", hostile}}));
   h.WaitResults(1);
-  ASSERT_EQ(h.results.size(), 1u);
-  EXPECT_TRUE(h.results[0].Ok()) << h.results[0].Describe(60000);
-  EXPECT_EQ(Read(dir.Path() + "caller"), hostile);
+  EXPECT_TRUE(h.results.size() == 1 && h.results[0].Ok());
+  EXPECT_EQ(ReadFileText(dir.Path() + "caller"), hostile);
   EXPECT_EQ(h.Lines(), std::vector<std::string>{"Hook: " + hostile});
   for (const char* name : {"a", "b", "c"}) EXPECT_FALSE(std::filesystem::exists(dir.Path() + name)) << name;
 }
@@ -77,8 +70,7 @@ TEST(HookRunner, OutputComesOutInBoundedLinesAndAChattyHookIsNotHeldUp) {
                     "yes 0123456789 | head -c 5000000",
                     {}));
   h.WaitResults(1);
-  ASSERT_EQ(h.results.size(), 1u);
-  EXPECT_TRUE(h.results[0].Ok()) << h.results[0].Describe(60000);
+  EXPECT_TRUE(h.results.size() == 1 && h.results[0].Ok());
   EXPECT_EQ(h.Lines(), (std::vector<std::string>{"Hook: " + std::string(20, 'a'), "Hook: x?[1m\ty", "Hook: 0123456789",
                                                  "Hook: 0123456789", "Hook: (further output dropped)"}));
 }
@@ -94,12 +86,10 @@ TEST(HookRunner, FailuresAreReportedInOrderAndALongHookIsEndedAtItsLimit) {
   ASSERT_TRUE(h.runner->Run("sleep 30", {}));
   ASSERT_TRUE(h.runner->Run("trap '' TERM; sleep 30", {}));  // SIGTERM ignored: SIGKILL after the grace
   h.WaitResults(4);
-  ASSERT_EQ(h.results.size(), 4u);
-  EXPECT_EQ(h.results[0].Describe(300), "exit status 3");
-  EXPECT_EQ(h.results[1].Describe(300), "killed by signal 9 (SIGKILL)");
-  EXPECT_EQ(h.results[2].Describe(300), "killed after 300 ms");
-  EXPECT_EQ(h.results[3].kind, HookResult::Kind::TimedOut);
-  EXPECT_EQ(h.results[3].Describe(60000), "killed after 60 s");
+  std::vector<std::string> said;
+  for (const HookResult& r : h.results) said.push_back(r.Describe(300));
+  EXPECT_EQ(said, (std::vector<std::string>{"exit status 3", "killed by signal 9 (SIGKILL)", "killed after 300 ms",
+                                            "killed after 300 ms"}));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
@@ -111,7 +101,7 @@ TEST(HookRunner, ClosingEndsARunningHookAtOnceAndDropsTheWaitingOnes) {
   ASSERT_TRUE(h.runner->Run("touch " + dir.Path() + "second", {}));
   for (int i = 0; i < 500 && !std::filesystem::exists(dir.Path() + "pid"); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  pid_t pid = std::stoi(Read(dir.Path() + "pid"));
+  pid_t pid = std::stoi(ReadFileText(dir.Path() + "pid"));
   auto start = std::chrono::steady_clock::now();
   h.runner.reset();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));

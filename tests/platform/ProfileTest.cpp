@@ -16,8 +16,7 @@ class ProfileTest : public ::testing::Test {
  protected:
   void Write(const std::string& text) { std::ofstream(path_) << text; }
   unsigned Mode() const { return unsigned(fs::status(path_).permissions() & fs::perms::mask); }
-  // Nothing but the profile (or the one file given) in its folder: no temporary file
-  // of a write is left behind.
+  // No temporary file of a write is left behind.
   int FilesBeside() const { return int(std::distance(fs::directory_iterator(dir_), {})); }
 
   telvara::testing::ScratchDir scratch_;
@@ -27,21 +26,17 @@ class ProfileTest : public ::testing::Test {
 TEST(ParseLeadingInt, ReadsTheLeadingNumberClampedToInt) {
   const std::pair<const char*, int> read[] = {
       {"12abc", 12}, {"  -1", -1}, {"99999999999999999999", 2147483647}, {"-99999999999999999999", -2147483647 - 1}};
-  for (auto [text, value] : read) {
-    int v = 0;
-    EXPECT_TRUE(Profile::ParseLeadingInt(text, v)) << text;
-    EXPECT_EQ(v, value) << text;
-  }
   int v = 0;
+  for (auto [text, value] : read) EXPECT_TRUE(Profile::ParseLeadingInt(text, v) && v == value) << text;
   for (const char* text : {"", "x1", "-"}) EXPECT_FALSE(Profile::ParseLeadingInt(text, v)) << text;
 }
 
 TEST_F(ProfileTest, SectionsAndKeysIgnoreCaseAndSpaces) {
   Write("; comment\n[modem]\n  Port = 3 \r\nINIT=AT&F\n[PORTS]\nCOM3=/dev/pts/9\n");
   Profile p(path_);
-  EXPECT_EQ(p.GetInt("MODEM", "PORT", 2), 3);
-  EXPECT_EQ(p.GetString("MODEM", "init", ""), "AT&F");
-  EXPECT_EQ(p.GetString("PORTS", "COM3", ""), "/dev/pts/9");
+  EXPECT_EQ(
+      std::tuple(p.GetInt("MODEM", "PORT", 2), p.GetString("MODEM", "init", ""), p.GetString("PORTS", "COM3", "")),
+      std::tuple(3, "AT&F", "/dev/pts/9"));
   EXPECT_EQ(p.GetString("PORTS", "PORT", "none"), "none");  // keys belong to their section
 }
 
@@ -67,8 +62,7 @@ TEST_F(ProfileTest, WritingKeepsTheFileModeAndANewProfileIsPrivate) {
   EXPECT_EQ(Mode(), 0640u);
 }
 
-// Seeded junk of the profile's own characters (and controls): read, asked and written
-// to without harm.
+// Seeded junk of the profile's own characters (and controls).
 TEST_F(ProfileTest, JunkIsReadAndWrittenToWithoutHarm) {
   const std::string alphabet("[]=;#\r\n \t\0\x01\xffMODEMTYPE", 21);
   std::mt19937 rng(7200);
@@ -89,8 +83,7 @@ TEST_F(ProfileTest, AFailedWriteIsReportedAndLeavesNothingBehind) {
   fs::create_directory(path_);
   std::ofstream(path_ + "/keep") << "x";
   Profile p(path_);
-  EXPECT_FALSE(p.WriteInt("MODEM", "RINGS", 5));
-  EXPECT_FALSE(p.WriteError().empty());
+  EXPECT_TRUE(!p.WriteInt("MODEM", "RINGS", 5) && !p.WriteError().empty());
   EXPECT_EQ(p.GetInt("MODEM", "RINGS", 0), 5);  // kept in memory
   EXPECT_EQ(FilesBeside(), 1);
   EXPECT_FALSE(Profile("/nonexistent-telvara-dir/t.ini").WriteInt("MODEM", "RINGS", 5));

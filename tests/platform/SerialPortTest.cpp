@@ -1,7 +1,5 @@
-// SerialPort on a pseudo-terminal, the test playing the modem on the master side, and
-// the device's lock file (on a plain file as the device where only the lock is at
-// stake). Every lock folder is a scratch folder. The kernel's own termios2 header (not
-// <termios.h>) reads the line back, rates without a Bnnn constant included.
+// SerialPort on a pseudo-terminal, and the device's lock file (on a plain file as the
+// device where only the lock is at stake). The kernel's termios2 header reads the line back.
 #include <asm/termbits.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -43,23 +41,16 @@ std::string LockText(pid_t pid) {
   return text;
 }
 
-std::size_t Entries(const std::string& dir) {
-  auto it = std::filesystem::directory_iterator(dir);
-  return static_cast<std::size_t>(std::distance(begin(it), end(it)));
-}
+long Entries(const std::string& dir) { return std::distance(std::filesystem::directory_iterator(dir), {}); }
 
 TEST(SerialLock, WrittenInTheUucpFormatAndRemovedOnCloseWhileStillOurs) {
   Pty pty;
   ScratchDir locks;
   std::string lock = pty.LockIn(locks.Path());
   PortOpenResult r = SerialPort::Open(pty.path, 115200, locks.Path());
-  ASSERT_TRUE(r.stream) << r.error;
-  EXPECT_EQ(r.notice, "");
+  ASSERT_TRUE(r.stream && r.notice.empty()) << r.error;
   EXPECT_EQ(ReadFileText(lock), LockText(getpid()));
-  struct stat st {};
-  ASSERT_EQ(stat(lock.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0644u);
-  EXPECT_EQ(Entries(locks.Path()), 1u);  // no temporary file left beside it
+  EXPECT_EQ(Entries(locks.Path()), 1);  // no temporary file left beside it
   r.stream.reset();
   EXPECT_FALSE(std::filesystem::exists(lock));
 
@@ -71,28 +62,24 @@ TEST(SerialLock, WrittenInTheUucpFormatAndRemovedOnCloseWhileStillOurs) {
   EXPECT_EQ(ReadFileText(lock), LockText(getppid()));
 }
 
-// Another live process, or another port of this very process under another name of
-// the device, holds the lock.
+// Another live process, or this one under another name of the device, holds the lock.
 TEST(SerialLock, ALiveHolderRefusesTheOpenNamingIt) {
   Pty pty;
   ScratchDir locks, dev;
   std::string lock = pty.LockIn(locks.Path()), link = dev.Path() + "usb-Modem-if00";
   std::ofstream(lock) << LockText(getppid());
   PortOpenResult r = SerialPort::Open(pty.path, 115200, locks.Path());
-  EXPECT_FALSE(r.stream);
   EXPECT_EQ(r.error, "Modem in use by process " + std::to_string(getppid()) + " (lock file " + lock + ")");
-  EXPECT_EQ(ReadFileText(lock), LockText(getppid()));
+  EXPECT_TRUE(!r.stream && ReadFileText(lock) == LockText(getppid()));
   unlink(lock.c_str());
   std::filesystem::create_symlink(pty.path, link);
   PortOpenResult first = SerialPort::Open(link, 115200, locks.Path());
   ASSERT_TRUE(first.stream) << first.error;
-  r = SerialPort::Open(pty.path, 115200, locks.Path());
-  EXPECT_FALSE(r.stream);
-  EXPECT_EQ(r.error, "Modem in use by process " + std::to_string(getpid()) + " (lock file " + lock + ")");
+  EXPECT_EQ(SerialPort::Open(pty.path, 115200, locks.Path()).error,
+            "Modem in use by process " + std::to_string(getpid()) + " (lock file " + lock + ")");
 }
 
-// Gone: a process that has ended, a PID no process can have, content that is no PID,
-// and our own PID that this process does not hold (left behind before an exec).
+// Gone: an ended process, an impossible PID, no PID, our own PID that we do not hold (an exec's).
 TEST(SerialLock, AStaleLockIsTakenOver) {
   ScratchDir dir;
   std::string device = dir.Path() + "ttyX", lock = dir.Path() + "LCK..ttyX";
@@ -105,15 +92,13 @@ TEST(SerialLock, AStaleLockIsTakenOver) {
                                    std::string("-5\n"), std::string(100, '7'), LockText(getpid())}) {
     std::ofstream(lock) << stale;
     SerialLockResult r = AcquireSerialLock(device, dir.Path());
-    EXPECT_TRUE(r.lock.Held()) << stale << r.refusal << r.notice;
-    EXPECT_EQ(ReadFileText(lock), LockText(getpid())) << stale;
+    EXPECT_TRUE(r.lock.Held() && ReadFileText(lock) == LockText(getpid())) << stale << r.refusal << r.notice;
     r.lock.Release();
     EXPECT_FALSE(std::filesystem::exists(lock)) << stale;
   }
 }
 
-// Many takers of one stale lock at once: exactly one gets it, the others are refused.
-// The race is narrow, so it is run many times.
+// Many takers of one stale lock at once: exactly one gets it. The race is narrow: 200 rounds.
 TEST(SerialLock, OnlyOneOfManyTakesAStaleLockOver) {
   ScratchDir dir;
   std::string device = dir.Path() + "ttyX";
@@ -149,13 +134,12 @@ TEST(SerialLock, OnlyOneOfManyTakesAStaleLockOver) {
     close(hold[1]);
     for (pid_t pid : takers) waitpid(pid, nullptr, 0);
     for (int fd : {go[0], hold[0], done[0], done[1]}) close(fd);
-    EXPECT_EQ(std::count(said.begin(), said.end(), 'W'), 1) << said << " in round " << round;
-    EXPECT_EQ(std::count(said.begin(), said.end(), 'R'), kTakers - 1) << said << " in round " << round;
+    std::sort(said.begin(), said.end());
+    EXPECT_EQ(said, std::string(kTakers - 1, 'R') + "W") << " in round " << round;
   }
 }
 
-// No folder, a file in its place, or (for anyone but root) a folder without write
-// permission: the port opens and the result says it has no lock.
+// No folder, a file in its place, or (but for root) a read-only folder: opened, without a lock.
 TEST(SerialLock, AnUnusableLockFolderStillOpensAndSaysSo) {
   Pty pty;
   ScratchDir dir;
@@ -166,17 +150,15 @@ TEST(SerialLock, AnUnusableLockFolderStillOpensAndSaysSo) {
   if (geteuid() != 0) folders.push_back(dir.Path() + "readonly");
   for (const std::string& folder : folders) {
     PortOpenResult r = SerialPort::Open(pty.path, 115200, folder);
-    EXPECT_TRUE(r.stream) << folder << ": " << r.error;
-    EXPECT_EQ(r.notice.rfind("Modem not locked: cannot write in " + folder, 0), 0u) << r.notice;
+    EXPECT_TRUE(r.stream && r.notice.starts_with("Modem not locked: cannot write in " + folder)) << r.notice << r.error;
   }
-  EXPECT_EQ(Entries(dir.Path() + "readonly"), 0u);
+  EXPECT_EQ(Entries(dir.Path() + "readonly"), 0);
 }
 
 TEST(SerialPort, AHungUpLineIsReportedOnceAndThenNoWaitSpinsOnIt) {
   Pty pty;
   ScratchDir locks;
   PortOpenResult r = SerialPort::Open(pty.path, 115200, locks.Path());
-  ASSERT_TRUE(r.stream);
   RealClock clock;
   EventLoop loop(clock, std::make_unique<PollWaiter>(clock));
   loop.GetWaiter().Watch(r.stream.get());
@@ -192,26 +174,20 @@ TEST(SerialPort, AHungUpLineIsReportedOnceAndThenNoWaitSpinsOnIt) {
   loop.GetWaiter().Watch(nullptr);
 }
 
-// The device itself is exclusive too: the second open here finds no lock file (another
-// folder), and only root gets past the exclusive mode.
+// The device itself is exclusive too (a second open with another lock folder); root gets past it.
 TEST(SerialPort, OpenIsExclusiveUntilClosed) {
   Pty pty;
   ScratchDir locks, otherLocks;
   PortOpenResult first = SerialPort::Open(pty.path, 115200, locks.Path());
-  ASSERT_TRUE(first.stream);
-  int exclusive = 0;
-  ASSERT_EQ(ioctl(first.stream->PollFd(), TIOCGEXCL, &exclusive), 0);
-  EXPECT_EQ(exclusive, 1);
+  int exclusive = 0, fd = dup(first.stream->PollFd());
+  EXPECT_TRUE(ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive == 1);
   EXPECT_TRUE(geteuid() == 0 || !SerialPort::Open(pty.path, 115200, otherLocks.Path()).stream);
-  int fd = dup(first.stream->PollFd());
   first.stream.reset();
-  ASSERT_EQ(ioctl(fd, TIOCGEXCL, &exclusive), 0);
-  EXPECT_EQ(exclusive, 0);
+  EXPECT_TRUE(ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive == 0);
   close(fd);
 }
 
-// Raw 8N1 with RTS/CTS, and HUPCL so that the last close drops DTR; the rate by its
-// Bnnn constant, or by termios2 where there is none.
+// Raw 8N1 with RTS/CTS and HUPCL (the last close drops DTR); a rate without a Bnnn constant too.
 TEST(SerialPort, SetsRawEightBitsHardwareFlowAndTheRate) {
   ScratchDir locks;
   for (auto [baud, code] : {std::pair{57600, B57600}, {56000, BOTHER}}) {
@@ -227,14 +203,10 @@ TEST(SerialPort, SetsRawEightBitsHardwareFlowAndTheRate) {
   }
 }
 
-TEST(SerialPort, TheDeviceFromThePortsSectionThenTtySAndFailuresWithAReason) {
-  std::string path = ::testing::TempDir() + "ports_" + std::to_string(getpid()) + ".ini";
-  std::ofstream(path) << "[PORTS]\nCOM2=/dev/pts/7\n";
-  Profile p(path);
-  EXPECT_EQ(SerialDevicePath(p, 2), "/dev/pts/7");
+// [PORTS] COMn=: every program test (ProgramTest).
+TEST(SerialPort, TtySWithoutAPortsEntryAndFailuresWithAReason) {
+  Profile p;
   EXPECT_EQ(SerialDevicePath(p, 1), "/dev/ttyS0");
-  EXPECT_EQ(SerialDevicePath(p, -3), "");
-  unlink(path.c_str());
   ScratchDir locks;
   for (auto [device, reason] : {std::pair{"/dev/telvara-no-such-device", "/dev/telvara-no-such-device"},
                                 {"/dev/null", "not a serial device"}}) {
@@ -245,9 +217,7 @@ TEST(SerialPort, TheDeviceFromThePortsSectionThenTtySAndFailuresWithAReason) {
   EXPECT_TRUE(!r.stream && r.error.find("COM0") != std::string::npos) << r.error;
 }
 
-// A device folder of files: the stable names first, then ACM and USB devices by
-// number; ttyS entries without a UART behind them (here: not even a terminal) and
-// other names are left out.
+// The stable names first, then ACM and USB devices by number; ttyS without a UART left out.
 TEST(SerialDevices, OffersTheStableNamesThenTheNumberedDevices) {
   ScratchDir dev;
   std::filesystem::create_directories(dev.Path() + "serial/by-id");

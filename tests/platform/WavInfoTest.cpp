@@ -34,12 +34,8 @@ TEST(WavInfo, FormatDataAndTruncationAsTheFileHoldsThem) {
   const std::string pcm16 = Fmt(1, 1, 48000, 96000, 2, 16), modem = Fmt(1, 1, 7200, 7200, 1, 8);
   std::string truncated = Wave({{"fmt ", modem}, {"data", std::string(7200, 'x')}});
   truncated.resize(truncated.size() - 3600);
-  struct Case {
-    std::string bytes;
-    WavProblem problem;
-    bool wellFormed, playable;
-    uint64_t durationMs;
-  } cases[] = {
+  const std::tuple<std::string, WavProblem, bool, bool, uint64_t> cases[] = {
+      // well-formed, playable, ms
       {Wave({{"fmt ", pcm16}, {"LIST", "abc"}, {"data", std::string(48000, 0)}}), WavProblem::None, true, true, 500},
       // The modem's 16-bit files keep a block alignment of 1: they play, but are not taken as a recording.
       {Wave({{"fmt ", Fmt(1, 1, 7200, 14400, 1, 16)}, {"data", "ab"}}), WavProblem::None, false, true, 0},
@@ -50,13 +46,11 @@ TEST(WavInfo, FormatDataAndTruncationAsTheFileHoldsThem) {
       {"RIFX" + Wave({}).substr(4), WavProblem::NotWave, false, false, 0},
   };
   ScratchDir dir;
-  for (const Case& c : cases) {
-    std::string path = dir.Path() + "f.wav";
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << c.bytes;
-    WavInfo info = InspectWav(path);
+  for (const auto& [bytes, problem, wellFormed, playable, ms] : cases) {
+    std::ofstream(dir.Path() + "f.wav", std::ios::binary | std::ios::trunc) << bytes;
+    WavInfo info = InspectWav(dir.Path() + "f.wav");
     EXPECT_EQ(std::tuple(info.problem, info.WellFormed(), info.Playable(), info.DurationMs()),
-              std::tuple(c.problem, c.wellFormed, c.playable, c.durationMs))
-        << c.bytes.substr(0, 40);
+              std::tuple(problem, wellFormed, playable, ms));
   }
   // Neither a missing file nor a FIFO in its place (which would block an open) is read.
   EXPECT_EQ(InspectWav(dir.Path() + "missing.wav").problem, WavProblem::Unreadable);

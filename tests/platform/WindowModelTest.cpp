@@ -6,25 +6,7 @@ using namespace telvara;
 
 namespace {
 
-TEST(WindowModel, RowsByPositionAndBoxesById) {
-  WindowModel w;
-  w.InsertRow(0, {"b", "2"});
-  w.InsertRow(0, {"a", "1"});
-  w.InsertRow(99, {"c", "3"});  // past the end: appended
-  w.DeleteRow(1);
-  w.DeleteRow(7);  // past the end: nothing
-  ASSERT_EQ(w.RowCount(), 2u);
-  EXPECT_TRUE(w.Row(0)->text == "a" && w.Row(1)->identity == "3" && w.Row(2) == nullptr);
-
-  int a = w.OpenBox("Telvara", "OpenCom Failed", {"OK"}, false);
-  int b = w.OpenBox("Telvara", "Set Voice Mode Failed", {"OK"}, false);
-  EXPECT_TRUE(a != b && w.CloseBox(a) && !w.CloseBox(a) && w.BoxOpen(b));
-  ASSERT_EQ(w.Snapshot()->boxes.size(), 1u);
-}
-
-// Every change publishes a new version; a snapshot never changes under its reader. The
-// rows are made anew only when they change: a new status shares them with the snapshot
-// before it.
+// A snapshot never changes under its reader; a new status shares the rows of the one before.
 TEST(WindowModel, SnapshotsStayAndShareRowsUntilTheyChange) {
   WindowModel w;
   w.InsertRow(0, {"a", "1"});
@@ -39,8 +21,7 @@ TEST(WindowModel, SnapshotsStayAndShareRowsUntilTheyChange) {
   EXPECT_TRUE(listed->rows.size() == 1 && listed->rows[0].text == "a");
 }
 
-// An informing box is open once at most, and only so many are kept: a storm of them
-// cannot grow the state. A modal box is the engine's to close and always opens.
+// An informing box is open once at most, and a storm of them cannot grow the state.
 TEST(WindowModel, InformingBoxesAreBounded) {
   WindowModel w;
   int about = w.OpenBox("About Telvara", "Version 1.0", {"OK"}, false);

@@ -14,10 +14,7 @@ using Names = std::vector<std::string>;
 
 class OrvanelDocTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_FALSE(dir_.Path().empty());
-    fs::create_directory(dir_.Path() + "inbox");
-  }
+  void SetUp() override { fs::create_directory(dir_.Path() + "inbox"); }
 
   std::string LogPath() const { return dir_.Path() + "orvanel.log"; }
   // The dated name of the n-th log moved aside in the same second (n from 1).
@@ -40,7 +37,6 @@ class OrvanelDocTest : public ::testing::Test {
     return names;
   }
 
-  // What a second document reads from the log on disk.
   Names NamesOnDisk() {
     COrvanelDoc other(dir_.Path());
     EXPECT_TRUE(other.OnOpenDocument(LogPath()).Ok());
@@ -57,14 +53,10 @@ class OrvanelDocTest : public ::testing::Test {
 TEST_F(OrvanelDocTest, AFirstStartWritesAnEmptyLogAndEveryChangeIsOnDiskAtOnceAndAtomically) {
   COrvanelDoc doc(dir_.Path().substr(0, dir_.Path().size() - 1));  // without the '/'
   StartupResult r = doc.OpenAtStartup("", now_);
-  EXPECT_EQ(r.outcome, StartupOutcome::Created);
-  EXPECT_EQ(r.notice, "");
+  EXPECT_TRUE(r.outcome == StartupOutcome::Created && r.notice.empty() && doc.GetPathName() == LogPath());
   EXPECT_EQ(ReadFile(LogPath()), (Bytes{0, 0}));
-  EXPECT_EQ(doc.GetPathName(), LogPath());
-  for (const char* name : {"B.WAV", "D.WAV"}) ASSERT_TRUE(doc.InsertMessage(0, Message(name)).Ok());
-  ASSERT_TRUE(doc.InsertMessage(99, Message("E.WAV")).Ok());
-  ASSERT_TRUE(doc.InsertMessage(-1, Message("A.WAV")).Ok());
-  ASSERT_TRUE(doc.InsertMessage(2, Message("C.WAV")).Ok());
+  for (auto [at, name] : {std::pair{0, "B.WAV"}, {0, "D.WAV"}, {99, "E.WAV"}, {-1, "A.WAV"}, {2, "C.WAV"}})
+    ASSERT_TRUE(doc.InsertMessage(at, Message(name)).Ok());
   EXPECT_EQ(NamesOnDisk(), (Names{"A.WAV", "D.WAV", "C.WAV", "B.WAV", "E.WAV"}));
   EXPECT_TRUE(!doc.IsModified() && !doc.GetMessageAt(-1) && !doc.GetMessageAt(5));
 
@@ -74,14 +66,7 @@ TEST_F(OrvanelDocTest, AFirstStartWritesAnEmptyLogAndEveryChangeIsOnDiskAtOnceAn
   EXPECT_EQ(NamesOnDisk(), NamesIn(doc));
   EXPECT_TRUE(!InInbox("C.WAV") && InInbox("E.WAV"));
 
-  doc.GetMessageAt(0)->status = MessageStatus::StatusOld;
-  ASSERT_TRUE(doc.MarkModified().Ok());
-  COrvanelDoc other(dir_.Path());
-  ASSERT_TRUE(other.OnOpenDocument(LogPath()).Ok());
-  EXPECT_EQ(other.GetMessageAt(0)->status, MessageStatus::StatusOld);
-  int files = 0;  // no temporary file is left beside the log
-  for (const auto& e : fs::directory_iterator(dir_.Path())) files += e.is_regular_file();
-  EXPECT_EQ(files, 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_.Path()), {}), 2);  // the log and the inbox: no temporary file
 }
 
 TEST_F(OrvanelDocTest, RemovingDeletesOnlyAnInboxFileNoOtherEntryNames) {
@@ -101,8 +86,7 @@ TEST_F(OrvanelDocTest, RemovingDeletesOnlyAnInboxFileNoOtherEntryNames) {
   EXPECT_FALSE(InInbox("PGMO0509.WAV"));
 }
 
-// Every kind of log the loader refuses: the file is kept, byte for byte, under a dated
-// name (the next free one when that is taken) and the document starts empty.
+// Every kind of log the loader refuses is kept, byte for byte, under the next free dated name.
 TEST_F(OrvanelDocTest, ARefusedLogIsMovedAsideAndTheDocumentStartsEmpty) {
   const std::string name = "PGMO0509.WAV";
   const struct {
@@ -123,7 +107,7 @@ TEST_F(OrvanelDocTest, ARefusedLogIsMovedAsideAndTheDocumentStartsEmpty) {
       {LogBuilder().U16(0xFFFF).U32(0x80000000).bytes, LogError::TooManyMessages, ""},
   };
   for (int i = 0; i < int(std::size(cases)); ++i) {
-    SCOPED_TRACE("case " + std::to_string(i));
+    SCOPED_TRACE(i);
     WriteFile(LogPath(), cases[i].bytes);
     COrvanelDoc doc(dir_.Path());
     EXPECT_EQ(doc.OnOpenDocument(LogPath()).logError, cases[i].error);
@@ -157,8 +141,7 @@ TEST_F(OrvanelDocTest, CommandLineLogAndItsFallBack) {
   COrvanelDoc doc(dir_.Path());
   EXPECT_EQ(doc.OpenAtStartup(named, now_).outcome, StartupOutcome::Opened);
   EXPECT_TRUE(doc.GetPathName() == named && doc.GetMessageCount() == 1);
-  // A named log that is missing or unreadable leaves the standard log and its
-  // messages in use, not overwritten by an empty one.
+  // A named log missing or unreadable: the standard log in use, not overwritten, the named one not moved.
   for (bool present : {false, true}) {
     fs::remove(named);
     if (present) WriteFile(named, {9});
@@ -168,12 +151,9 @@ TEST_F(OrvanelDocTest, CommandLineLogAndItsFallBack) {
     EXPECT_TRUE(fallback.GetPathName() == LogPath() && fallback.GetMessageCount() == 2);
     EXPECT_NE(r.notice.find(named), std::string::npos) << r.notice;
   }
-  // The named file is not ours to move: it stays as it was.
   EXPECT_EQ(ReadFile(named), Bytes{9});
 }
 
-// A save replaces the file a link points to, with its mode; one that fails is told and
-// kept for the next.
 TEST_F(OrvanelDocTest, SavingKeepsALinkAndTheModeAndAFailedSaveIsReportedAndKeptModified) {
   const std::string real = dir_.Path() + "real.log";
   WriteFile(real, LogBuilder::Log(1));
@@ -188,22 +168,8 @@ TEST_F(OrvanelDocTest, SavingKeepsALinkAndTheModeAndAFailedSaveIsReportedAndKept
   fs::remove(LogPath());
   fs::create_directory(LogPath());  // a directory cannot be replaced by a file
   SaveResult saved = doc.InsertMessage(0, Message("PGMO0509.WAV"));
-  EXPECT_TRUE(!saved.Ok() && saved.error.find(LogPath()) != std::string::npos) << saved.error;
-  EXPECT_TRUE(doc.IsModified());
+  EXPECT_TRUE(!saved.Ok() && saved.error.find(LogPath()) != std::string::npos && doc.IsModified()) << saved.error;
   fs::remove(LogPath());
   ASSERT_TRUE(doc.SaveIfModified().Ok());
   EXPECT_EQ(NamesOnDisk(), Names{"PGMO0509.WAV"});
-}
-
-TEST_F(OrvanelDocTest, FailedOpenLeavesTheDocumentAsItWas) {
-  WriteFile(LogPath(), LogBuilder::Log(2));
-  COrvanelDoc doc(dir_.Path());
-  ASSERT_EQ(doc.OpenAtStartup("", now_).outcome, StartupOutcome::Opened);
-  WriteFile(dir_.Path() + "bad.log", {1, 0, 0, 0});
-  EXPECT_EQ(doc.OnOpenDocument(dir_.Path() + "bad.log").status, OpenStatus::Malformed);
-  EXPECT_EQ(doc.OnOpenDocument(dir_.Path() + "inbox").status, OpenStatus::Unreadable);
-  EXPECT_EQ(doc.OnOpenDocument(dir_.Path() + "none.log").status, OpenStatus::Missing);
-  EXPECT_TRUE(doc.GetMessageCount() == 2 && doc.GetPathName() == LogPath());
-  ASSERT_TRUE(doc.OnNewDocument().Ok());  // New: empty, at the standard path
-  EXPECT_TRUE(doc.GetMessageCount() == 0 && ReadFile(LogPath()) == Bytes({0, 0}));
 }

@@ -1,6 +1,5 @@
 #pragma once
-// Test helper: runs a program with its standard output on a pipe, reads its lines
-// with a time limit, and signals it.
+// Runs a program with its standard output on a pipe, reads its lines in time, signals it.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -33,41 +32,32 @@ class Process {
     out_ = fds[0];
   }
   ~Process() {
-    if (pid_ > 0 && !exited_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (out_ >= 0) close(out_);
+    if (pid_ > 0 && !exited_) kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0);
+    CloseOutput();
   }
 
   // The next line of output, or false when none came within the time.
   bool ReadLine(std::string& line, int timeoutMs) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-      std::size_t nl = buffer_.find('\n');
-      if (nl != std::string::npos) {
-        line = buffer_.substr(0, nl);
-        buffer_.erase(0, nl + 1);
-        all_ += line + "\n";
-        return true;
-      }
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
-      if (left <= 0) return false;
+    for (std::size_t nl; (nl = buffer_.find('\n')) == std::string::npos;) {
       pollfd p{out_, POLLIN, 0};
-      if (poll(&p, 1, static_cast<int>(left)) <= 0) continue;
       char chunk[4096];
+      if (Left(end) <= 0) return false;
+      if (poll(&p, 1, Left(end)) <= 0) continue;
       ssize_t n = read(out_, chunk, sizeof chunk);
       if (n <= 0) return false;
       buffer_.append(chunk, static_cast<std::size_t>(n));
     }
+    line = buffer_.substr(0, buffer_.find('\n'));
+    buffer_.erase(0, line.size() + 1);
+    all_ += line + "\n";
+    return true;
   }
   // Reads lines until one contains `text`; false when it did not come in time.
   bool WaitFor(const std::string& text, int timeoutMs) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (std::string line; line.find(text) == std::string::npos;) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
-      if (left <= 0 || !ReadLine(line, static_cast<int>(left))) return false;
-    }
+    for (std::string line; line.find(text) == std::string::npos;)
+      if (Left(end) <= 0 || !ReadLine(line, Left(end))) return false;
     return true;
   }
   void Signal(int sig) { kill(pid_, sig); }
@@ -89,6 +79,9 @@ class Process {
   const std::string& Output() const { return all_; }
 
  private:
+  static int Left(std::chrono::steady_clock::time_point end) {
+    return int(std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count());
+  }
   pid_t pid_ = -1;
   int out_ = -1;
   bool exited_ = false;

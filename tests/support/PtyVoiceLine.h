@@ -1,6 +1,6 @@
 #pragma once
-// Test and benchmark helper: telvara-modemsim on a pseudo-terminal, the voice driver on
-// the real clock talking to it through a serial port; scenario text says what the far end does.
+// Test and benchmark helper: the voice driver on the real clock, through a serial port, to
+// telvara-modemsim on a pseudo-terminal; scenario text says what the far end does.
 #include <signal.h>
 #include <stdlib.h>
 
@@ -52,10 +52,7 @@ class PtyVoiceLine {
 
   // Ends the simulator, so that its transcript and kept files are complete.
   void StopModem() {
-    if (!sim_) return;
-    sim_->Signal(SIGTERM);
-    sim_->Wait(10000);
-    sim_.reset();
+    if (sim_) sim_->Signal(SIGTERM), sim_->Wait(10000), sim_.reset();
   }
 
   // The transcript's lines of one kind ("voice-tx-end", "event", ...).
@@ -79,7 +76,7 @@ class PtyVoiceLine {
     return files;
   }
 
-  // A WAV file of the line's 8-bit samples (replacing one that is there), and its samples.
+  // A WAV file of 8-bit samples (replacing one that is there), and its samples.
   static void WriteWav(const std::string& path, const std::vector<uint8_t>& samples, uint32_t rate) {
     std::string error;
     std::filesystem::remove(path);

@@ -1,7 +1,6 @@
 #pragma once
-// Test harness: the one simulated line every in-process test runs on: a virtual clock,
-// the engine's loop, the in-process simulated modem behind a fault layer (what a real
-// port or modem does wrong), the voice driver, a scratch folder. Engine thread only.
+// The one simulated line every in-process test runs on: a virtual clock, the engine's loop,
+// the simulated modem behind a fault layer, the voice driver, a scratch folder.
 #include <stdlib.h>
 #include <sys/resource.h>
 
@@ -37,7 +36,7 @@ struct PortLog {
   std::string wire;                                      // all of it
   std::size_t mostQueued = 0;                            // the most bytes in the port and the modem after a write
   const std::string& Wire() const { return wire; }
-  // When `bytes` were written as one (DLE, ETX and CAN go alone).
+  // When `bytes` were written as one (DLE ETX and CAN go alone).
   std::vector<uint32_t> TimesOf(const std::string& bytes) const {
     std::vector<uint32_t> t;
     for (const auto& w : writes)
@@ -63,24 +62,20 @@ class SimLine : private VirtualDevice {
   // The driver's way to the line: "COM<n>" opens it through the faults.
   PortOpener Opener() {
     return [this](int n, int baud) {
-      PortOpenResult r;
       if (faults_.failOpen)
-        r.error = "cannot open COM" + std::to_string(n) + ": No such file or directory";
-      else
-        r = simOpener_(n, baud);
-      if (r.stream) r.notice = faults_.openNotice;
-      if (r.stream) r.stream = std::make_unique<FaultyPort>(std::move(r.stream), *this);
+        return PortOpenResult{{}, "cannot open COM" + std::to_string(n) + ": No such file or directory", ""};
+      PortOpenResult r = simOpener_(n, baud);
+      if (r.stream) r = {std::make_unique<FaultyPort>(std::move(r.stream), *this), "", faults_.openNotice};
       return r;
     };
   }
-  // The voice driver on this line; its faults are told to Reported().
-  FMODEM& Driver() {
+  FMODEM& Driver() {  // its faults are told to Reported()
     if (!driver_) driver_ = std::make_unique<FMODEM>(loop_, Opener());
     driver_->SetFaultReporter([this](const std::string& text) { reported_.push_back(text); });
     return *driver_;
   }
   std::vector<std::string>& Reported() { return reported_; }
-  // Opens the driver's port and sets the line's dialect; Call(): a ring, answered.
+  // Open(): the driver's port in the line's dialect; Call(): a ring, answered.
   bool Open() { return Driver().OpenComm(2, 1152) && driver_->SetModemType(dialect_); }
   bool Call() {
     Modem().Ring(1);
@@ -89,17 +84,17 @@ class SimLine : private VirtualDevice {
 
   // Runs fn on the engine thread when the virtual clock reaches the tick (in a wait).
   void At(uint32_t tick, std::function<void()> fn) { waiter_->At(tick, std::move(fn)); }
-  // Dispatches messages as the program's loop would, for `ms` of virtual time.
+  // Dispatches messages as the program's loop would.
   void RunFor(uint32_t ms) {
     for (uint32_t until = Now() + ms; !TickReached(Now(), until);)
       if (!loop_.PumpOne()) loop_.WaitUntil(until, WaitFor::Messages);
   }
-  // The command lines the modem received, in order, from the n-th on.
+  // The command lines the modem received, from the n-th on.
   std::vector<std::string> Commands(std::size_t from = 0) {
     std::vector<std::string> c = stream_.GetTranscript().Texts("command");
     return std::vector<std::string>(c.begin() + static_cast<long>(std::min(from, c.size())), c.end());
   }
-  // When the transcript's entries of a kind (and text, when given) happened.
+  // When the transcript's entries of a kind (and text) happened.
   std::vector<uint32_t> Times(const std::string& kind, const std::string& text = "") {
     std::vector<uint32_t> t;
     for (const sim::TranscriptEntry& e : stream_.GetTranscript().Entries())
@@ -125,8 +120,8 @@ class SimLine : private VirtualDevice {
     long Read(void* buffer, std::size_t max) override {
       ++line_.log_.calls;
       std::string& injected = line_.faults_.injected;
-      if (f().hungUp) errno = EIO;
-      if (f().hungUp || injected.empty()) return f().hungUp ? -1 : inner_->Read(buffer, max);
+      if (f().hungUp) return errno = EIO, -1;
+      if (injected.empty()) return inner_->Read(buffer, max);
       std::size_t n = injected.copy(static_cast<char*>(buffer), max);
       injected.erase(0, n);
       return static_cast<long>(n);
@@ -134,8 +129,7 @@ class SimLine : private VirtualDevice {
     long Write(const void* data, std::size_t count) override {
       ++line_.log_.calls;
       const char* bytes = static_cast<const char*>(data);
-      if (f().hungUp) errno = EIO;
-      if (f().hungUp) return -1;
+      if (f().hungUp) return errno = EIO, -1;
       if (f().ignoresCancel && count == 1 && bytes[0] == char(kCAN)) return 1;
       Flush();
       long n = 0;
@@ -146,7 +140,7 @@ class SimLine : private VirtualDevice {
       } else if (!f().takesNoBytes) {
         n = inner_->Write(data, count);
       }
-      if (n > 0) line_.log_.writes.emplace_back(line_.Now(), std::string(bytes, static_cast<std::size_t>(n)));
+      if (n > 0) line_.log_.writes.emplace_back(line_.Now(), std::string(bytes, std::size_t(n)));
       if (n > 0) line_.log_.wire += line_.log_.writes.back().second;
       line_.log_.mostQueued = std::max(line_.log_.mostQueued, Queued());
       return n;
@@ -202,7 +196,7 @@ class SimLine : private VirtualDevice {
   std::unique_ptr<FMODEM> driver_;
 };
 
-// Samples that cover every byte value, 0x10 included.
+// Samples of every byte value, 0x10 included.
 inline std::vector<uint8_t> Samples(std::size_t count, uint8_t seed = 0) {
   std::vector<uint8_t> s(count);
   for (std::size_t i = 0; i < count; ++i) s[i] = static_cast<uint8_t>(i * 7 + seed);

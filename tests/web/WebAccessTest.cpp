@@ -1,5 +1,4 @@
-// Who may reach the window, and the server's guards that need no sockets: the
-// guessing delay, how addresses are counted, and the access token's file.
+// Who may reach the window, and the server's guards that need no sockets.
 #include "web/WebAccess.h"
 
 #include <arpa/inet.h>
@@ -23,15 +22,6 @@ constexpr auto kNeedPassword = AccessVerdict::NeedCredentials;
 constexpr auto kWrong = AccessVerdict::WrongPassword;
 constexpr auto kCrossSite = AccessVerdict::CrossSite;
 
-TEST(WebAccess, Base64) {
-  EXPECT_EQ(WebAccess::DecodeBase64("OmE6Yg=="), ":a:b");
-  for (const char* bad : {"abc", "ab=c", "!!!!", "YQ==YQ=="}) {
-    EXPECT_FALSE(WebAccess::DecodeBase64(bad).has_value()) << bad;
-  }
-}
-
-// Without a password the server listens on loopback only; the profile's password
-// ("a:b" here) lets it listen anywhere.
 TEST(WebAccess, Verdicts) {
   const struct {
     const char* password;
@@ -47,7 +37,6 @@ TEST(WebAccess, Verdicts) {
       {"", false, {{"host", "[::1"}}, kBadHost},
       {"", false, {}, kBadHost},
       {"", false, {{"host", "LocalHost:7200"}}, kAllowed},
-      {"", false, {{"host", "127.1.2.3"}}, kAllowed},
       {"", false, {{"host", "[::1]:7200"}}, kAllowed},
       // With a password any name the user types is fine; the password follows the
       // first colon (":a:b" is an empty user name with "a:b").
@@ -55,9 +44,9 @@ TEST(WebAccess, Verdicts) {
       {"a:b", false, {{"host", "phone-pc"}}, kNeedPassword},
       {"a:b", false, {{"host", "phone-pc"}, {"authorization", "Basic YTpi"}}, kWrong},
       {"a:b", false, {{"host", "phone-pc"}, {"authorization", "Bearer OmE6Yg=="}}, kWrong},
-      {"a:b", false, {{"host", "phone-pc"}, {"authorization", "Basic"}}, kWrong},
       {"a:b", false, {{"host", "phone-pc"}, {"authorization", "Basic OmE6YmM="}}, kWrong},
       {"a:b", false, {{"host", "phone-pc"}, {"authorization", "Basic OmE="}}, kWrong},
+      {"a:b", false, {{"host", "phone-pc"}, {"authorization", "Basic OmE6Yg==OmE6Yg=="}}, kWrong},
       // A change comes only from the page's own origin (or, without one, referer).
       {"", true, {{"host", "127.0.0.1:7200"}, {"origin", "http://127.0.0.1:7200"}}, kAllowed},
       {"", true, {{"host", "127.0.0.1:7200"}, {"referer", "http://127.0.0.1:7200/"}}, kAllowed},
@@ -72,30 +61,20 @@ TEST(WebAccess, Verdicts) {
       // A read that the browser marks as another site's is refused.
       {"", false, {{"host", "127.0.0.1:7200"}, {"sec-fetch-site", "same-origin"}}, kAllowed},
       {"", false, {{"host", "127.0.0.1:7200"}, {"sec-fetch-site", "cross-site"}}, kCrossSite},
-      {"", false, {{"host", "127.0.0.1:7200"}, {"sec-fetch-site", "same-site"}}, kCrossSite},
+      {"", false, {{"host", "127.0.0.1:7200"}, {"sec-fetch-site", "same-site"}}, kCrossSite},  // another local port
   };
   for (const auto& c : cases) {
-    HttpRequest r;
-    r.headers = c.headers;
-    std::string said = std::string(c.password) + (c.changes ? " change" : " read");
-    for (const auto& [name, value] : c.headers) said += ", " + name + ": " + value;
     WebAccess access({c.password, "", "", *c.password == '\0', false});
-    EXPECT_EQ(access.Check(r, c.changes), c.verdict) << said;
+    EXPECT_EQ(access.Check({"GET", "/", c.headers, {}, {}, ""}, c.changes), c.verdict) << &c - cases;
   }
 }
 
-// With a token, a request needs its cookie (or the password); the printed address
-// trades the token for the cookie, and only by reading the page.
+// The printed address trades the token for the cookie, and only by reading the page.
 TEST(WebAccess, TokenAndCookie) {
   WebAccess access({"", "f00d", "telvara7200", true, false});
-  auto check = [&](const char* method, const char* path, HeaderList query, HeaderList cookies) {
-    HttpRequest r;
-    r.method = method;
-    r.path = path;
-    r.headers = {{"host", "127.0.0.1:7200"}, {"origin", "http://127.0.0.1:7200"}};
-    r.query = std::move(query);
-    r.cookies = std::move(cookies);
-    return access.Check(r, r.method != "GET");
+  auto check = [&](std::string method, const char* path, HeaderList query, HeaderList cookies) {
+    const HeaderList headers = {{"host", "127.0.0.1:7200"}, {"origin", "http://127.0.0.1:7200"}};
+    return access.Check({method, path, headers, query, cookies, ""}, method != "GET");
   };
   EXPECT_EQ(check("GET", "/", {}, {}), kNeedPassword);
   EXPECT_EQ(check("GET", "/", {{"token", "f00d"}}, {}), AccessVerdict::TradeToken);
@@ -141,13 +120,10 @@ TEST(AccessToken, MadeOnceKeptPrivateAndReplacedWhenDamaged) {
   AccessTokenResult made = LoadOrMakeAccessToken(path);
   ASSERT_TRUE(made.error.empty()) << made.error;
   EXPECT_EQ(made.token.size(), 64u);
-  struct stat st {};
-  ASSERT_EQ(stat(path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
   chmod(path.c_str(), 0644);
   AccessTokenResult again = LoadOrMakeAccessToken(path);
-  EXPECT_EQ(again.token, made.token);
-  EXPECT_TRUE(again.notice.empty());
+  EXPECT_TRUE(again.token == made.token && again.notice.empty());
+  struct stat st {};
   ASSERT_EQ(stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   std::ofstream(path) << "not a token\n";

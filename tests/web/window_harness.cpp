@@ -1,15 +1,10 @@
-// A stand-in engine for the browser test: serves a WindowModel that goes through the
-// start-up window's texts (once a page follows the window, or after 30 s), then shows
-// the main window with a status, five messages (their WAVs in an inbox of its own) and
-// a message box, and answers the page's commands in the status box. With
-// TELVARA_HARNESS_ROWS=<n> it shows at once the main window with n messages instead
-// (no files). Listens on a free loopback port and prints the window's address, with a
-// fresh access token, as its first line. Exit ends it in order; a signal ends it at once.
+// A stand-in engine for the browser tests: the start-up texts (once a page follows), then
+// five messages with their WAVs and a box, the page's commands answered in the status box;
+// with TELVARA_HARNESS_ROWS=<n>, n messages at once and no files. Prints its address first.
 #include <stdlib.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <string>
 
@@ -23,7 +18,6 @@ using namespace telvara;
 
 namespace {
 
-// A message as the engine lists it; the file name follows the time.
 ListRow MessageRow(std::time_t when, unsigned seconds, bool heard) {
   CMessage message;
   message.time = static_cast<std::int32_t>(when);
@@ -34,33 +28,16 @@ ListRow MessageRow(std::time_t when, unsigned seconds, bool heard) {
   return {message.listLine, message.fileName + " " + std::to_string(when)};
 }
 
-// Half a second of a square-wave tone: 8-bit mono PCM at 7200 samples a second.
-std::string ToneWav(int pitch) {
-  constexpr int kRate = 7200;
-  std::string samples;
-  for (int i = 0; i < kRate / 2; ++i) samples += static_cast<char>(128 + ((i * pitch / kRate) % 2 ? 40 : -40));
-  auto u32 = [](uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
-  auto u16 = [](uint16_t v) { return std::string{char(v), char(v >> 8)}; };
-  return "RIFF" + u32(36 + static_cast<uint32_t>(samples.size())) + "WAVEfmt " + u32(16) + u16(1) + u16(1) +
-         u32(kRate) + u32(kRate) + u16(1) + u16(8) + "data" + u32(static_cast<uint32_t>(samples.size())) + samples;
-}
-
 }  // namespace
 
 int main() {
   const char* many = std::getenv("TELVARA_HARNESS_ROWS");
-  std::string inbox;
-  if (!many) {
-    char scratch[] = "/tmp/telvara-harness-XXXXXX";
-    if (!mkdtemp(scratch)) return 1;
-    inbox = std::string(scratch) + "/";
-  }
+  char scratch[] = "/tmp/telvara-harness-XXXXXX";
+  if (!mkdtemp(scratch)) return 1;
+  const std::string inbox = std::string(scratch) + "/";
   struct RemoveInbox {
     std::string dir;
-    ~RemoveInbox() {
-      std::error_code ignored;
-      if (!dir.empty()) std::filesystem::remove_all(dir, ignored);
-    }
+    ~RemoveInbox() { std::filesystem::remove_all(dir); }
   } removeInbox{inbox};
 
   RealClock clock;
@@ -69,14 +46,10 @@ int main() {
   window.SetTitle("Telvara for Win95/NT");
   window.SetHeader("Time        Date      Length    Filename    Caller ID  Status");
   if (many) {
-    // A log as full as it gets, listed before the window is served: a call every hour
-    // or so, the newest last and not yet heard.
-    long count = std::strtol(many, nullptr, 10);
+    long count = std::strtol(many, nullptr, 10);  // a call every hour or so, the newest not yet heard
     WindowModel::Batch batch(window);
-    for (long i = 0; i < count; ++i) {
-      window.InsertRow(static_cast<std::size_t>(i),
-                       MessageRow(889740309 + i * 4567, static_cast<unsigned>((i * 37 + 11) % 200), i < count * 2 / 3));
-    }
+    for (long i = 0; i < count; ++i)
+      window.InsertRow(i, MessageRow(889740309 + i * 4567, unsigned(i * 37 + 11) % 200, i < count * 2 / 3));
     window.SetStatus("Stand by");
   }
   WebServerOptions options;
@@ -86,10 +59,7 @@ int main() {
   options.inboxDir = inbox;
   WebServer server(window, loop, options);
   WebStartResult started = server.Start();
-  if (!started.ok) {
-    std::cerr << "window_harness: " << started.error << "\n";
-    return 1;
-  }
+  if (!started.ok) return std::cerr << "window_harness: " << started.error << "\n", 1;
   std::cout << server.Urls().front() << std::endl;
 
   // The engine side, on this thread as on the program's engine thread.
@@ -98,54 +68,46 @@ int main() {
     std::size_t space = m.data.find(' ');
     switch (m.id) {
       case command::kBoxAnswer:
-        if (window.CloseBox(std::atoi(m.data.c_str()))) {
+        if (window.CloseBox(std::atoi(m.data.c_str())))
           window.SetStatus("Answered box " + m.data.substr(0, space) + " with " + m.data.substr(space + 1));
-        }
         break;
       case command::kPlayMessage: window.SetStatus("Play Message: " + m.data); break;
       case command::kDeleteMessage:
-        for (std::size_t i = 0; i < window.RowCount(); ++i) {
+        for (std::size_t i = 0; i < window.RowCount(); ++i)
           if (window.Row(i)->identity == m.data) window.DeleteRow(i);
-        }
         break;
       default: break;
     }
   });
-  // Dispatches messages until the time has passed, blocked in poll() between them.
-  auto wait = [&](uint32_t ms) {
-    uint32_t until = clock.Now() + ms;
-    while (!loop.QuitRequested() && !TickReached(clock.Now(), until)) {
+  auto wait = [&](uint32_t ms) {  // dispatching, blocked in poll() between messages
+    for (uint32_t until = clock.Now() + ms; !loop.QuitRequested() && !TickReached(clock.Now(), until);)
       if (!loop.PumpOne()) loop.WaitUntil(until, WaitFor::Messages);
-    }
   };
   constexpr uint32_t kStepMs = 400;  // how long each step of the start-up shows
 
-  if (many) {
-    while (!loop.QuitRequested()) wait(3600 * 1000);
-    server.Stop();
-    return 0;
-  }
-  window.ShowStartup("Telvara for Win 95/NT", "Starting up");
-  for (int i = 0; i < 600 && server.EventStreams() == 0 && !loop.QuitRequested(); ++i) wait(50);
-  for (const char* text : {"Checking directory", "Read in settings", "Open comm port", "Initializing modem",
-                           "Trying to set modem to voice mode", "Modem Set to voice mode", "Ready"}) {
+  if (!many) {
+    window.ShowStartup("Telvara for Win 95/NT", "Starting up");
+    for (int i = 0; i < 600 && server.EventStreams() == 0 && !loop.QuitRequested(); ++i) wait(50);
+    for (const char* text : {"Checking directory", "Read in settings", "Open comm port", "Initializing modem",
+                             "Trying to set modem to voice mode", "Modem Set to voice mode", "Ready"}) {
+      wait(kStepMs);
+      window.SetStartupStatus(text);
+    }
     wait(kStepMs);
-    window.SetStartupStatus(text);
+    window.HideStartup();
+    window.InsertRow(0, {" 2:05:09pm  03/12/1998  1:15  PGMO0509.WAV               NEW", "PGMO0509.WAV 889740309"});
+    window.InsertRow(1, {"11:59:59pm  12/31/1998  0:42  PZPX5959.WAV               OLD", "PZPX5959.WAV 915148799"});
+    for (std::time_t when : {915190000, 915270000, 915350000})
+      window.InsertRow(9, MessageRow(when, 27, when < 915200000));
+    for (std::size_t i = 0; i < window.RowCount(); ++i) {  // each a shipped prompt
+      const std::string& identity = window.Row(i)->identity;
+      std::filesystem::copy_file(TELVARA_SOURCE_DIR "/system/sys00" + std::to_string(i + 1) + ".wav",
+                                 inbox + identity.substr(0, identity.find(' ')));
+    }
+    window.SetStatus("Stand by");
+    wait(kStepMs);
+    window.OpenBox("Telvara", "The window harness is running.\nPress OK to answer.", {"OK"}, false);
   }
-  wait(kStepMs);
-  window.HideStartup();
-  window.InsertRow(0, {" 2:05:09pm  03/12/1998  1:15  PGMO0509.WAV               NEW", "PGMO0509.WAV 889740309"});
-  window.InsertRow(1, {"11:59:59pm  12/31/1998  0:42  PZPX5959.WAV               OLD", "PZPX5959.WAV 915148799"});
-  window.InsertRow(2, MessageRow(915190000, 27, true));
-  window.InsertRow(3, MessageRow(915270000, 64, false));
-  window.InsertRow(4, MessageRow(915350000, 9, false));
-  for (std::size_t i = 0; i < window.RowCount(); ++i) {
-    const std::string& identity = window.Row(i)->identity;
-    std::ofstream(inbox + identity.substr(0, identity.find(' ')), std::ios::binary) << ToneWav(400 + 100 * int(i));
-  }
-  window.SetStatus("Stand by");
-  wait(kStepMs);
-  window.OpenBox("Telvara", "The window harness is running.\nPress OK to answer.", {"OK"}, false);
   while (!loop.QuitRequested()) wait(3600 * 1000);
   window.SetClosing();
   server.Stop();
