@@ -43,6 +43,7 @@ TEST(WebAccess, Verdicts) {
       {"a:b", false, {{"host", "phone-pc:7200"}, {"authorization", "Basic OmE6Yg=="}}, kAllowed},
       {"a:b", false, {{"host", "phone-pc"}}, kNeedPassword},
       {"a:b", false, {{"host", "phone-pc"}, {"authorization", "Basic YTpi"}}, kWrong},
+      {"a:b", false, {{"host", "phone-pc"}, {"authorization", "Basic"}}, kWrong},
       {"a:b", false, {{"host", "phone-pc"}, {"authorization", "Bearer OmE6Yg=="}}, kWrong},
       {"a:b", false, {{"host", "phone-pc"}, {"authorization", "Basic OmE6YmM="}}, kWrong},
       {"a:b", false, {{"host", "phone-pc"}, {"authorization", "Basic OmE="}}, kWrong},
