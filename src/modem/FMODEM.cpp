@@ -204,13 +204,18 @@ int FMODEM::StreamFile(const std::string& path) {
   if (!transmitting_) return 0;
   if (!wave_->OpenRead(path)) return 0;
   // A file at another rate than the line's is converted, so it keeps its pitch.
+  // Blocks stay a block's worth of line samples, so a key ends a play as soon.
   std::optional<RateConverter> converter;
-  if (int rate = wave_->SampleRate(); rate > 0 && rate != LineRate()) converter.emplace(rate, LineRate());
+  int readMax = kPlayBlock;
+  if (int rate = wave_->SampleRate(); rate > 0 && rate != LineRate()) {
+    converter.emplace(rate, LineRate());
+    readMax = std::clamp(kPlayBlock * rate / LineRate(), 1, kPlayBlock);
+  }
   std::array<uint8_t, kPlayBlock> block;
   std::vector<uint8_t> samples, escaped;
   for (;;) {
     if (Aborted()) break;
-    int n = wave_->Read(block.data(), kPlayBlock);
+    int n = wave_->Read(block.data(), readMax);
     if (n <= 0) break;
     samples.clear();
     if (converter) {
