@@ -29,10 +29,7 @@ void VoiceReceive::ProduceTo(uint64_t now, bool flush, std::string& out, std::st
     if (level > peak) peak = level;
     encoder_.Put(s, coded);
   }
-  for (char c : coded) {
-    out += c;
-    if (static_cast<uint8_t>(c) == kDLE) out += static_cast<char>(kDLE);
-  }
+  AppendShielded(reinterpret_cast<const uint8_t*>(coded.data()), coded.size(), out);
   if (silencePeriodMs_ == 0) return;
   uint64_t span = now - lastClassified_;
   lastClassified_ = now;

@@ -217,17 +217,16 @@ int FMODEM::StreamFile(const std::string& path) {
     if (Aborted()) break;
     int n = wave_->Read(block.data(), readMax);
     if (n <= 0) break;
-    samples.clear();
+    const uint8_t* data = block.data();
+    size_t size = static_cast<size_t>(n);
     if (converter) {
-      converter->Convert(block.data(), static_cast<size_t>(n), samples);
-    } else {
-      samples.assign(block.begin(), block.begin() + n);
+      samples.clear();
+      converter->Convert(data, size, samples);
+      data = samples.data();
+      size = samples.size();
     }
     escaped.clear();
-    for (uint8_t s : samples) {
-      escaped.push_back(s);
-      if (s == kDLE) escaped.push_back(kDLE);
-    }
+    AppendShielded(data, size, escaped);
     int count = static_cast<int>(escaped.size());
     // A port that does not take the block ends the play (WriteBlock has said why).
     if (count > 0 && WriteBlock(count, escaped.data()) != count) break;

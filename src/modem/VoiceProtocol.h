@@ -3,6 +3,7 @@
 // dialects, the bytes with a meaning on the line, the shielding of events in a byte
 // stream, and the stop text that no result line starts with. Plain data and a small
 // value type: any thread may use them.
+#include <cstddef>
 #include <cstdint>
 
 namespace telvara {
@@ -22,6 +23,15 @@ constexpr int kModemTypes = 6;
 constexpr uint8_t kDLE = 0x10;  // shields an event code, or a data byte 0x10 (DLE DLE)
 constexpr uint8_t kETX = 0x03;  // DLE ETX: end of a voice phase
 constexpr uint8_t kCAN = 0x18;  // ends voice receive
+
+// Appends data bytes to `out` as the line carries them: each 0x10 doubled (DLE DLE).
+template <typename Bytes>
+void AppendShielded(const uint8_t* data, size_t count, Bytes& out) {
+  for (size_t i = 0; i < count; ++i) {
+    out.push_back(static_cast<typename Bytes::value_type>(data[i]));
+    if (data[i] == kDLE) out.push_back(static_cast<typename Bytes::value_type>(kDLE));
+  }
+}
 
 // The stop text of every wait for a result: no modem's result line starts with it.
 constexpr const char* kNoStopText = "QQ";

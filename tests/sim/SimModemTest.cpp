@@ -89,7 +89,7 @@ TEST(SimFormats, ADPCMCarriesTheVoiceAtHalfAByteASample) {
   std::string coded, sent;
   LineEncoder encoder(VoiceCoding::G721);
   for (uint8_t s : tone) encoder.Put(s, coded);
-  for (char c : coded) sent += static_cast<uint8_t>(c) == kDLE ? std::string(2, c) : std::string(1, c);
+  AppendShielded(reinterpret_cast<const uint8_t*>(coded.data()), coded.size(), sent);
   ASSERT_EQ(host.Command("AT#VTX"), "\r\nCONNECT\r\n");
   uint32_t start = host.Now();
   host.Send(sent + kEnd);
